@@ -1,0 +1,36 @@
+// The agent object's state and the small types every area shares.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "support/int16.h"
+
+namespace mb {
+
+// Which component a pass, manifest or section belongs to.
+enum ComponentKind : std::int16_t {
+  kOutlookAddin = 0,
+  kExpressPlugin = 1,
+  kAgentComponent = 2,
+};
+
+// Message language.
+enum LanguageCode : std::int16_t { kKorean = 0, kEnglish = 1 };
+
+// Lives as long as the process; the fields are those every run reads.
+struct AgentState {
+  std::string ServerUrl;
+  std::string VirtualDir;
+  std::int16_t Language = kKorean;
+  std::string FolderParam;  // "&Folder=ORG" / "&Folder=MIRROR", kept across runs
+  bool UpdateDue = false;
+  std::int16_t InstalledKind = kOutlookAddin;
+  Int16 FilesToDownload;
+  bool RetryPending = false;
+  std::string DownloadIniPath;  // UpdateDir\mailbeacon_download.ini
+  std::string InstallIniPath;   // UpdateDir\install_version.ini
+  std::string UpdateDir;        // install directory & "\update"
+};
+
+}  // namespace mb

@@ -1,0 +1,112 @@
+// The agent object: the hidden main window "Mailbeacon_Shell", owner of all
+// agent state, the start timer and every agent operation. Its operations are
+// implemented in the area they belong to (agent/, planning/, install/,
+// support/); this header gathers them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "agent/agent_state.h"
+#include "planning/file_record.h"
+#include "platform/platform.h"
+#include "progress/frm_splash.h"
+
+namespace mb {
+
+class frmTray {
+ public:
+  explicit frmTray(platform::Platform& platform);
+  ~frmTray();
+
+  // --- start-up and runs
+  void Form_Load();
+  void Timer1_Timer();
+  // Runs the message loop until a run ends the process; returns its status.
+  int Run();
+
+  // --- settings and installed product
+  void LoadLanguage();
+  void LoadServerSettings();
+  bool SaveServerUrl(const std::string& url);
+  bool SaveVirtualDir(const std::string& dir);
+  std::int16_t DetectInstallType();
+
+  // --- run driver
+  void RunUpdate();
+  std::string CheckServerPause();
+  [[noreturn]] void LaunchUpdaterAndQuit();
+  void ShowStatus(const std::string& text);
+
+  // --- version check and planning
+  void ReadVersionFromSite(std::int16_t kind);
+  bool IsUpToDate(std::int16_t kind, std::int16_t mode);
+  std::int16_t BuildDownloadList(std::int16_t kind, DownloadList& list);
+  void MakeDirPath(const std::string& path);
+  void RecordInstalledFiles(std::int16_t kind, const DownloadList& list,
+                            const std::string& lastVersion);
+
+  // --- installation
+  void subDownLoadNewVersion(std::int16_t kind);
+  void DownloadUpdateNotice(const std::string& unused);
+
+  // --- support services (public operations of the agent object)
+  std::string MD5File(const std::string& path);
+  std::string GetVal(const std::string& strSection, const std::string& strKey,
+                     const std::string& strFile);
+  void PutVal(const std::string& strSection, const std::string& strKey,
+              const std::string& strVal, const std::string& strFile);
+  std::string GetOutlookVersion();
+  std::int32_t GetRegValue(std::uint32_t RootKeyName,
+                           const std::string& SubKeyName,
+                           const std::string& ValueName, std::string& KeyValue);
+  std::int32_t SaveRegValueString(std::uint32_t RootKeyName,
+                                  const std::string& SubKeyName,
+                                  const std::string& ValueName,
+                                  const std::string& KeyValue);
+  std::string GetMsgByLangCode(std::int16_t intCode);
+  std::string GetKoreanMessage(std::int16_t intCode);
+  std::string GetEnglishMessage(std::int16_t intCode);
+  void WriteUpdateLog(const std::string& text);
+
+  // --- state
+  AgentState& State() { return state_; }
+  frmSplash& Splash();  // made on first use
+  bool SplashLoaded() const { return splash_ && splash_->Loaded(); }
+  int Timer1Interval() const { return timer_interval_; }
+  bool Timer1Enabled() const { return timer_enabled_; }
+  std::int16_t RetryPromptCount() const { return retry_prompt_count_; }
+  std::string InstallDir();
+
+ private:
+  void EnableTimer1(int interval_ms);
+  void DisableTimer1();
+  void ReArm();
+  [[noreturn]] void EndProcess(int status);
+  void ShowBox(const std::string& text);
+  bool AskRetry();
+  void PrepareUpdateDir();
+  void ShowTitle();
+  std::string OutlookVersionLabel();
+  std::string FolderQuery() const;
+
+  platform::Platform& p_;
+  AgentState state_;
+  std::unique_ptr<frmSplash> splash_;
+  int timer_interval_ = 0;
+  bool timer_enabled_ = false;
+  Int16 retry_prompt_count_;
+};
+
+// Exit statuses of the agent.
+inline constexpr int kExitHandOff = 0;
+inline constexpr int kExitError = 1;
+inline constexpr int kExitOffline = 2;
+inline constexpr int kExitRefused = 3;
+inline constexpr int kExitRetryDeclined = 4;
+
+inline constexpr const char* kAppTitle = "Mailbeacon";
+inline constexpr const char* kRetryTitle = "Mailbeacon Installation";
+
+}  // namespace mb

@@ -1,0 +1,44 @@
+// File-system services. Paths are the agent's Windows-style paths in UTF-8
+// ("\" separators); a backend maps them to its OS (POSIX: "\" becomes "/").
+// Failures raise mb::Error with the OS error code and its description.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace mb::platform {
+
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  // Reads up to n bytes; returns 0 at the end of the file. Raises on error.
+  virtual std::size_t Read(char* buf, std::size_t n) = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // An ordinary file: a regular file that is neither hidden nor a system
+  // file (POSIX: a regular file whose name does not start with ".").
+  virtual bool IsOrdinaryFile(const std::string& path) = 0;
+  // Anything of that name: a directory or a file.
+  virtual bool Exists(const std::string& path) = 0;
+
+  virtual void CreateDirectory(const std::string& path) = 0;  // one level
+  virtual void DeleteFile(const std::string& path) = 0;
+  // Copies, replacing the destination. The destination is complete or, on
+  // failure, unchanged: the copy goes through a temporary name beside it.
+  virtual void CopyFile(const std::string& from, const std::string& to) = 0;
+  // Renames, replacing the destination (atomic on one volume).
+  virtual void Rename(const std::string& from, const std::string& to) = 0;
+  virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
+  // Appends bytes, creating the file when missing.
+  virtual void Append(const std::string& path, const std::string& bytes) = 0;
+  // Makes a file runnable where the OS needs it (POSIX: the x bits).
+  virtual void MakeExecutable(const std::string& path) = 0;
+};
+
+}  // namespace mb::platform

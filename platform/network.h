@@ -1,0 +1,46 @@
+// Connectivity and the blocking download (the roles of
+// InternetGetConnectedState and URLDownloadToFileA).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mb::platform {
+
+// Told about a running transfer, so a progress display can follow it and the
+// window system can keep pumping.
+class DownloadObserver {
+ public:
+  virtual ~DownloadObserver() = default;
+  // expected is the body size the server announced, or -1 when unknown.
+  virtual void OnProgress(std::int64_t expected, std::int64_t received) = 0;
+};
+
+struct DownloadOptions {
+  std::int64_t max_bytes = std::int64_t{4} << 20;  // bigger bodies fail
+  long connect_timeout_ms = 15000;
+  long stall_timeout_ms = 30000;  // no byte received for this long fails
+  int max_redirects = 5;
+  DownloadObserver* observer = nullptr;
+};
+
+// Download results besides 0 (success). Values of the HRESULT family that
+// URLDownloadToFile reports are not needed: any non-zero means failure.
+inline constexpr long kDownloadOk = 0;
+inline constexpr long kDownloadHttpError = 1;
+inline constexpr long kDownloadTransportError = 2;
+inline constexpr long kDownloadTooLarge = 3;
+inline constexpr long kDownloadLocalError = 4;
+
+class Network {
+ public:
+  virtual ~Network() = default;
+  virtual bool IsConnected() = 0;
+  // Fetches url into path (agent path, UTF-8). Returns 0 only when the whole
+  // body was stored at path, replacing a file of that name; otherwise path
+  // is left as it was. An HTTP status >= 400 is a failure.
+  virtual long Download(const std::string& url, const std::string& path,
+                        const DownloadOptions& options) = 0;
+};
+
+}  // namespace mb::platform

@@ -1,0 +1,16 @@
+// The progress window of the POSIX build: a text front end on stderr. On a
+// terminal it prints the title once, then one status line redrawn in place
+// with a progress bar; without a terminal, one plain line per status change.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+#include "platform/desktop.h"
+
+namespace mb::posix {
+
+std::unique_ptr<platform::SplashView> MakeTerminalSplashView(std::FILE* out,
+                                                             bool is_tty);
+
+}  // namespace mb::posix

@@ -1,0 +1,31 @@
+// Process and machine facts: where the agent lives, the system directory,
+// the local clock, and starting another program.
+#pragma once
+
+#include <string>
+
+namespace mb::platform {
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+class Process {
+ public:
+  virtual ~Process() = default;
+  // The directory of the running executable, without a trailing separator
+  // (except at a drive root).
+  virtual std::string InstallDir() = 0;
+  // The command-line argument text after the program name.
+  virtual std::string Arguments() = 0;
+  // GetSystemDirectoryA; empty when the call fails.
+  virtual std::string SystemDir() = 0;
+  virtual LocalTime Now() = 0;
+  // ShellExecute "open" of `file` (a bare name, found in `dir`) with the
+  // parameter string and working directory `dir`; not waited for. The
+  // result is not reported, as the agent ignores it.
+  virtual void ShellOpen(const std::string& file, const std::string& params,
+                         const std::string& dir) = 0;
+};
+
+}  // namespace mb::platform
