@@ -89,7 +89,15 @@ class frmTray {
   void PrepareUpdateDir();
   void ShowTitle();
   std::string OutlookVersionLabel();
-  std::string FolderQuery() const;
+  std::string ListBaseUrl(std::int16_t kind);
+  FileRecord ReadManifestFile(const std::string& manifest, int index);
+  std::string ResolveTargetDir(const std::string& dir);
+  bool NeedsFetch(const FileRecord& r);
+  void RunComponentPass(std::int16_t kind, std::int32_t& position);
+  void ShowPassError(std::int32_t position, long number);
+  bool FetchVerified(const FileRecord& r, int index, int count);
+  void InstallDirectly(FileRecord& r);
+  void DeleteDownloads(const DownloadList& list);
 
   platform::Platform& p_;
   AgentState state_;
@@ -107,6 +115,9 @@ inline constexpr int kExitRefused = 3;
 inline constexpr int kExitRetryDeclined = 4;
 
 inline constexpr const char* kAppTitle = "Mailbeacon";
+// The vendor's server, used until the registry names another one.
+inline constexpr const char* kDefaultServerUrl = "http://update.mailbeacon.com";
+inline constexpr const char* kDefaultVirtualDir = "/mailbeaconhome";
 inline constexpr const char* kRetryTitle = "Mailbeacon Installation";
 
 }  // namespace mb

@@ -1,0 +1,128 @@
+// One component's pass: compare, plan, download and verify every listed
+// file, install the updater's own file at once (with a backup of the old
+// copy), leave the rest for the external updater and record them.
+#include <new>
+
+#include "agent/bas_win_api.h"
+#include "agent/frm_tray.h"
+#include "install/transfer_progress.h"
+#include "planning/ini_formats.h"
+#include "planning/safe_names.h"
+#include "planning/transfer_limits.h"
+#include "support/local_time.h"
+#include "support/text.h"
+
+namespace mb {
+
+namespace {
+
+constexpr long kErrOutOfMemory = 7;
+constexpr long kErrInternal = 51;
+
+// A list naming a file that could land outside the update or target folder
+// is refused as a whole, before anything is fetched.
+bool ListIsSafe(const DownloadList& list) {
+  for (const FileRecord& r : list) {
+    if (!IsSafeFileName(r.Name) || !IsSafeFileName(r.OrgName)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void frmTray::subDownLoadNewVersion(std::int16_t kind) {
+  std::int32_t position = 0;
+  try {
+    RunComponentPass(kind, position);
+    Splash().Complete(true);
+  } catch (const Error& e) {
+    ShowPassError(position, e.number());
+  } catch (const std::bad_alloc&) {
+    ShowPassError(position, kErrOutOfMemory);
+  } catch (const std::exception&) {
+    ShowPassError(position, kErrInternal);
+  }
+}
+
+void frmTray::ShowPassError(std::int32_t position, long number) {
+  ShowBox(GetMsgByLangCode(4) + " : subDownLoadNewVersion : position - " +
+          std::to_string(position) + ", " + std::to_string(number));
+}
+
+void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
+  const bool current = IsUpToDate(kind, 0);
+  position = 2;
+  if (current) return;
+  state_.UpdateDue = true;
+  DownloadList list;
+  const std::int16_t n = BuildDownloadList(kind, list);
+  state_.FilesToDownload += n;
+  Int16 remaining = n;
+  position = 4;
+  if (n <= 0) return;
+  ShowStatus(GetMsgByLangCode(2));
+  Int16 deferred;
+  std::string last_version;
+  std::string stars;
+  bool complete = ListIsSafe(list);
+  if (!complete) ShowStatus(GetMsgByLangCode(3));
+  for (std::size_t i = 0; complete && i < list.size(); ++i) {
+    FileRecord& r = list[i];
+    if (!FetchVerified(r, static_cast<int>(i) + 1, static_cast<int>(list.size()))) {
+      ShowStatus(GetMsgByLangCode(3));
+      complete = false;
+      break;
+    }
+    if (last_version.empty()) last_version = r.LastVersion;
+    if (text::Contains(r.Name, ini::kUpdaterNameMark)) {
+      InstallDirectly(r);
+      --remaining;
+    } else {
+      ++deferred;
+      stars += "*";
+      ShowStatus(stars);
+    }
+  }
+  position = 5;
+  if (complete && remaining == deferred) {
+    RecordInstalledFiles(kind, list, last_version);
+  } else {
+    if (deferred > 0) DeleteDownloads(list);
+    state_.RetryPending = true;
+  }
+  position = 6;
+}
+
+// Downloads one listed file into the update directory and checks its
+// digest (an empty HASH is not checked). False on a failed download or a
+// digest that differs, letter case included.
+bool frmTray::FetchVerified(const FileRecord& r, int index, int count) {
+  const std::string local = state_.UpdateDir + "\\" + r.Name;
+  TransferProgress progress(Splash(), *p_.windows, index, count);
+  if (!basWinAPI::DownloadFile(p_, r.DownloadUrl, local, FileTransfer(&progress))) return false;
+  return r.Hash.empty() || MD5File(local) == r.Hash;
+}
+
+// The updater's own file is put in place by the agent: the old copy is kept
+// as "<name>_old", the new one goes in through a temporary name so a failed
+// copy never leaves a truncated updater, and it is made runnable.
+void frmTray::InstallDirectly(FileRecord& r) {
+  const std::string local = state_.UpdateDir + "\\" + r.Name;
+  const std::string target = r.TargetDir + "\\" + r.OrgName;
+  if (p_.fs->IsOrdinaryFile(target)) p_.fs->CopyFile(target, target + "_old");
+  p_.fs->CopyFile(local, target);
+  p_.fs->MakeExecutable(target);
+  if (p_.fs->IsOrdinaryFile(target)) p_.fs->DeleteFile(local);
+  PutVal(r.OrgName, ini::kVersionKey, r.Version, state_.InstallIniPath);
+  PutVal(r.OrgName, ini::kUpdateKey, FormatTimestamp(p_.process->Now()), state_.InstallIniPath);
+  r.OrgName.clear();
+}
+
+void frmTray::DeleteDownloads(const DownloadList& list) {
+  for (const FileRecord& r : list) {
+    const std::string local = state_.UpdateDir + "\\" + r.Name;
+    if (p_.fs->IsOrdinaryFile(local)) p_.fs->DeleteFile(local);
+  }
+}
+
+}  // namespace mb

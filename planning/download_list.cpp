@@ -1,0 +1,121 @@
+// The download list of an out-of-date component: one record per manifest
+// file that is missing or changed in its target directory.
+#include <charconv>
+
+#include "agent/bas_win_api.h"
+#include "agent/frm_tray.h"
+#include "planning/ini_formats.h"
+#include "support/text.h"
+
+namespace mb {
+
+namespace {
+
+// TOTAL_FILES as a signed 16-bit number; text that is not one raises.
+std::int16_t ParseTotalFiles(const std::string& text) {
+  const std::string s = text::TrimSpaces(text);
+  long value = 0;
+  const char* begin = s.data() + (!s.empty() && s[0] == '+' ? 1 : 0);
+  const auto [end, ec] = std::from_chars(begin, s.data() + s.size(), value);
+  if (ec != std::errc() || end != s.data() + s.size() || begin == end) {
+    throw Error(kErrTypeMismatch, "Type mismatch");
+  }
+  return Int16::Check(value);
+}
+
+}  // namespace
+
+std::int16_t frmTray::BuildDownloadList(std::int16_t kind, DownloadList& list) {
+  try {
+    const auto names = ini::NamesFor(kind);
+    if (!names) return 0;
+    const std::string manifest = state_.UpdateDir + "\\" + names->ManifestFile;
+    const std::string base = ListBaseUrl(kind);
+    Int16 count;
+    const std::string total =
+        text::TrimTrailingSpaces(GetVal(ini::kDownloadSection, ini::kTotalFilesKey, manifest));
+    const std::string last_version = GetVal(ini::kDownloadSection, ini::kLastVersionKey, manifest);
+    const std::int16_t n = total.empty() ? 0 : ParseTotalFiles(total);
+    for (int i = 1; i <= n; ++i) {
+      FileRecord r = ReadManifestFile(manifest, i);
+      r.TargetDir = ResolveTargetDir(r.TargetDir);
+      MakeDirPath(r.TargetDir);
+      if (NeedsFetch(r)) {
+        r.DownloadUrl = base + "program=" + basWinAPI::EncodeName(*p_.codepage, r.Name, "") +
+                        state_.FolderParam;
+        r.LastVersion = last_version;
+        ++count;
+        list.push_back(std::move(r));
+      }
+      p_.windows->PumpMessages();
+    }
+    p_.fs->DeleteFile(manifest);
+    return count;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+// The start of every download URL of one component's list.
+std::string frmTray::ListBaseUrl(std::int16_t kind) {
+  const std::string base = state_.ServerUrl + state_.VirtualDir + "/download/";
+  if (kind == kOutlookAddin) {
+    return base + "outlook_dll.aspx?version=" + OutlookVersionLabel() + "&";
+  }
+  if (kind == kExpressPlugin) return base + "express_exe.aspx?";
+  return base + "agent_exe.aspx?";
+}
+
+FileRecord frmTray::ReadManifestFile(const std::string& manifest, int index) {
+  const std::string section = ini::kFileSectionPrefix + std::to_string(index);
+  auto read = [&](const char* key) {
+    return text::TrimTrailingSpaces(GetVal(section, key, manifest));
+  };
+  FileRecord r;
+  r.Name = read(ini::kNameKey);
+  r.Version = read(ini::kVersionKey);
+  r.OrgName = read(ini::kOrgNameKey);
+  r.TargetDir = read(ini::kTargetDirKey);
+  r.SelfRegister = read(ini::kSelfRegisterKey);
+  r.Hash = read(ini::kHashKey);
+  r.BackUp = r.Name == r.OrgName ? "NO" : "YES";
+  return r;
+}
+
+// "system32" is the system directory; a value starting with "." is relative
+// to the install directory; anything else is used as written.
+std::string frmTray::ResolveTargetDir(const std::string& dir) {
+  if (dir == "system32") return basWinAPI::GetSystemDir(p_);
+  if (!dir.empty() && dir[0] == '.') {
+    return dir.size() == 1 ? InstallDir() : InstallDir() + dir.substr(1);
+  }
+  return dir;
+}
+
+// A renamed file is fetched when missing or when the install record holds
+// another version of it; a file installed under its own name only when
+// missing.
+bool frmTray::NeedsFetch(const FileRecord& r) {
+  if (r.Name != r.OrgName) {
+    if (!p_.fs->IsOrdinaryFile(r.TargetDir + "\\" + r.OrgName)) return true;
+    return GetVal(r.OrgName, ini::kVersionKey, state_.InstallIniPath) != r.Version;
+  }
+  p_.windows->PumpMessages();
+  return !p_.fs->IsOrdinaryFile(r.TargetDir + "\\" + r.Name);
+}
+
+void frmTray::MakeDirPath(const std::string& path) {
+  if (p_.fs->Exists(path)) return;
+  std::string acc;
+  for (const std::string& part : text::Split(path, '\\')) {
+    if (part.empty()) continue;
+    if (acc.empty()) {
+      acc = part;  // the first part (a drive such as C:) is never created
+      continue;
+    }
+    acc += "\\" + part;
+    if (!p_.fs->Exists(acc)) p_.fs->CreateDirectory(acc);
+  }
+}
+
+}  // namespace mb

@@ -1,0 +1,11 @@
+#include "planning/safe_names.h"
+
+namespace mb {
+
+bool IsSafeFileName(const std::string& name) {
+  if (name.empty()) return false;
+  if (name.find_first_of(std::string("\\/:\0", 4)) != std::string::npos) return false;
+  return name.find("..") == std::string::npos;
+}
+
+}  // namespace mb
