@@ -1,0 +1,51 @@
+#include "server/release_folder.h"
+
+namespace mb::server {
+namespace fs = std::filesystem;
+
+std::string_view ComponentFolderName(Component c) {
+  switch (c) {
+    case Component::kOutlook: return "outlook";
+    case Component::kExpress: return "express";
+    case Component::kAgent: return "agent";
+  }
+  return "";
+}
+
+bool IsPlainFileName(std::string_view name) {
+  if (name.empty() || name == "." || name.find("..") != std::string_view::npos) return false;
+  for (char c : name) {
+    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+std::optional<fs::path> ReleaseFolder::NoticeFile(const std::string& folder) const {
+  std::error_code ec;
+  for (const fs::path& p : {root_ / "notice" / (folder + ".txt"), root_ / "notice.txt"}) {
+    if (fs::is_regular_file(p, ec)) return p;
+  }
+  return std::nullopt;
+}
+
+std::optional<fs::path> ReleaseFolder::ComponentDir(Component c, const std::string& folder,
+                                                    const std::string& version) const {
+  std::error_code ec;
+  fs::path dir = root_ / folder / std::string(ComponentFolderName(c));
+  if (!fs::is_directory(dir, ec)) return std::nullopt;
+  if (c == Component::kOutlook && IsPlainFileName(version) && fs::is_directory(dir / version, ec))
+    return dir / version;
+  return dir;
+}
+
+std::optional<fs::path> FileInside(const fs::path& dir, const std::string& name) {
+  if (!IsPlainFileName(name)) return std::nullopt;
+  std::error_code ec;
+  fs::path folder = fs::canonical(dir, ec);
+  if (ec) return std::nullopt;
+  fs::path file = fs::canonical(folder / fs::path(name), ec);
+  if (ec || file.parent_path() != folder || !fs::is_regular_file(file, ec)) return std::nullopt;
+  return file;
+}
+
+}  // namespace mb::server

@@ -1,0 +1,51 @@
+// Where a release lives on the server's disk:
+//
+//   ROOT/pause.txt                      the server state, served as is
+//   ROOT/notice/ORG.txt, MIRROR.txt     the update notice per server folder
+//   ROOT/notice.txt                     the notice for a folder without its own
+//   ROOT/<ORG|MIRROR>/<component>/      release.ini, files.ini and the files
+//   ROOT/<ORG|MIRROR>/outlook/<label>/  the add-in for one Outlook version
+//
+// component is "outlook", "express" or "agent".
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mb::server {
+
+enum class Component { kOutlook, kExpress, kAgent };
+
+// The folder name of a component inside ORG or MIRROR.
+std::string_view ComponentFolderName(Component c);
+
+// A bare file name that cannot leave its folder: not empty, not "." or "..",
+// no "/", "\", ":", "..", NUL or other control characters.
+bool IsPlainFileName(std::string_view name);
+
+class ReleaseFolder {
+ public:
+  explicit ReleaseFolder(std::filesystem::path root) : root_(std::move(root)) {}
+
+  const std::filesystem::path& Root() const { return root_; }
+  std::filesystem::path PauseFile() const { return root_ / "pause.txt"; }
+  // The notice of a server folder ("ORG" or "MIRROR"), if one exists.
+  std::optional<std::filesystem::path> NoticeFile(const std::string& folder) const;
+  // The folder of a component's release; for the Outlook add-in the version
+  // label picks a sub-folder of that name when there is one. Nothing when
+  // the component has no folder.
+  std::optional<std::filesystem::path> ComponentDir(Component c, const std::string& folder,
+                                                    const std::string& version) const;
+
+ private:
+  std::filesystem::path root_;
+};
+
+// The regular file of that (UTF-8) name directly inside dir, after every
+// link is resolved; nothing for an unsafe name or a path that leads out.
+std::optional<std::filesystem::path> FileInside(const std::filesystem::path& dir,
+                                                const std::string& name);
+
+}  // namespace mb::server

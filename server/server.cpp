@@ -1,0 +1,109 @@
+#include "server/server.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "server/endpoints.h"
+#include "server/request_log.h"
+
+namespace mb::server {
+
+struct Server::Impl {
+  explicit Impl(const ServerOptions& o)
+      : options(o), endpoints(ReleaseFolder(o.root), o.vdir, o.code_page), log(o.log_file) {}
+
+  void Install();
+  void Serve(const httplib::Request& req, httplib::Response& res);
+  void Respond(const Reply& reply, httplib::Response& res) const;
+
+  ServerOptions options;
+  Endpoints endpoints;
+  RequestLog log;
+  httplib::Server http;
+  std::thread thread;
+  std::atomic<bool> serving_ended{false};
+  int port = 0;
+  mutable std::mutex requests_mutex;
+  std::vector<std::string> requests;
+};
+
+void Server::Impl::Install() {
+  // Every request is recorded before routing, whatever its method.
+  http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+    std::lock_guard<std::mutex> lock(requests_mutex);
+    requests.push_back(req.target);
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); });
+  http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    log.Request(req.method, req.target, res.status);
+  });
+}
+
+void Server::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
+  Query query(req.params.begin(), req.params.end());
+  Reply reply = endpoints.Handle(req.path, query);
+  for (const std::string& note : reply.notes) log.Note(req.target, note);
+  Respond(reply, res);
+}
+
+// The one place where a misbehaviour would bend the answer.
+void Server::Impl::Respond(const Reply& reply, httplib::Response& res) const {
+  switch (options.misbehaviour) {
+    case Misbehaviour::kNone:
+      break;
+  }
+  res.status = reply.status;
+  res.set_content(reply.body, reply.content_type.c_str());
+}
+
+Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>(options)) { impl_->Install(); }
+
+Server::~Server() { Stop(); }
+
+void Server::Start() {
+  Impl& s = *impl_;
+  if (s.options.port == 0) {
+    s.port = s.http.bind_to_any_port(s.options.host);
+  } else if (s.http.bind_to_port(s.options.host, s.options.port)) {
+    s.port = s.options.port;
+  }
+  if (s.port <= 0) {
+    s.port = 0;
+    throw std::runtime_error("cannot listen on " + s.options.host + ":" +
+                             std::to_string(s.options.port));
+  }
+  s.serving_ended = false;
+  s.thread = std::thread([&s] {
+    s.http.listen_after_bind();
+    s.serving_ended = true;
+  });
+  // stop() only takes effect once the accept loop runs.
+  while (!s.http.is_running() && !s.serving_ended)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+int Server::Port() const { return impl_->port; }
+
+std::vector<std::string> Server::Requests() const {
+  std::lock_guard<std::mutex> lock(impl_->requests_mutex);
+  return impl_->requests;
+}
+
+void Server::ClearRequests() {
+  std::lock_guard<std::mutex> lock(impl_->requests_mutex);
+  impl_->requests.clear();
+}
+
+void Server::Stop() {
+  if (!impl_->thread.joinable()) return;
+  impl_->http.stop();
+  impl_->thread.join();
+}
+
+}  // namespace mb::server

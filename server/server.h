@@ -1,0 +1,39 @@
+// The vendor-server stand-in as an object: it serves a release folder over
+// HTTP on its own thread, logs every request, and remembers the request
+// targets so that an in-process test can check which URLs arrived in which
+// order.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/options.h"
+
+namespace mb::server {
+
+class Server {
+ public:
+  // Throws std::runtime_error for an unknown code page.
+  explicit Server(ServerOptions options);
+  ~Server();  // stops the server
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Binds and starts serving on a thread; connections are accepted as soon
+  // as it returns. Throws std::runtime_error when the address cannot be bound.
+  void Start();
+  // The port listened on (the chosen one for port 0); 0 before Start.
+  int Port() const;
+  // The request targets (path and query as sent), oldest first.
+  std::vector<std::string> Requests() const;
+  void ClearRequests();
+  // Stops accepting and waits for the serving thread; safe to call twice.
+  void Stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace mb::server

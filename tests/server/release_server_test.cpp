@@ -1,0 +1,218 @@
+// The vendor-server stand-in over real HTTP: a release folder on disk, a
+// server on a free port, requests shaped as the agent sends them.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <filesystem>
+
+#include "server/ansi_code_page.h"
+#include "server/server.h"
+#include "support_files/temp_dir.h"
+
+namespace mb::server {
+namespace {
+
+using test::WriteFile;
+
+const char kHelloMd5[] = "b1946ac92492d2347c6235b4d2611184";  // MD5 of "hello\n"
+const char kEmptyMd5[] = "d41d8cd98f00b204e9800998ecf8427e";  // MD5 of ""
+const char kKoreanMd5[] = "f33406fa94e5935ee6edd869ae71096c";  // MD5 of "korean bytes"
+const char kKoreanUtf8[] = "\xEB\xA9\x94\xEC\x9D\xBC.dll";      // 메일.dll
+const char kKoreanAnsi[] = "\xB8\xDE\xC0\xCF.dll";              // the same in CP949
+const char kKoreanProgram[] = "-17637*-15604*619*673*681*681*";
+
+class ReleaseServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Release("ORG/agent", "1.0.5");
+    WriteFile(temp_ / "ORG/agent/Mailbeacon.exe", "hello\n");
+    WriteFile(temp_ / "ORG/agent/empty.dat", "");
+    WriteFile(temp_ / "ORG/agent" / kKoreanUtf8, "korean bytes");
+    WriteFile(temp_ / "ORG/agent/files.ini",
+              "[empty.dat]\nORDER=1\nVERSION=7\n"
+              "[\xEB\xA9\x94\xEC\x9D\xBC.dll]\nORG_NAME=real.dll\nTARGET_DIR=.\\addin\n"
+              "SELF_REGISTER=Y\n");
+    Release("MIRROR/agent", "1.0.5-mirror");
+    WriteFile(temp_ / "MIRROR/agent/Mailbeacon.exe", "mirror copy");
+    Release("ORG/outlook", "3.0");
+    WriteFile(temp_ / "ORG/outlook/addin.dll", "generic add-in");
+    Release("ORG/outlook/2003", "3.0-2003");
+    WriteFile(temp_ / "ORG/outlook/2003/addin.dll", "add-in for 2003");
+    WriteFile(temp_ / "secret.txt", "outside the component folders");
+  }
+
+  void Release(const std::string& dir, const std::string& last_version) {
+    WriteFile(temp_ / dir / "release.ini", "[RELEASE]\r\nLAST_VERSION=" + last_version + "\r\n");
+  }
+
+  Server& Started(const std::string& vdir = "/mailbeaconhome") {
+    ServerOptions options;
+    options.root = temp_.str();
+    options.vdir = vdir;
+    options.log_file = (temp_ / "server.log").string();
+    server_ = std::make_unique<Server>(options);
+    server_->Start();
+    return *server_;
+  }
+
+  // Status and body of a GET of the target.
+  std::pair<int, std::string> Get(const std::string& target) {
+    if (!server_) Started();
+    httplib::Client client("127.0.0.1", server_->Port());
+    httplib::Result result = client.Get(target.c_str());
+    if (!result) return {0, ""};
+    return {result->status, result->body};
+  }
+
+  std::string Body(const std::string& target) {
+    auto [status, body] = Get(target);
+    EXPECT_EQ(status, 200) << target;
+    return body;
+  }
+
+  // The log once every request is finished: a line is written after its answer.
+  std::string Log() {
+    server_->Stop();
+    return test::ReadFile(temp_ / "server.log");
+  }
+
+  test::TempDir temp_;
+  std::unique_ptr<Server> server_;
+};
+
+const std::string kAgent = "/mailbeaconhome/download/agent_exe.aspx";
+const std::string kOutlook = "/mailbeaconhome/download/outlook_dll.aspx";
+
+TEST_F(ReleaseServerTest, ManifestListsEveryFileWithItsDigest) {
+  std::string manifest = Body(kAgent + "?version=new&Folder=ORG");
+  EXPECT_EQ(manifest,
+            "[DOWNLOAD]\r\nTOTAL_FILES=3\r\nLAST_VERSION=1.0.5\r\n"
+            // ORDER puts empty.dat first; the others follow by name.
+            "\r\n[FILE_1]\r\nNAME=empty.dat\r\nVERSION=7\r\nORG_NAME=empty.dat\r\n"
+            "TARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" + std::string(kEmptyMd5) + "\r\n"
+            "\r\n[FILE_2]\r\nNAME=Mailbeacon.exe\r\nVERSION=1.0.5\r\nORG_NAME=Mailbeacon.exe\r\n"
+            "TARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" + std::string(kHelloMd5) + "\r\n"
+            "\r\n[FILE_3]\r\nNAME=" + std::string(kKoreanAnsi) + "\r\nVERSION=1.0.5\r\n"
+            "ORG_NAME=real.dll\r\nTARGET_DIR=.\\addin\r\nSELF_REGISTER=Y\r\n"
+            "HASH=" + std::string(kKoreanMd5) + "\r\n");
+}
+
+TEST_F(ReleaseServerTest, FolderSelectsOrgOrMirror) {
+  EXPECT_NE(Body(kAgent + "?version=new&Folder=MIRROR").find("LAST_VERSION=1.0.5-mirror\r\n"),
+            std::string::npos);
+  EXPECT_NE(Body(kAgent + "?version=new").find("LAST_VERSION=1.0.5\r\n"), std::string::npos);
+  EXPECT_EQ(Body(kAgent + "?program=650*670*678*681*671*674*670*672*684*683*619*674*693*674*"
+                 "&Folder=MIRROR"),
+            "mirror copy");
+  EXPECT_EQ(Get(kAgent + "?version=new&Folder=ELSEWHERE").first, 404);
+  EXPECT_EQ(Get(kOutlook + "?version=2003&Folder=MIRROR").first, 404);  // no such folder
+}
+
+TEST_F(ReleaseServerTest, OutlookVersionPicksItsSubFolderWhenThereIsOne) {
+  EXPECT_NE(Body(kOutlook + "?version=2003&Folder=ORG").find("LAST_VERSION=3.0-2003\r\n"),
+            std::string::npos);
+  for (const char* other : {"12", "", "..", "2003/.."}) {
+    EXPECT_NE(Body(kOutlook + "?version=" + other + "&Folder=ORG").find("LAST_VERSION=3.0\r\n"),
+              std::string::npos)
+        << other;
+  }
+  // a d d i n . d l l
+  const std::string addin = "670*673*673*678*683*619*673*681*681*";
+  EXPECT_EQ(Body(kOutlook + "?version=2003&program=" + addin + "&Folder=ORG"), "add-in for 2003");
+  EXPECT_EQ(Body(kOutlook + "?version=12&program=" + addin + "&Folder=ORG"), "generic add-in");
+}
+
+TEST_F(ReleaseServerTest, ServesFilesByTheirEncodedNames) {
+  EXPECT_EQ(Body(kAgent + "?program=" + kKoreanProgram + "&Folder=ORG"), "korean bytes");
+  AnsiCodePage cp(949);
+  EXPECT_EQ(Body(kAgent + "?program=" + *EncodeProgramName("Mailbeacon.exe", cp) + "&Folder=ORG"),
+            "hello\n");
+  EXPECT_EQ(Body(kAgent + "?program=" + *EncodeProgramName("empty.dat", cp)), "");
+}
+
+TEST_F(ReleaseServerTest, RefusesWhatIsNotAPublishedFile) {
+  AnsiCodePage cp(949);
+  std::filesystem::create_symlink(temp_ / "secret.txt", temp_ / "ORG/agent/link.txt");
+  for (const char* name : {"..\\secret.txt", "../secret.txt", "/etc/passwd", "..", ".",
+                           "missing.dll", "release.ini", "files.ini", "link.txt",
+                           "Mailbeacon.exe/"}) {
+    EXPECT_EQ(Get(kAgent + "?program=" + *EncodeProgramName(name, cp)).first, 404) << name;
+  }
+  EXPECT_EQ(Get(kAgent + "?program=").first, 404);
+  EXPECT_EQ(Get(kAgent + "?program=-573*").first, 404);     // a NUL
+  EXPECT_EQ(Get(kAgent + "?program=-32195*").first, 404);   // not CP949 text
+  EXPECT_EQ(Get(kAgent + "?program=garbage").first, 404);
+  // The link leads out, so the manifest does not offer it either.
+  EXPECT_EQ(Body(kAgent).find("link.txt"), std::string::npos);
+}
+
+TEST_F(ReleaseServerTest, UnknownEndpointsAndPathsAreNotFound) {
+  for (const char* target : {"/mailbeaconhome/download/other.aspx", "/mailbeaconhome/download/",
+                             "/mailbeaconhome/pause.aspx", "/download/pause.aspx",
+                             "/mailbeaconhome/download/pause.aspx/x", "/"}) {
+    EXPECT_EQ(Get(target).first, 404) << target;
+  }
+  EXPECT_EQ(Get("/MailBeaconHome/Download/Pause.aspx").first, 200);  // IIS ignores case
+}
+
+TEST_F(ReleaseServerTest, PauseAndNoticeAreServedAsTheyAre) {
+  EXPECT_EQ(Body("/mailbeaconhome/download/pause.aspx"), "N");  // no pause.txt
+  WriteFile(temp_ / "pause.txt", "R\r\nmaintenance\r\n");
+  EXPECT_EQ(Body("/mailbeaconhome/download/pause.aspx"), "R\r\nmaintenance\r\n");
+
+  const std::string notice = "/mailbeaconhome/download/update_notice.aspx";
+  EXPECT_EQ(Get(notice + "?Folder=ORG").first, 404);  // no notice yet
+  WriteFile(temp_ / "notice.txt", "for everyone");
+  WriteFile(temp_ / "notice/MIRROR.txt", "mirror only");
+  EXPECT_EQ(Body(notice + "?Folder=ORG"), "for everyone");
+  EXPECT_EQ(Body(notice + "?Folder=MIRROR"), "mirror only");
+  EXPECT_EQ(Body(notice), "for everyone");
+}
+
+TEST_F(ReleaseServerTest, VirtualDirectoryMayBeEmptyOrSpelledLoosely) {
+  Started("");
+  EXPECT_EQ(Body("/download/pause.aspx"), "N");
+  EXPECT_EQ(Get("/mailbeaconhome/download/pause.aspx").first, 404);
+  server_.reset();
+  Started("app/updates/");
+  EXPECT_EQ(Body("/app/updates/download/pause.aspx"), "N");
+  EXPECT_EQ(Get("/download/pause.aspx").first, 404);
+}
+
+TEST_F(ReleaseServerTest, RecordsEveryRequestTargetInOrder) {
+  Started();
+  Get("/mailbeaconhome/download/pause.aspx");
+  Get(kAgent + "?version=new&Folder=MIRROR");
+  Get("/nowhere?x=1");
+  EXPECT_EQ(server_->Requests(),
+            (std::vector<std::string>{"/mailbeaconhome/download/pause.aspx",
+                                      kAgent + "?version=new&Folder=MIRROR", "/nowhere?x=1"}));
+  server_->ClearRequests();
+  EXPECT_TRUE(server_->Requests().empty());
+  std::string log = Log();
+  EXPECT_NE(log.find("GET " + kAgent + "?version=new&Folder=MIRROR 200\n"), std::string::npos);
+  EXPECT_NE(log.find("GET /nowhere?x=1 404\n"), std::string::npos);
+}
+
+TEST_F(ReleaseServerTest, LeavesOutFilesTheAgentCouldNotAskFor) {
+  WriteFile(temp_ / "ORG/agent/\xF0\x9F\x98\x80.dll", "emoji");  // no CP949 form
+  WriteFile(temp_ / "ORG/agent/ spaced.dll", "the agent trims names");
+  WriteFile(temp_ / "ORG/agent/.hidden", "editor leftovers");
+  WriteFile(temp_ / "ORG/agent/files.ini", "[gone.dll]\nVERSION=1\n");
+  std::string manifest = Body(kAgent);
+  EXPECT_NE(manifest.find("TOTAL_FILES=3\r\n"), std::string::npos);
+  EXPECT_EQ(manifest.find("[FILE_4]"), std::string::npos);
+  std::string log = Log();
+  EXPECT_NE(log.find("code page 949 cannot hold"), std::string::npos);
+  EXPECT_NE(log.find("gone.dll: in files.ini but not in the folder"), std::string::npos);
+}
+
+TEST_F(ReleaseServerTest, ComponentWithoutReleaseVersionIsAnError) {
+  WriteFile(temp_ / "ORG/express/plugin.dll", "x");
+  EXPECT_EQ(Get("/mailbeaconhome/download/express_exe.aspx?version=new&Folder=ORG").first, 500);
+  EXPECT_NE(Log().find("no [RELEASE] LAST_VERSION"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace mb::server
