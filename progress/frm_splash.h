@@ -34,7 +34,11 @@ class frmSplash {
   const std::string& CurrentCaption() const { return current_; }
   int Picture() const { return picture_; }
 
-  // Progress display. Writing Val or Complete draws; Min and Max only store.
+  // Progress display, drawn on Picture3 (the status panel) behind the status
+  // line: a bar from the left edge to width / Max * Val, the whole width when
+  // Complete; nothing while Max is 0. The downloads feed it (Max = expected
+  // bytes, Val = bytes so far) and a component pass sets Complete at its end.
+  // Writing Val or Complete draws; Min and Max only store.
   void Complete(bool blnVal);
   void Min(std::int32_t lngVal) { min_ = lngVal; }
   void Max(std::int32_t lngVal) { max_ = lngVal; }
@@ -60,6 +64,7 @@ class frmSplash {
  private:
   void Form_Load();
   platform::SplashView& View();
+  double FilledWidth(double surface_width) const;
 
   platform::WindowSystem& windows_;
   std::unique_ptr<platform::SplashView> view_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "platform/desktop.h"
@@ -12,5 +13,10 @@ namespace mb::posix {
 
 std::unique_ptr<platform::SplashView> MakeTerminalSplashView(std::FILE* out,
                                                              bool is_tty);
+
+// The same with the clock (seconds) that paces the redraws and measures the
+// transfer rate; the plain form uses the steady clock.
+std::unique_ptr<platform::SplashView> MakeTerminalSplashView(
+    std::FILE* out, bool is_tty, std::function<double()> clock);
 
 }  // namespace mb::posix
