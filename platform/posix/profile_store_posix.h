@@ -1,0 +1,81 @@
+// Private-profile (INI) files for the POSIX build, with the behaviour of
+// GetPrivateProfileStringA / WritePrivateProfileStringA (rules in
+// profile_document.h). Each file is parsed once and kept; before a cached
+// copy is used its stamp (device, inode, size, mtime and ctime to the
+// nanosecond) is compared with the file on disk, so a file another program
+// rewrote is read again. File times come from a coarse clock (and some file
+// systems keep them in 2 s steps), so a file changed shortly before we read
+// it could change again without its stamp moving: such a copy is not trusted
+// until the file has settled (Wine likewise does not cache young files).
+// Files are replaced atomically (temporary file beside, then rename)
+// keeping their permission bits.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "platform/posix/profile_document.h"
+#include "platform/profile.h"
+
+namespace mb::posix {
+
+// Identity and version of a file on disk.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t mtime_sec = 0;
+  std::int64_t mtime_nsec = 0;
+  std::int64_t ctime_sec = 0;
+  std::int64_t ctime_nsec = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+class PosixProfileStore final : public platform::ProfileStore {
+ public:
+  explicit PosixProfileStore(std::chrono::milliseconds settle_time = std::chrono::seconds(2))
+      : settle_time_(settle_time) {}
+  // Puts a batch left open on disk rather than losing it.
+  ~PosixProfileStore() override;
+  PosixProfileStore(const PosixProfileStore&) = delete;
+  PosixProfileStore& operator=(const PosixProfileStore&) = delete;
+
+  std::uint32_t GetString(const std::string& section, const std::string& key,
+                          const std::string& def, char* buf, std::uint32_t size,
+                          const std::string& file) override;
+  // False for a missing directory, an unreadable or unwritable file, and for
+  // names or values that would not read back as written (line breaks, a key
+  // holding "=" or starting with "[" or ";", empty names).
+  bool WriteString(const std::string& section, const std::string& key,
+                   const std::string& value, const std::string& file) override;
+  // Inside a batch writes change only the cached copies; the outermost
+  // EndBatch writes every changed file once.
+  void BeginBatch() override;
+  void EndBatch() override;
+
+ private:
+  struct CachedFile {
+    std::unique_ptr<ProfileDocument> doc;
+    std::optional<FileStamp> stamp;  // empty: the file did not exist
+    bool dirty = false;              // changed in a batch, not yet on disk
+    bool settled = false;            // the stamp alone proves the copy current
+  };
+  enum class LoadResult { kLoaded, kMissing, kFailed };
+
+  LoadResult Load(const std::string& path, CachedFile*& file);
+  bool Flush(const std::string& path, CachedFile& file);
+  void FlushAll();
+  bool Settled(const FileStamp& stamp) const;
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, CachedFile> cache_;
+  int batch_depth_ = 0;
+  std::chrono::milliseconds settle_time_;
+};
+
+}  // namespace mb::posix
