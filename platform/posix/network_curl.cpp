@@ -1,0 +1,333 @@
+#include "platform/posix/network_curl.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+
+#include "platform/posix/posix_path.h"
+
+namespace mb::posix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using platform::DownloadOptions;
+
+// Large reads keep a loopback transfer close to the speed of the wire.
+constexpr long kReceiveBufferBytes = 512L * 1024;
+// Upper bound of one wait for socket activity, so stalls are noticed promptly.
+constexpr long kMaxPollMs = 1000;
+
+bool g_curl_ready = false;
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+}
+
+// ---------------------------------------------------------------------------
+// The temporary file that receives the body.
+
+std::string RandomSuffix() {
+  static constexpr char kChars[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 engine{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof(kChars) - 2);
+  std::string out(6, 'X');
+  for (char& c : out) c = kChars[pick(engine)];
+  return out;
+}
+
+// A hidden ".<name>.part-XXXXXX" file beside the destination. It is removed
+// unless Commit() renamed it over the destination, so a failed transfer never
+// disturbs the file already there.
+class PartFile {
+ public:
+  explicit PartFile(const std::string& destination) : destination_(destination) {
+    const auto slash = destination.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
+    const std::string name = destination.substr(dir.size());
+    if (name.empty() || name == "." || name == "..") return;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      temp_path_ = dir + "." + name + ".part-" + RandomSuffix();
+      // 0666 lets the umask decide, as for any other file the agent writes.
+      fd_ = open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ < 0 && errno != EEXIST) break;
+    }
+  }
+  ~PartFile() {
+    if (fd_ >= 0) close(fd_);
+    if (created() && !committed_) unlink(temp_path_.c_str());
+  }
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  bool created() const { return fd_ >= 0 || closed_; }
+  int fd() const { return fd_; }
+
+  bool Commit() {
+    const int fd = fd_;
+    fd_ = -1;
+    closed_ = true;
+    if (close(fd) != 0) return false;
+    committed_ = rename(temp_path_.c_str(), destination_.c_str()) == 0;
+    return committed_;
+  }
+
+ private:
+  std::string destination_;
+  std::string temp_path_;
+  int fd_ = -1;
+  bool closed_ = false;
+  bool committed_ = false;
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// One transfer: what the callbacks see and record.
+
+struct Transfer {
+  CURL* easy = nullptr;
+  int fd = -1;
+  std::int64_t max_bytes = 0;
+  long stall_timeout_ms = 0;
+  platform::DownloadObserver* observer = nullptr;
+
+  std::int64_t expected = -1;  // Content-Length of the final response
+  std::int64_t received = 0;
+  std::int64_t reported = -1;
+  bool body_started = false;
+  bool too_large = false;
+  bool local_error = false;
+  // Unset until a connection stands; from then on, the time of the last byte.
+  std::optional<Clock::time_point> last_activity;
+};
+
+std::int64_t AnnouncedLength(CURL* easy) {
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) return -1;
+  return length;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  t.last_activity = Clock::now();
+  if (!t.body_started) {
+    // Redirect bodies are skipped by libcurl, so this is the final response.
+    t.body_started = true;
+    t.expected = AnnouncedLength(t.easy);
+    if (t.expected > t.max_bytes) t.too_large = true;
+  }
+  if (t.too_large || static_cast<std::int64_t>(bytes) > t.max_bytes - t.received) {
+    t.too_large = true;
+    return 0;  // aborts the transfer
+  }
+  if (!WriteAll(t.fd, data, bytes)) {
+    t.local_error = true;
+    return 0;
+  }
+  t.received += static_cast<std::int64_t>(bytes);
+  return bytes;
+}
+
+std::size_t OnHeader(char*, std::size_t size, std::size_t count, void* user) {
+  static_cast<Transfer*>(user)->last_activity = Clock::now();
+  return size * count;
+}
+
+// Called once a connection stands (also after a redirect): the stall clock
+// starts here, the connect timeout covers what comes before.
+int OnConnected(void* user, char*, char*, int, int) {
+  static_cast<Transfer*>(user)->last_activity = Clock::now();
+  return CURL_PREREQFUNC_OK;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& t = *static_cast<Transfer*>(user);
+  if (t.observer != nullptr && t.body_started && t.received != t.reported) {
+    t.reported = t.received;
+    t.observer->OnProgress(t.expected, t.received);
+  }
+  return 0;
+}
+
+long MsUntilStall(const Transfer& t, Clock::time_point now) {
+  if (t.stall_timeout_ms <= 0 || !t.last_activity) return kMaxPollMs;
+  const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - *t.last_activity);
+  return t.stall_timeout_ms - static_cast<long>(idle.count());
+}
+
+// ---------------------------------------------------------------------------
+// Setting up and running the transfer.
+
+struct EasyCleanup {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiCleanup {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct ListCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using ListPtr = std::unique_ptr<curl_slist, ListCleanup>;
+
+// Asks every cache between us and the server for a fresh copy.
+ListPtr NoCacheHeaders() {
+  curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
+  curl_slist* more = list ? curl_slist_append(list, "Pragma: no-cache") : nullptr;
+  if (more == nullptr) curl_slist_free_all(list);
+  return ListPtr(more);
+}
+
+bool Configure(CURL* easy, const std::string& url, const DownloadOptions& options,
+               Transfer& t, curl_slist* headers) {
+  bool ok = true;
+  auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
+  set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
+  set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
+  set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+  set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(std::max(options.max_redirects, 0))));
+  set(curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers));
+  set(curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
+  if (options.connect_timeout_ms > 0) {
+    set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, options.connect_timeout_ms));
+  }
+  if (options.max_bytes > 0) {
+    set(curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes)));
+  }
+  set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody));
+  set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t));
+  set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeader));
+  set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t));
+  set(curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &OnConnected));
+  set(curl_easy_setopt(easy, CURLOPT_PREREQDATA, &t));
+  set(curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress));
+  set(curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t));
+  set(curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L));
+  return ok;
+}
+
+CURLcode DoneResult(CURLM* multi) {
+  int left = 0;
+  while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+    if (msg->msg == CURLMSG_DONE) return msg->data.result;
+  }
+  return CURLE_FAILED_INIT;
+}
+
+// Drives the transfer with waits short enough to notice a stall to the
+// millisecond (curl_easy_perform would only look once a second).
+CURLcode Perform(CURL* easy, Transfer& t) {
+  std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) return CURLE_FAILED_INIT;
+  CURLcode result = CURLE_OK;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+      result = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      result = DoneResult(multi.get());
+      break;
+    }
+    const long wait_ms = MsUntilStall(t, Clock::now());
+    if (wait_ms <= 0) {
+      result = CURLE_OPERATION_TIMEDOUT;
+      break;
+    }
+    curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(std::min(wait_ms, kMaxPollMs)), nullptr);
+  }
+  curl_multi_remove_handle(multi.get(), easy);
+  return result;
+}
+
+long Classify(CURLcode code, const Transfer& t, long http_status) {
+  if (t.local_error) return platform::kDownloadLocalError;
+  if (t.too_large || code == CURLE_FILESIZE_EXCEEDED) return platform::kDownloadTooLarge;
+  if (code == CURLE_HTTP_RETURNED_ERROR) return platform::kDownloadHttpError;
+  if (code != CURLE_OK) return platform::kDownloadTransportError;
+  // A final 1xx/3xx answer (say a redirect without a target) is not the file.
+  if (http_status < 200 || http_status > 299) return platform::kDownloadHttpError;
+  if (t.expected >= 0 && t.received != t.expected) return platform::kDownloadTransportError;
+  return platform::kDownloadOk;
+}
+
+long Fetch(const std::string& url, const DownloadOptions& options, int fd) {
+  std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
+  ListPtr headers = NoCacheHeaders();
+  if (!easy || !headers) return platform::kDownloadTransportError;
+  Transfer t;
+  t.easy = easy.get();
+  t.fd = fd;
+  t.max_bytes = options.max_bytes;
+  t.stall_timeout_ms = options.stall_timeout_ms;
+  t.observer = options.observer;
+  if (!Configure(easy.get(), url, options, t, headers.get())) return platform::kDownloadTransportError;
+  const CURLcode code = Perform(easy.get(), t);
+  long http_status = 0;
+  curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &http_status);
+  return Classify(code, t, http_status);
+}
+
+bool IsOnlineInterface(const ifaddrs& entry) {
+  if (entry.ifa_addr == nullptr) return false;
+  const int family = entry.ifa_addr->sa_family;
+  if (family != AF_INET && family != AF_INET6) return false;
+  const unsigned flags = entry.ifa_flags;
+  return (flags & IFF_UP) && (flags & IFF_RUNNING) && !(flags & IFF_LOOPBACK);
+}
+
+}  // namespace
+
+CurlNetwork::CurlNetwork() { InitCurlOnce(); }
+
+bool CurlNetwork::IsConnected() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  bool online = false;
+  for (const ifaddrs* entry = list; entry != nullptr && !online; entry = entry->ifa_next) {
+    online = IsOnlineInterface(*entry);
+  }
+  freeifaddrs(list);
+  return online;
+}
+
+long CurlNetwork::Download(const std::string& url, const std::string& path,
+                           const platform::DownloadOptions& options) {
+  if (!g_curl_ready) return platform::kDownloadTransportError;
+  PartFile part(ToPosixPath(path));
+  if (!part.created()) return platform::kDownloadLocalError;
+  const long result = Fetch(url, options, part.fd());
+  if (result != platform::kDownloadOk) return result;
+  return part.Commit() ? platform::kDownloadOk : platform::kDownloadLocalError;
+}
+
+}  // namespace mb::posix
