@@ -1,0 +1,53 @@
+// The window system of the POSIX build: the main window's timer as a plain
+// sleep, message boxes on stderr answered from a terminal, a fixed desktop
+// and the terminal progress view.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "platform/desktop.h"
+
+namespace mb::posix {
+
+class PosixWindowSystem : public platform::WindowSystem {
+ public:
+  // Boxes print to `err`; on a terminal (`is_tty`) they wait for an answer
+  // read from `in`.
+  PosixWindowSystem(std::FILE* err, bool is_tty, std::FILE* in);
+
+  void HideMainWindow() override;
+  void LeaveTaskList() override;
+
+  void ArmTimer(int interval_ms) override;
+  void DisarmTimer() override;
+  void RunMessageLoop(const std::function<void()>& on_timer) override;
+  void PumpMessages() override;
+
+  void MessageBoxOk(const std::string& text, const std::string& caption) override;
+  bool MessageBoxYesNo(const std::string& text, const std::string& caption) override;
+
+  bool GetTaskbarRect(platform::PixelRect* rect) override;
+  std::int32_t ScreenWidthTwips() override;
+  std::int32_t ScreenHeightTwips() override;
+  double TwipsPerPixelX() override;
+  double TwipsPerPixelY() override;
+
+  std::unique_ptr<platform::SplashView> CreateSplashView() override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void PrintBox(const std::string& text, const std::string& caption, const char* prompt);
+  // One line from `in` without its line break; nothing at the end of input.
+  std::optional<std::string> ReadAnswer();
+
+  std::FILE* err_;
+  bool is_tty_;
+  std::FILE* in_;
+  std::optional<Clock::time_point> timer_due_;  // armed when set
+};
+
+}  // namespace mb::posix
