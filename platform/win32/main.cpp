@@ -1,0 +1,38 @@
+// Mailbeacon.exe: the portable agent over the Win32 backends. A GUI program
+// without a visible main window; the exit code tells how it ended.
+#include "agent/frm_tray.h"
+#include "platform/win32/win32_codepage.h"
+#include "platform/win32/win32_filesystem.h"
+#include "platform/win32/win32_network.h"
+#include "platform/win32/win32_process.h"
+#include "platform/win32/win32_profile.h"
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_window_system.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  using namespace mb;
+  win32::Win32CodePage codepage;
+  win32::Win32Registry registry;
+  win32::Win32ProfileStore profiles;
+  win32::Win32FileSystem fs;
+  win32::Win32Network net;
+  win32::Win32WindowSystem windows(instance);
+  win32::Win32Process process([&windows]() -> void* { return windows.MainWindow(); });
+
+  platform::Platform p;
+  p.registry = &registry;
+  p.profiles = &profiles;
+  p.fs = &fs;
+  p.net = &net;
+  p.codepage = &codepage;
+  p.windows = &windows;
+  p.process = &process;
+
+  frmTray tray(p);
+  try {
+    tray.Form_Load();
+  } catch (const ProcessEnd& end) {
+    return end.status;
+  }
+  return tray.Run();
+}

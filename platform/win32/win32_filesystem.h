@@ -1,0 +1,28 @@
+// File-system services through the W functions: the agent's UTF-8 paths
+// become UTF-16, so no path depends on the ANSI code page.
+#pragma once
+
+#include <string>
+
+#include "platform/filesystem.h"
+
+namespace mb::win32 {
+
+class Win32FileSystem : public platform::FileSystem {
+ public:
+  bool IsOrdinaryFile(const std::string& path) override;
+  bool Exists(const std::string& path) override;
+  void CreateDirectory(const std::string& path) override;
+  void DeleteFile(const std::string& path) override;
+  void CopyFile(const std::string& from, const std::string& to) override;
+  void Rename(const std::string& from, const std::string& to) override;
+  std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override;
+  void Append(const std::string& path, const std::string& bytes) override;
+  void MakeExecutable(const std::string& path) override;
+};
+
+// A name beside `path` for a file being written before it replaces `path`;
+// unique per process and call.
+std::wstring TempNameBeside(const std::wstring& path);
+
+}  // namespace mb::win32

@@ -1,0 +1,74 @@
+#include "platform/win32/win32_process.h"
+
+// clang-format off
+#include "platform/win32/win32_windows.h"
+#include <shellapi.h>
+// clang-format on
+
+#include <string>
+
+#include "platform/win32/win32_text.h"
+
+namespace mb::win32 {
+namespace {
+
+std::wstring ModulePath() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) throw LastError();
+    if (n < buf.size()) return buf.substr(0, n);
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+}  // namespace
+
+std::wstring ArgumentsAfterProgram(const std::wstring& cmd) {
+  std::size_t i = 0;
+  if (!cmd.empty() && cmd[0] == L'"') {
+    const std::size_t close = cmd.find(L'"', 1);
+    i = close == std::wstring::npos ? cmd.size() : close + 1;
+  } else {
+    while (i < cmd.size() && !IsBlank(cmd[i])) ++i;
+  }
+  while (i < cmd.size() && IsBlank(cmd[i])) ++i;
+  return cmd.substr(i);
+}
+
+std::wstring DirectoryOf(const std::wstring& file_path) {
+  const std::size_t sep = file_path.find_last_of(L"\\/");
+  if (sep == std::wstring::npos) return {};
+  const bool drive_root = sep == 2 && file_path[1] == L':';
+  return file_path.substr(0, drive_root ? sep + 1 : sep);
+}
+
+std::string Win32Process::InstallDir() { return WideToUtf8(DirectoryOf(ModulePath())); }
+
+std::string Win32Process::Arguments() {
+  return WideToUtf8(ArgumentsAfterProgram(GetCommandLineW()));
+}
+
+std::string Win32Process::SystemDir() {
+  char buf[MAX_PATH + 1] = {};
+  const UINT n = GetSystemDirectoryA(buf, sizeof buf);
+  if (n == 0 || n >= sizeof buf) return {};
+  return AnsiToUtf8(std::string(buf, n));
+}
+
+platform::LocalTime Win32Process::Now() {
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+}
+
+void Win32Process::ShellOpen(const std::string& file, const std::string& params,
+                             const std::string& dir) {
+  HWND owner = owner_ ? static_cast<HWND>(owner_()) : nullptr;
+  ShellExecuteA(owner, "open", Utf8ToAnsi(file).c_str(), Utf8ToAnsi(params).c_str(),
+                Utf8ToAnsi(dir).c_str(), SW_SHOWNORMAL);
+}
+
+}  // namespace mb::win32

@@ -1,0 +1,36 @@
+// Process and machine facts on Windows, and ShellExecute for the hand-off.
+#pragma once
+
+#include <functional>
+
+#include "platform/process.h"
+
+namespace mb::win32 {
+
+class Win32Process : public platform::Process {
+ public:
+  // `owner` gives the window that owns what ShellOpen starts (the agent's
+  // main window); it may return null.
+  explicit Win32Process(std::function<void*()> owner = {}) : owner_(std::move(owner)) {}
+
+  std::string InstallDir() override;
+  std::string Arguments() override;
+  std::string SystemDir() override;
+  platform::LocalTime Now() override;
+  void ShellOpen(const std::string& file, const std::string& params,
+                 const std::string& dir) override;
+
+ private:
+  std::function<void*()> owner_;
+};
+
+// The argument text after the program name of a Windows command line, as
+// the C runtime splits it: a quoted name ends at its closing quote, an
+// unquoted one at the first space or tab; the blanks after it are skipped.
+std::wstring ArgumentsAfterProgram(const std::wstring& command_line);
+
+// The directory part of a module path, keeping the separator of a drive
+// root ("C:\").
+std::wstring DirectoryOf(const std::wstring& file_path);
+
+}  // namespace mb::win32

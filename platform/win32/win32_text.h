@@ -1,0 +1,30 @@
+// Text conversions at the Win32 boundary and the one error-mapping function
+// of the backend. The agent keeps text as UTF-8; the W functions take
+// UTF-16 and the A functions the system ANSI code page.
+#pragma once
+
+#include <string>
+
+#include "support/error.h"
+
+namespace mb::win32 {
+
+std::wstring Utf8ToWide(const std::string& utf8);
+std::string WideToUtf8(const std::wstring& wide);
+
+// Through the ANSI code page (CP_ACP). Characters the code page lacks
+// become '?'; bytes that are not valid in it become U+FFFD.
+std::string Utf8ToAnsi(const std::string& utf8);
+std::string AnsiToUtf8(const std::string& ansi);
+std::wstring AnsiToWide(const std::string& ansi);
+
+// The system's description of a Windows error code, in UTF-8, without the
+// trailing line break FormatMessage adds.
+std::string ErrorText(unsigned long code);
+
+// mb::Error for a Windows error code, with its description.
+Error WindowsError(unsigned long code);
+// mb::Error for GetLastError() of the call that just failed.
+Error LastError();
+
+}  // namespace mb::win32

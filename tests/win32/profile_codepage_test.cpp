@@ -1,0 +1,85 @@
+// Private-profile files through the system's own functions, and the ANSI
+// code page conversions. The code-page cases depend on the system code
+// page: scripts/test-wine runs them under 1252 and again under 949.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32/win32_codepage.h"
+#include "platform/win32/win32_profile.h"
+#include "platform/win32/win32_windows.h"
+#include "support_files/temp_dir.h"
+
+namespace mb::win32 {
+namespace {
+
+std::string Get(Win32ProfileStore& store, const std::string& section, const std::string& key,
+                const std::string& file, std::uint32_t size = 1024) {
+  std::string buf(size, '\x7f');
+  const std::uint32_t n = store.GetString(section, key, "dflt", buf.data(), size, file);
+  return buf.substr(0, n);
+}
+
+TEST(Win32Profile, WritesAndReadsThroughTheSystem) {
+  test::TempDir dir;
+  const std::string file = dir.str() + "\\install_version.ini";
+  Win32ProfileStore store;
+  ASSERT_TRUE(store.WriteString("OUTLOOK", "INSTALL_VERSION", "1.0.3", file));
+  ASSERT_TRUE(store.WriteString("AGENT", "INSTALL_VERSION", "2.1", file));
+  ASSERT_TRUE(store.WriteString("OUTLOOK", "INSTALL_VERSION", "1.0.4", file));
+  EXPECT_EQ(Get(store, "outlook", "install_version", file), "1.0.4");
+  EXPECT_EQ(Get(store, "AGENT", "INSTALL_VERSION", file), "2.1");
+  EXPECT_EQ(Get(store, "AGENT", "MISSING", file), "dflt");
+  EXPECT_EQ(Get(store, "NOSECTION", "INSTALL_VERSION", file), "dflt");
+  EXPECT_EQ(Get(store, "A", "B", dir.str() + "\\absent.ini"), "dflt");
+}
+
+TEST(Win32Profile, LongValuesAreCutToTheBuffer) {
+  test::TempDir dir;
+  const std::string file = dir.str() + "\\m.ini";
+  test::WriteFile(dir / "m.ini", "[S]\r\nK=" + std::string(30, 'v') + "\r\n");
+  Win32ProfileStore store;
+  EXPECT_EQ(Get(store, "S", "K", file, 10), std::string(9, 'v'));
+}
+
+// The path goes through the ANSI code page, so a name in that code page
+// reaches its file.
+TEST(Win32Profile, PathsInTheAnsiCodePageReachTheFile) {
+  const UINT acp = GetACP();
+  if (acp != 1252 && acp != 949) GTEST_SKIP() << "system code page " << acp;
+  const std::string name = acp == 949 ? "\xEA\xB0\x80.ini" : "caf\xC3\xA9.ini";
+  const std::wstring wide_name = acp == 949 ? L"\uAC00.ini" : L"caf\u00E9.ini";
+  test::TempDir dir;
+  const std::string file = dir.str() + "\\" + name;
+  Win32ProfileStore store;
+  ASSERT_TRUE(store.WriteString("S", "K", "v", file));
+  EXPECT_EQ(Get(store, "S", "K", file), "v");
+  EXPECT_NE(GetFileAttributesW((dir.path().wstring() + L"\\" + wide_name).c_str()),
+            INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(Win32CodePage, NumberIsTheSystemsAnsiCodePage) {
+  EXPECT_EQ(Win32CodePage().Number(), static_cast<int>(GetACP()));
+}
+
+TEST(Win32CodePage, WesternCodePage) {
+  Win32CodePage cp;
+  if (cp.Number() != 1252) GTEST_SKIP() << "system code page " << cp.Number();
+  EXPECT_EQ(cp.ToAnsi("caf\xC3\xA9"), "caf\xE9");
+  EXPECT_EQ(cp.FromAnsi("caf\xE9"), "caf\xC3\xA9");
+  EXPECT_EQ(cp.ToAnsi("\xEA\xB0\x80"), "?");  // a Hangul syllable has no 1252 byte
+  EXPECT_EQ(cp.FromAnsi("\x80"), "\xE2\x82\xAC");  // the euro sign
+}
+
+TEST(Win32CodePage, KoreanCodePage) {
+  Win32CodePage cp;
+  if (cp.Number() != 949) GTEST_SKIP() << "system code page " << cp.Number();
+  EXPECT_EQ(cp.ToAnsi("\xEA\xB0\x80"), "\xB0\xA1");  // "가"
+  EXPECT_EQ(cp.FromAnsi("\xB0\xA1"), "\xEA\xB0\x80");
+  EXPECT_EQ(cp.FromAnsi("A\xB0\xA1Z"), "A\xEA\xB0\x80Z");
+  // A lead byte at the end has no trail byte: one replacement character.
+  EXPECT_EQ(cp.FromAnsi("A\xB0"), "A\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace mb::win32

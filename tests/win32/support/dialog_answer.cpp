@@ -1,0 +1,47 @@
+#include "win32/support/dialog_answer.h"
+
+#include <algorithm>
+
+namespace mb::test {
+namespace {
+
+constexpr int kMessageBoxTextId = 0xFFFF;  // the static control holding the text
+constexpr int kMessageBoxIconId = 0x0014;  // the static control holding the icon
+
+std::wstring TextOf(HWND w) {
+  wchar_t buf[1024] = {};
+  GetWindowTextW(w, buf, 1024);
+  return buf;
+}
+
+}  // namespace
+
+DialogAnswer::DialogAnswer(std::wstring caption, int command)
+    : caption_(std::move(caption)), command_(command), thread_([this] { Run(); }) {}
+
+DialogAnswer::~DialogAnswer() { thread_.join(); }
+
+bool DialogAnswer::HasButton(int id) const {
+  return std::find(std::begin(buttons_), std::end(buttons_), id) != std::end(buttons_);
+}
+
+void DialogAnswer::Run() {
+  for (int waited = 0; waited < 10000; waited += 20) {
+    HWND dlg = FindWindowW(L"#32770", caption_.c_str());
+    if (dlg != nullptr && IsWindowVisible(dlg)) {
+      found_ = true;
+      text_ = TextOf(GetDlgItem(dlg, kMessageBoxTextId));
+      HWND icon = GetDlgItem(dlg, kMessageBoxIconId);
+      has_icon_ = icon != nullptr && IsWindowVisible(icon);
+      int n = 0;
+      for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
+        if (GetDlgItem(dlg, id) != nullptr && n < 8) buttons_[n++] = id;
+      }
+      PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(command_, BN_CLICKED), 0);
+      return;
+    }
+    Sleep(20);
+  }
+}
+
+}  // namespace mb::test

@@ -1,0 +1,38 @@
+// Answers one message box from another thread, as a user would: waits for a
+// dialog with the given caption, records its text and buttons, then presses
+// the button `command` (IDOK, IDYES, IDNO).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+namespace mb::test {
+
+class DialogAnswer {
+ public:
+  DialogAnswer(std::wstring caption, int command);
+  ~DialogAnswer();  // waits for the answering thread
+  DialogAnswer(const DialogAnswer&) = delete;
+  DialogAnswer& operator=(const DialogAnswer&) = delete;
+
+  // Valid once the box was answered (after the box call returned).
+  bool Found() const { return found_; }
+  const std::wstring& Text() const { return text_; }
+  bool HasButton(int id) const;
+  bool HasIcon() const { return has_icon_; }
+
+ private:
+  void Run();
+
+  std::wstring caption_;
+  int command_;
+  bool found_ = false;
+  bool has_icon_ = false;
+  std::wstring text_;
+  int buttons_[8] = {};
+  std::thread thread_;
+};
+
+}  // namespace mb::test

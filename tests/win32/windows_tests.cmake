@@ -1,0 +1,80 @@
+# The Windows test binary (cross build, run under Wine by scripts/test-wine):
+# GoogleTest built from Debian's sources with the cross compiler, the Win32
+# backend's own tests, and those portable tests of the other areas that do
+# not need the POSIX backend or the vendor-server stand-in.
+option(MB_WIN_PORTABLE_TESTS "Add the portable tests to the Windows test binary" ON)
+set(MB_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(${MB_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(lib gtest gtest_main gmock gmock_main)
+  target_compile_options(${lib} PRIVATE -w)
+  get_target_property(dirs ${lib} INTERFACE_INCLUDE_DIRECTORIES)
+  set_target_properties(${lib} PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${dirs}")
+  if(NOT TARGET GTest::${lib})
+    add_library(GTest::${lib} ALIAS ${lib})
+  endif()
+endforeach()
+
+file(GLOB MB_WIN_TEST_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp ${CMAKE_CURRENT_LIST_DIR}/support/*.cpp
+  ${CMAKE_SOURCE_DIR}/updater/*_win32.cpp)
+
+# True when `file`, or a project header it includes (followed through the
+# includes), needs the POSIX side.
+set(MB_POSIX_ONLY_PATTERN "platform/posix/|mb::posix|posix::|server/|<unistd\\.h>|<sys/|<netinet/|<arpa/|<poll\\.h>|<iconv\\.h>|mkdtemp|popen|MB_BIN_DIR|scripted_server")
+function(mb_needs_posix file out)
+  get_property(known GLOBAL PROPERTY "MB_NEEDS_POSIX_${file}" SET)
+  if(known)
+    get_property(result GLOBAL PROPERTY "MB_NEEDS_POSIX_${file}")
+    set(${out} ${result} PARENT_SCOPE)
+    return()
+  endif()
+  set_property(GLOBAL PROPERTY "MB_NEEDS_POSIX_${file}" FALSE)  # stops include cycles
+  file(READ ${file} text)
+  set(result FALSE)
+  if(text MATCHES "${MB_POSIX_ONLY_PATTERN}")
+    set(result TRUE)
+  else()
+    string(REGEX MATCHALL "#include \"[^\"]+\"" includes "${text}")
+    foreach(inc ${includes})
+      string(REGEX REPLACE "#include \"([^\"]+)\"" "\\1" rel "${inc}")
+      foreach(base ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR})
+        if(NOT result AND EXISTS ${base}/${rel})
+          mb_needs_posix(${base}/${rel} sub)
+          if(sub)
+            set(result TRUE)
+          endif()
+        endif()
+      endforeach()
+    endforeach()
+  endif()
+  set_property(GLOBAL PROPERTY "MB_NEEDS_POSIX_${file}" ${result})
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+if(MB_WIN_PORTABLE_TESTS)
+  file(GLOB_RECURSE portable CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/support_files/*.cpp)
+  list(FILTER portable EXCLUDE REGEX "/tests/(win32|wine|server|e2e|posix|platform)/")
+  # The temporary folder helper has a Windows twin in win32/support.
+  list(FILTER portable EXCLUDE REGEX "/support_files/temp_dir\\.cpp$")
+  foreach(file ${portable})
+    mb_needs_posix(${file} posix_only)
+    if(NOT posix_only)
+      list(APPEND MB_WIN_TEST_SOURCES ${file})
+    endif()
+  endforeach()
+endif()
+
+add_executable(mailbeacon_tests ${MB_WIN_TEST_SOURCES})
+target_link_libraries(mailbeacon_tests PRIVATE mb_core mb_platform GTest::gmock GTest::gtest
+  GTest::gtest_main ws2_32)
+target_include_directories(mailbeacon_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(mailbeacon_tests PRIVATE
+  MB_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
+  MB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+# Under Wine through the toolchain's emulator; scripts/test-wine sets the
+# prefix and the display.
+add_test(NAME mailbeacon_tests COMMAND mailbeacon_tests)
