@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -282,12 +281,11 @@ bool PosixProfileStore::Flush(const std::string& path, CachedFile& file) {
 }
 
 bool PosixProfileStore::Settled(const FileStamp& stamp) const {
-  struct timespec now {};
-  clock_gettime(CLOCK_REALTIME, &now);
-  const auto ns = [](std::int64_t sec, std::int64_t nsec) {
-    return std::chrono::seconds(sec) + std::chrono::nanoseconds(nsec);
-  };
-  return ns(now.tv_sec, now.tv_nsec) - ns(stamp.ctime_sec, stamp.ctime_nsec) >= settle_time_;
+  // File times are on the system clock's scale (the Unix epoch).
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto changed =
+      std::chrono::seconds(stamp.ctime_sec) + std::chrono::nanoseconds(stamp.ctime_nsec);
+  return now - changed >= settle_time_;
 }
 
 void PosixProfileStore::FlushAll() {
