@@ -21,7 +21,9 @@ int main(int argc, char** argv) {
   posix::PosixFileSystem fs;
   posix::CurlNetwork net;
   posix::PosixProcess process(argc, argv);
-  posix::PosixWindowSystem windows(stderr, isatty(STDERR_FILENO) != 0, stdin);
+  // Boxes wait for an answer only when someone can give one at a terminal.
+  std::FILE* answers = isatty(STDIN_FILENO) != 0 ? stdin : std::fopen("/dev/null", "r");
+  posix::PosixWindowSystem windows(stderr, isatty(STDERR_FILENO) != 0, answers != nullptr ? answers : stdin);
 
   platform::Platform p;
   p.registry = &registry;

@@ -85,7 +85,9 @@ PosixProcess::PosixProcess(std::string install_dir, std::string arguments)
 std::string PosixProcess::SystemDir() {
   const char* dir = std::getenv("MAILBEACON_SYSTEM_DIR");
   if (dir != nullptr && *dir != '\0') return dir;
-  return install_dir_ + "/system32";
+  // Written the way the agent builds its own paths, so that the agent's
+  // level-by-level directory creation (which splits at "\") makes it.
+  return install_dir_ + "\\system32";
 }
 
 platform::LocalTime PosixProcess::Now() {

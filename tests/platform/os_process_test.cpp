@@ -73,7 +73,7 @@ TEST(OsProcessTest, SystemDirComesFromTheEnvironmentOrTheInstallDir) {
   }
   {
     ScopedEnv env("MAILBEACON_SYSTEM_DIR", nullptr);
-    EXPECT_EQ(process.SystemDir(), "/opt/mb/system32");
+    EXPECT_EQ(process.SystemDir(), "/opt/mb\\system32");
   }
 }
 
