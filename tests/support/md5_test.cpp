@@ -123,6 +123,8 @@ TEST(Md5Test, StreamReadErrorReachesTheCaller) {
   EXPECT_THROW(Md5OfStream(input), Error);
 }
 
+#ifndef _WIN32
+// The digest that the md5sum program prints for a file.
 std::string Md5sumOf(const std::filesystem::path& p) {
   const std::string cmd = "md5sum '" + p.string() + "'";
   FILE* pipe = popen(cmd.c_str(), "r");
@@ -134,9 +136,6 @@ std::string Md5sumOf(const std::filesystem::path& p) {
 }
 
 TEST(Md5Test, FilesOfAssortedSizesMatchMd5sum) {
-#ifdef _WIN32
-  GTEST_SKIP() << "md5sum is a POSIX tool";
-#else
   test::TempDir dir;
   for (std::size_t size : {0, 1, 55, 56, 63, 64, 65, 1024 * 1024 + 3}) {
     const auto path = dir / ("file" + std::to_string(size));
@@ -146,8 +145,8 @@ TEST(Md5Test, FilesOfAssortedSizesMatchMd5sum) {
     FileInput input(path);
     EXPECT_EQ(Md5OfStream(input), expected) << "size " << size;
   }
-#endif
 }
+#endif  // md5sum is a POSIX tool
 
 }  // namespace
 }  // namespace mb
