@@ -90,6 +90,7 @@ class TerminalSplashView final : public platform::SplashView {
   void SetTransfer(int file_index, int file_count, std::int64_t received,
                    std::int64_t expected) override {
     const bool new_file = !content_.transfer || content_.transfer->file_index != file_index;
+    if (new_file) content_.fraction.reset();  // the last file's bar is over
     content_.transfer = TransferInfo{file_index, file_count, received, expected};
     meter_.Sample(clock_(), *content_.transfer);
     content_.rate = meter_.Rate();

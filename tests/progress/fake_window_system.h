@@ -13,7 +13,7 @@
 
 #include "platform/desktop.h"
 
-namespace mb::test {
+namespace mb::test::progress {
 
 class RecordingSplashView : public platform::SplashView {
  public:
@@ -103,4 +103,4 @@ class FakeWindowSystem : public platform::WindowSystem {
   }
 };
 
-}  // namespace mb::test
+}  // namespace mb::test::progress

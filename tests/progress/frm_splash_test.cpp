@@ -17,9 +17,9 @@ class FrmSplashTest : public ::testing::Test {
  protected:
   FrmSplashTest() { ws.SetTaskbarTwips(10950, 0, 11520, 15360); }
 
-  test::RecordingSplashView& View() { return *ws.last_view; }
+  test::progress::RecordingSplashView& View() { return *ws.last_view; }
 
-  test::FakeWindowSystem ws;
+  test::progress::FakeWindowSystem ws;
   frmSplash splash{ws};
 };
 
@@ -108,7 +108,7 @@ TEST_F(FrmSplashTest, UnloadClosesTheViewAndAnotherShowLoadsAgain) {
 class FrmSplashDrawTest : public FrmSplashTest {
  protected:
   FrmSplashDrawTest() { splash.Show(); }
-  const std::vector<test::RecordingSplashView::Bar>& Bars() { return View().bars; }
+  const std::vector<test::progress::RecordingSplashView::Bar>& Bars() { return View().bars; }
 };
 
 TEST_F(FrmSplashDrawTest, NothingIsPaintedWhileMaxIsZero) {

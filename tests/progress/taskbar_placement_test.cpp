@@ -87,7 +87,7 @@ TEST(TaskbarPlacement, PixelsBecomeWholeTwipsRoundedHalfToEven) {
 
 class PlaceAboveTaskbarTest : public ::testing::Test {
  protected:
-  test::FakeWindowSystem ws;
+  test::progress::FakeWindowSystem ws;
   frmSplash window{ws};
   // The progress window's outer size.
   static constexpr std::int32_t W = splash::kWindowWidth, H = splash::kWindowHeight;

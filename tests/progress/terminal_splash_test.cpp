@@ -131,6 +131,10 @@ TEST_F(TerminalSplashTty, TransferShowsBytesRateAndFileCount) {
   view->SetTransfer(2, 5, 2048, 4096);
   EXPECT_NE(out.Text().find("Downloading files..  2.0 KiB / 4.0 KiB  2.0 KiB/s  file 2 of 5\x1b[K"),
             std::string::npos);
+  view->PaintBar(100, 100, 0);
+  view->SetTransfer(3, 5, 0, -1);  // the next file starts without a bar
+  const std::string text = out.Text();
+  EXPECT_EQ(text.substr(text.rfind('\r')), "\rDownloading files..  0 B  file 3 of 5\x1b[K");
 }
 
 TEST_F(TerminalSplashTty, NewTitleClearsTheLineAndRedrawsIt) {
