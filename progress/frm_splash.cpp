@@ -17,6 +17,7 @@ frmSplash::~frmSplash() = default;
 void frmSplash::Show() {
   if (!view_) {
     view_ = windows_.CreateSplashView();
+    if (!view_) throw std::runtime_error("the window system made no progress window");
     view_->SetPicture(picture_);
     view_->SetTitle(title_);
     view_->SetStatus(current_);
