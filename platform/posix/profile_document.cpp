@@ -113,6 +113,10 @@ bool ProfileDocument::Find(std::string_view section, std::string_view key,
   return true;
 }
 
+bool ProfileDocument::HasSection(std::string_view section) const {
+  return sections_.count(FoldIniCase(section)) != 0;
+}
+
 bool ProfileDocument::Set(std::string_view section, std::string_view key,
                           std::string_view value) {
   const auto s = sections_.find(FoldIniCase(section));

@@ -49,6 +49,7 @@ class ProfileDocument {
   // section or key is missing or the key line has no "=". Names must be
   // normalised already.
   bool Find(std::string_view section, std::string_view key, std::string_view& value) const;
+  bool HasSection(std::string_view section) const;
 
   // Sets section/key = value: replaces the first matching key line in place
   // (as key=value, keeping the key's spelling and line end), or adds the key
