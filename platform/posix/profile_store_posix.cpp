@@ -200,9 +200,10 @@ bool PosixProfileStore::WriteString(const std::string& section, const std::strin
   const std::string_view sec = NormalizeIniName(section);
   const std::string_view name = NormalizeIniName(key);
   const std::string_view stored = StoredValue(value);
-  const std::string path = ToPosixPath(file);
-  if (!CanWriteIniEntry(sec, name, stored) || path.empty()) return false;
+  if (!CanWriteIniEntry(sec, name, stored) || file.empty()) return false;
+  std::string path;
   try {
+    path = ToPosixPath(file);
     std::lock_guard<std::mutex> lock(mutex_);
     CachedFile* cached = nullptr;
     const LoadResult loaded = Load(path, cached);
@@ -219,7 +220,7 @@ bool PosixProfileStore::WriteString(const std::string& section, const std::strin
     return false;
   } catch (const std::exception&) {
     std::lock_guard<std::mutex> lock(mutex_);
-    cache_.erase(path);
+    if (!path.empty()) cache_.erase(path);
     return false;
   }
 }
