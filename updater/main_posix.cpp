@@ -1,0 +1,22 @@
+// SwiftPatcher_Mailbeacon.exe on a POSIX system: the updater over the POSIX
+// backends. The exit status tells how it ended (updater.h).
+#include "platform/posix/codepage_iconv.h"
+#include "platform/posix/filesystem_posix.h"
+#include "platform/posix/process_posix.h"
+#include "platform/posix/profile_store_posix.h"
+#include "updater/updater.h"
+
+int main(int argc, char** argv) {
+  using namespace mb;
+  posix::IconvCodePage codepage(posix::SystemAnsiCodePage());
+  posix::PosixProfileStore profiles;
+  posix::PosixFileSystem fs;
+  posix::PosixProcess process(argc, argv);
+
+  platform::Platform p;
+  p.profiles = &profiles;
+  p.fs = &fs;
+  p.codepage = &codepage;
+  p.process = &process;
+  return updater::Updater(p).Run();
+}

@@ -1,0 +1,146 @@
+#include "updater/pending_list.h"
+
+#include <cstdint>
+#include <set>
+
+#include "planning/ini_formats.h"
+#include "planning/safe_names.h"
+#include "support/text.h"
+
+namespace mb::updater {
+namespace {
+
+constexpr int kMaxFilesPerComponent = 32767;  // the agent's 16-bit counter
+
+// TOTAL_FILES: empty means the component is not in the list.
+int ParseTotalFiles(const std::string& section, const std::string& text) {
+  const std::string digits = text::TrimSpaces(text);
+  long value = 0;
+  bool ok = !digits.empty() && digits.size() <= 5;
+  for (char c : digits) {
+    ok = ok && c >= '0' && c <= '9';
+    if (ok) value = value * 10 + (c - '0');
+  }
+  if (!ok || value > kMaxFilesPerComponent) {
+    throw ListRefused("[" + section + "] TOTAL_FILES is not a file count: \"" + text + "\"");
+  }
+  return static_cast<int>(value);
+}
+
+PendingFile ReadPendingFile(platform::ProfileStore& profiles, const platform::CodePage& codepage,
+                            const std::string& section, const std::string& list_path) {
+  auto utf8 = [&](const char* key) {
+    return codepage.FromAnsi(ReadProfileValue(profiles, section, key, list_path));
+  };
+  PendingFile f;
+  f.section = section;
+  f.name = utf8(ini::kNameKey);
+  f.org_name = utf8(ini::kOrgNameKey);
+  f.target_dir = utf8(ini::kTargetDirKey);
+  f.back_up = ReadProfileValue(profiles, section, ini::kBackUpKey, list_path) == "YES";
+  return f;
+}
+
+// Two names that one file system could treat as one file: separators
+// unified and runs of them collapsed, ASCII letters folded (Windows names
+// ignore case).
+std::string FoldedPath(const std::string& path) {
+  std::string out;
+  for (char c : text::ToLowerAscii(path)) {
+    if (c == '\\') c = '/';
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out += c;
+  }
+  return out;
+}
+
+void CheckFile(const PendingFile& f) {
+  for (const std::string* name : {&f.name, &f.org_name}) {
+    if (!IsSafeFileName(*name) || *name == ".") {
+      throw ListRefused("[" + f.section + "] unsafe file name \"" + *name + "\"");
+    }
+  }
+  if (!IsAbsolutePath(f.target_dir)) {
+    throw ListRefused("[" + f.section + "] target directory is not absolute: \"" + f.target_dir +
+                      "\"");
+  }
+}
+
+}  // namespace
+
+std::string ReadProfileValue(platform::ProfileStore& profiles, const std::string& section,
+                             const std::string& key, const std::string& file) {
+  // The agent's reads are cut to 1023 bytes; the updater reads the same way.
+  constexpr std::uint32_t kValueBuffer = 1024;
+  char buf[kValueBuffer];
+  const std::uint32_t n = profiles.GetString(section, key, "", buf, kValueBuffer, file);
+  return std::string(buf, n);
+}
+
+std::string PendingFile::Target() const {
+  const bool ends_in_separator =
+      !target_dir.empty() && (target_dir.back() == '\\' || target_dir.back() == '/');
+  return target_dir + (ends_in_separator ? "" : "\\") + org_name;
+}
+
+std::size_t PendingList::FileCount() const {
+  std::size_t n = 0;
+  for (const PendingComponent& c : components) n += c.files.size();
+  return n;
+}
+
+PendingList ReadPendingList(platform::ProfileStore& profiles, const platform::CodePage& codepage,
+                            const std::string& list_path) {
+  PendingList list;
+  for (std::int16_t kind = kOutlookAddin; kind <= kAgentComponent; ++kind) {
+    const auto names = ini::NamesFor(kind);
+    const std::string section = names->ComponentSection;
+    const std::string total = ReadProfileValue(profiles, section, ini::kTotalFilesKey, list_path);
+    if (total.empty()) continue;
+    PendingComponent component{section, {}};
+    const int count = ParseTotalFiles(section, total);
+    for (int k = 1; k <= count; ++k) {
+      const std::string file_section = names->PendingSectionPrefix + std::to_string(k);
+      component.files.push_back(ReadPendingFile(profiles, codepage, file_section, list_path));
+    }
+    list.components.push_back(std::move(component));
+  }
+  return list;
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (!path.empty() && separator(path[0])) return true;
+  const bool drive = path.size() >= 3 &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  return drive && path[1] == ':' && separator(path[2]);
+}
+
+void CheckPendingList(const PendingList& list) {
+  std::set<std::string> sources;
+  std::set<std::string> targets;
+  for (const PendingComponent& component : list.components) {
+    for (const PendingFile& f : component.files) {
+      CheckFile(f);
+      if (!sources.insert(FoldedPath(f.name)).second) {
+        throw ListRefused("[" + f.section + "] file listed twice: \"" + f.name + "\"");
+      }
+      if (!targets.insert(FoldedPath(f.Target())).second) {
+        throw ListRefused("[" + f.section + "] target listed twice: \"" + f.Target() + "\"");
+      }
+    }
+  }
+}
+
+void CheckSourcesPresent(const PendingList& list, platform::FileSystem& fs,
+                         const std::string& update_dir) {
+  for (const PendingComponent& component : list.components) {
+    for (const PendingFile& f : component.files) {
+      if (!fs.IsOrdinaryFile(update_dir + "\\" + f.name)) {
+        throw ListRefused("[" + f.section + "] the copy to install is missing: \"" + f.name + "\"");
+      }
+    }
+  }
+}
+
+}  // namespace mb::updater

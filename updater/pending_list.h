@@ -1,0 +1,67 @@
+// The pending-install list the agent leaves in its update directory: per
+// component a TOTAL_FILES count and numbered sections naming each file. The
+// whole list is read and checked before any file is touched, so a list that
+// is refused changes nothing.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/filesystem.h"
+#include "platform/profile.h"
+
+namespace mb::updater {
+
+// One file to put in place. Names and paths are UTF-8 (converted from the
+// list's ANSI text), in the agent's "\" path form.
+struct PendingFile {
+  std::string section;     // where the list names it, for messages
+  std::string name;        // the verified copy in the update directory
+  std::string org_name;    // the name it is installed under
+  std::string target_dir;  // absolute
+  bool back_up = false;    // keep the replaced file as "<target>_old"
+
+  std::string Target() const;
+};
+
+struct PendingComponent {
+  std::string section;  // "OUTLOOK_DOWNLOAD", ...
+  std::vector<PendingFile> files;
+};
+
+struct PendingList {
+  std::vector<PendingComponent> components;  // only those the list names
+  std::size_t FileCount() const;
+};
+
+// A list the updater will not apply; what() says why.
+class ListRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A value of an INI file as ANSI bytes; empty when missing.
+std::string ReadProfileValue(platform::ProfileStore& profiles, const std::string& section,
+                             const std::string& key, const std::string& file);
+
+// Reads every component section of the list at `list_path`. Raises
+// ListRefused for a count that is not a small non-negative number.
+PendingList ReadPendingList(platform::ProfileStore& profiles, const platform::CodePage& codepage,
+                            const std::string& list_path);
+
+// True for an absolute agent path: "\..." or "/...", or a drive letter
+// followed by ":\" or ":/".
+bool IsAbsolutePath(const std::string& path);
+
+// Raises ListRefused unless every entry has a safe NAME and ORG_NAME (not
+// empty, not absolute, no "\", "/", ":" or ".."), an absolute TARGET_DIR, and
+// no file is listed twice (as a source or as a target).
+void CheckPendingList(const PendingList& list);
+
+// Raises ListRefused unless every listed copy lies in `update_dir`.
+void CheckSourcesPresent(const PendingList& list, platform::FileSystem& fs,
+                         const std::string& update_dir);
+
+}  // namespace mb::updater

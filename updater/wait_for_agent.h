@@ -1,0 +1,22 @@
+// Waiting for the agent to end before its files are replaced. How "the
+// agent has ended" is seen is the OS's part (wait_posix.cpp, wait_win32.cpp).
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace mb::updater {
+
+enum class WaitResult { kEnded, kTimedOut };
+
+// Polls every 50 ms until the agent whose main window has `caption` has
+// ended, at most `limit`.
+WaitResult WaitForAgentToEnd(const std::string& caption, std::chrono::milliseconds limit);
+
+// How long the updater waits: $MAILBEACON_UPDATER_WAIT_MS when it holds a
+// number (at most ten minutes), else 30 seconds.
+std::chrono::milliseconds AgentWaitLimit();
+
+inline constexpr std::chrono::milliseconds kAgentPollInterval{50};
+
+}  // namespace mb::updater
