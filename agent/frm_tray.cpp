@@ -49,7 +49,9 @@ int frmTray::Run() {
   } catch (const ProcessEnd& end) {
     return end.status;
   }
-  return kExitError;  // the loop only stops without a run ending it if no timer is armed
+  // The loop stopped with no run ending the process: the window system's
+  // limit on runs was reached (a script's bounded run), or nothing is armed.
+  return timer_enabled_ ? kExitRunLimit : kExitError;
 }
 
 void frmTray::Timer1_Timer() {

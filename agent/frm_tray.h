@@ -113,6 +113,7 @@ inline constexpr int kExitError = 1;
 inline constexpr int kExitOffline = 2;
 inline constexpr int kExitRefused = 3;
 inline constexpr int kExitRetryDeclined = 4;
+inline constexpr int kExitRunLimit = 5;  // a bounded run (POSIX: MAILBEACON_MAX_RUNS) ended
 
 inline constexpr const char* kAppTitle = "Mailbeacon";
 // The vendor's server, used until the registry names another one.

@@ -40,9 +40,9 @@ std::optional<placement::WindowPosition> NextToTaskbar(
 
 }  // namespace
 
-// A taskbar the window system cannot report counts as a failure like any
-// other: the taskbar may still be at the bottom, so the window keeps the
-// larger bottom margin rather than risk sitting under it.
+// Any failure on the way places the window as when the taskbar's side
+// cannot be told: the larger bottom margin keeps it clear of a taskbar that
+// may still be at the bottom.
 void PlaceAboveTaskbar(platform::WindowSystem& ws, frmSplash& window) {
   try {
     if (const auto position = NextToTaskbar(ws, window)) {

@@ -78,8 +78,10 @@ WindowPosition FallbackPosition(const ScreenTwips& screen, std::int32_t width,
 }
 
 std::optional<TaskbarTwips> QueryTaskbar(platform::WindowSystem& ws) {
+  // A taskbar the shell cannot report leaves the rectangle all zero, which
+  // the placement cases then read as a taskbar along the left edge.
   platform::PixelRect px;
-  if (!ws.GetTaskbarRect(&px)) return std::nullopt;
+  if (!ws.GetTaskbarRect(&px)) px = {};
   return ToTwips(px, ws.TwipsPerPixelX(), ws.TwipsPerPixelY());
 }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "agent/frm_tray.h"
 #include "platform/posix/codepage_iconv.h"
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
   // Boxes wait for an answer only when someone can give one at a terminal.
   std::FILE* answers = isatty(STDIN_FILENO) != 0 ? stdin : std::fopen("/dev/null", "r");
   posix::PosixWindowSystem windows(stderr, isatty(STDERR_FILENO) != 0, answers != nullptr ? answers : stdin);
+
+  if (const char* runs = std::getenv("MAILBEACON_MAX_RUNS")) windows.SetTimerEventLimit(std::atoi(runs));
 
   platform::Platform p;
   p.registry = &registry;

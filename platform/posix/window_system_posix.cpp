@@ -63,7 +63,8 @@ void PosixWindowSystem::DisarmTimer() { timer_due_.reset(); }
 // The timer is the agent's only event source, so the loop is: sleep until it
 // is due, disarm it (it fires once per arming), run the handler.
 void PosixWindowSystem::RunMessageLoop(const std::function<void()>& on_timer) {
-  while (timer_due_) {
+  for (int events = 0; timer_due_ && (timer_event_limit_ == 0 || events < timer_event_limit_);
+       ++events) {
     std::this_thread::sleep_until(*timer_due_);
     timer_due_.reset();
     on_timer();

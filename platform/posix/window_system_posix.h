@@ -37,6 +37,10 @@ class PosixWindowSystem : public platform::WindowSystem {
 
   std::unique_ptr<platform::SplashView> CreateSplashView() override;
 
+  // Stops the message loop after this many timer events (0: no limit), so a
+  // script can let the agent make a bounded number of runs.
+  void SetTimerEventLimit(int limit) { timer_event_limit_ = limit; }
+
  private:
   using Clock = std::chrono::steady_clock;
 
@@ -48,6 +52,7 @@ class PosixWindowSystem : public platform::WindowSystem {
   bool is_tty_;
   std::FILE* in_;
   std::optional<Clock::time_point> timer_due_;  // armed when set
+  int timer_event_limit_ = 0;
 };
 
 }  // namespace mb::posix

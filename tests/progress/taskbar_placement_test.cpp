@@ -113,11 +113,12 @@ TEST_F(PlaceAboveTaskbarTest, TopIsWrittenBeforeLeft) {
                            std::to_string(11520 - H - 50));
 }
 
-TEST_F(PlaceAboveTaskbarTest, FailedTaskbarQueryFallsBackToTheLargeMargin) {
+TEST_F(PlaceAboveTaskbarTest, UnreportedTaskbarGivesTheBottomRightCornerAndAFailureTheLargeMargin) {
+  // The shell cannot report the taskbar: an all-zero rectangle, case 3.
   ws.SetTaskbarTwips(10950, 0, 11520, 15360);
   ws.taskbar_known = false;
   basWinAPI::PlaceAboveTaskbar(ws, window);
-  EXPECT_EQ(window.Top(), 11520 - H - 1000);
+  EXPECT_EQ(window.Top(), 11520 - H - 50);
   EXPECT_EQ(window.Left(), 15360 - W - 50);
 
   frmSplash other(ws);

@@ -1,0 +1,81 @@
+// A sandbox for end-to-end runs of the real programs: an install directory
+// holding copies of Mailbeacon and the updater, a registry file, a release
+// folder served by a mailbeacon-server process on loopback.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <utility>
+#include <string>
+#include <vector>
+
+#include "support_files/temp_dir.h"
+
+namespace mb::test {
+
+struct ReleaseFile {
+  ReleaseFile(std::string n, std::string b, std::string org = "", std::string dir = "")
+      : name(std::move(n)), body(std::move(b)), org_name(std::move(org)), target_dir(std::move(dir)) {}
+  std::string name;
+  std::string body;
+  std::string org_name;    // empty: the file name
+  std::string target_dir;  // empty: "."
+};
+
+struct ProgramResult {
+  int status = -1;  // exit status; -1 when killed at the time-out
+  std::string output;  // what it wrote to stderr and stdout
+};
+
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  std::string install;  // the install directory
+  std::string update;   // install + "/update"
+  std::string release;  // the server's release folder
+
+  // Publishes a component ("express", "outlook", "agent") in a folder
+  // ("ORG", "MIRROR"): its files, a files.ini and, last, release.ini.
+  void Publish(const std::string& component, const std::string& version,
+               const std::vector<ReleaseFile>& files, const std::string& folder = "ORG");
+  void SetPause(const std::string& bytes);
+  // Starts mailbeacon-server on a free loopback port (extra options appended).
+  void StartServer(const std::vector<std::string>& extra = {});
+  void StopServer();
+  // The registry: server URL (with the virtual directory), English, the
+  // install type, plus further raw sections.
+  void WriteRegistry(const std::string& install_type = "express", const std::string& extra = "");
+  // Runs the installed agent for at most max_runs runs, killed after timeout_s.
+  ProgramResult RunAgent(int max_runs, int timeout_s = 60);
+  // The environment the agent runs with: this sandbox's registry, a Korean
+  // locale (code page 949), a bounded number of runs.
+  std::map<std::string, std::string> AgentEnvironment(int max_runs) const;
+  // Waits for the updater the agent started (it logs its work) to finish.
+  bool WaitForUpdater(int timeout_s = 30);
+  // The request targets the server saw, in order, since the last call.
+  std::vector<std::string> TakeRequests();
+
+  std::string Read(const std::string& rel) const;  // a file under the sandbox root
+  bool Exists(const std::string& rel) const;
+  std::string root() const { return dir_.str(); }
+
+ private:
+  TempDir dir_;
+  std::string registry_;
+  std::string server_log_;
+  std::size_t log_offset_ = 0;
+  pid_t server_pid_ = -1;
+  int port_ = 0;
+};
+
+// Runs a program with extra environment, capturing its output, killed after
+// timeout_s.
+ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd,
+                         const std::map<std::string, std::string>& env, int timeout_s);
+
+}  // namespace mb::test
