@@ -41,7 +41,10 @@ class Install {
   fs::path dir() const { return tmp_.path() / "inst"; }
   fs::path update() const { return dir() / "update"; }
   fs::path list() const { return update() / "mailbeacon_download.ini"; }
+  // A path below the install directory in the agent's form; "=text" is
+  // text as written.
   std::string AgentPath(const std::string& rel) const {
+    if (rel.starts_with("=")) return rel.substr(1);
     return rel.empty() ? dir().string() : dir().string() + "\\" + rel;
   }
 
@@ -167,36 +170,31 @@ TEST(UpdaterTest, WithoutTheAgentsArgumentDoesNothing) {
 TEST(UpdaterTest, RefusesUnsafeOrInconsistentListsBeforeApplyingAnything) {
   struct Case {
     const char* why;
+    const char* reason;  // in the log line
     Entry bad;
     std::string total = "";
   };
   const std::vector<Case> cases = {
-      {"traversal in NAME", {"..\\Good.dll", "X.dll", ""}},
-      {"separator in ORG_NAME", {"Bad.dll", "sub/X.dll", ""}},
-      {"ORG_NAME ..", {"Bad.dll", "..", ""}},
-      {"ORG_NAME .", {"Bad.dll", ".", ""}},
-      {"empty NAME", {"", "X.dll", ""}},
-      {"absolute ORG_NAME", {"Bad.dll", "C:\\X.dll", ""}},
-      {"NAME listed twice", {"Good.dll", "Other.dll", ""}},
-      {"target listed twice (case folded)", {"Bad.dll", "GOOD.DLL", ""}},
-      {"missing source", {"Missing.dll", "X.dll", ""}},
-      {"relative TARGET_DIR", {"Bad.dll", "X.dll", "rel"}},
-      {"TOTAL_FILES not a number", {"Bad.dll", "X.dll", ""}, "2x"},
-      {"TOTAL_FILES negative", {"Bad.dll", "X.dll", ""}, "-2"},
+      {"traversal in NAME", "unsafe file name", {"..\\Good.dll", "X.dll", ""}},
+      {"separator in ORG_NAME", "unsafe file name", {"Bad.dll", "sub/X.dll", ""}},
+      {"ORG_NAME ..", "unsafe file name", {"Bad.dll", "..", ""}},
+      {"ORG_NAME .", "unsafe file name", {"Bad.dll", ".", ""}},
+      {"empty NAME", "unsafe file name", {"", "X.dll", ""}},
+      {"absolute ORG_NAME", "unsafe file name", {"Bad.dll", "C:\\X.dll", ""}},
+      {"NAME listed twice", "file listed twice", {"Good.dll", "Other.dll", ""}},
+      {"target listed twice (case folded)", "target listed twice", {"Bad.dll", "GOOD.DLL", ""}},
+      {"missing source", "is missing", {"Missing.dll", "X.dll", ""}},
+      {"relative TARGET_DIR", "not absolute", {"Bad.dll", "X.dll", "=rel"}},
+      {"TOTAL_FILES not a number", "not a file count", {"Bad.dll", "X.dll", ""}, "2x"},
+      {"TOTAL_FILES negative", "not a file count", {"Bad.dll", "X.dll", ""}, "-2"},
+      {"TOTAL_FILES beyond the sections", "unsafe file name \"\"", {"Bad.dll", "X.dll", ""}, "3"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     Install in;
     WriteFile(in.update() / "Good.dll", "good");
     WriteFile(in.update() / "Bad.dll", "bad");
-    Entry bad = c.bad;
-    const bool relative = bad.target_dir == "rel";
-    in.WriteList({Outlook({{"Good.dll", "Good.dll", ""}}), Agent({bad})}, c.total);
-    if (relative) {
-      std::string text = ReadFile(in.list());
-      text.replace(text.rfind("TARGET_DIR=") + 11, in.AgentPath("rel").size(), "rel");
-      WriteFile(in.list(), text);
-    }
+    in.WriteList({Outlook({{"Good.dll", "Good.dll", ""}}), Agent({c.bad})}, c.total);
     const std::string list_before = ReadFile(in.list());
 
     EXPECT_EQ(in.Run(), 2);
@@ -206,6 +204,7 @@ TEST(UpdaterTest, RefusesUnsafeOrInconsistentListsBeforeApplyingAnything) {
     const auto lines = in.LogLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("] Update refused : "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
   }
 }
 
