@@ -1,5 +1,8 @@
 #include "platform/posix/registry_file.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -65,12 +68,21 @@ std::string EnvOrEmpty(const char* name) {
   return value != nullptr ? value : "";
 }
 
+// $HOME, else the account's home folder.
+std::string HomeDir() {
+  std::string home = EnvOrEmpty("HOME");
+  if (home.empty()) {
+    if (const passwd* account = ::getpwuid(::getuid())) home = account->pw_dir;
+  }
+  return home;
+}
+
 }  // namespace
 
 std::string DefaultRegistryPath() {
   if (std::string path = EnvOrEmpty("MAILBEACON_REGISTRY"); !path.empty()) return path;
   std::string config = EnvOrEmpty("XDG_CONFIG_HOME");
-  if (config.empty()) config = EnvOrEmpty("HOME") + "/.config";
+  if (config.empty()) config = HomeDir() + "/.config";
   return config + "/mailbeacon/registry.reg";
 }
 
@@ -136,6 +148,7 @@ long RegistryFile::WriteValue(const RegKeyPath& key, const std::string& name, st
                               const std::string& ansi_data) {
   const std::string target = ResolveRegistryTarget(path_);
   const RegFileLock lock(target);
+  if (lock.error() == ENOENT || lock.error() == ENOTDIR) return kErrorFileNotFound;  // no folder
   if (lock.error() != 0) return WriteError(lock.error());
   const Loaded loaded = Load(target);  // under the lock: no update is lost
   if (loaded.status != kErrorSuccess) return loaded.status;

@@ -1,6 +1,8 @@
 // The .reg grammar as regedit reads it: a header line, "[key]" sections,
 // value lines ("name"="text", @=..., dword:, hex:, hex(N): with "\"
 // continuations), ";" comments and blank lines, CRLF or LF.
+#include <algorithm>
+#include <cstddef>
 #include <utility>
 
 #include "platform/posix/registry_document.h"
@@ -140,7 +142,9 @@ class RegParser {
   }
 
   bool ParseLine(const Line& line) {
-    if (doc_.text.find('\0', line.begin) < line.end) return false;
+    const auto first = doc_.text.begin() + static_cast<std::ptrdiff_t>(line.begin);
+    const auto last = doc_.text.begin() + static_cast<std::ptrdiff_t>(line.end);
+    if (std::find(first, last, '\0') != last) return false;
     Cursor c(doc_.text, line);
     if (c.RestIsEmpty()) return true;
     if (c.Peek() == '[') return ParseSectionHeader(c);

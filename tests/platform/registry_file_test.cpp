@@ -102,7 +102,12 @@ TEST_F(RegistryFileRead, MissingFileMeansNoKeys) {
   platform::RegKey key = 0;
   EXPECT_EQ(Open(kProductKey, &key), 2);
   EXPECT_EQ(Set(kProductKey, "URL", 1, "x"), 2);
+  EXPECT_EQ(store_->SetValue(platform::kHkeyCurrentUser, "URL", 1, nullptr, 0), 2);
   EXPECT_FALSE(std::filesystem::exists(Path()));
+
+  posix::RegistryFile nowhere((dir_ / "no/such/registry.reg").string(), *cp_);
+  EXPECT_EQ(nowhere.SetValue(platform::kHkeyCurrentUser, "URL", 1, nullptr, 0), 2);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "no"));
 }
 
 TEST_F(RegistryFileRead, HandlesAreTrackedUntilClosed) {
