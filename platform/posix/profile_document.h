@@ -9,7 +9,8 @@
 // - spaces, tabs, CR, VT, FF and ^Z around names and values are trimmed;
 // - "[name]" opens a section; the name runs to the line's last "]" (Wine),
 //   so the rest of the line after it is ignored;
-// - a line whose first non-blank byte is ";" is a comment;
+// - a line whose first non-blank byte is ";" is a comment (Wine would take
+//   it for a key named ";..."; nobody asks for such a key);
 // - "key=value" is an entry; a line without "=" is a key without a value,
 //   which reads as the caller's default (Wine);
 // - names compare case-insensitively (ASCII); a name or value ends at its
