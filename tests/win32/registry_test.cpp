@@ -97,8 +97,8 @@ TEST_F(Win32RegistryTest, DwordBinaryMissingAndDefaultValues) {
 
 TEST_F(Win32RegistryTest, ClassesRootIsReachableThroughItsPredefinedNumber) {
   RegKey key = 0;
-  // HKEY_CLASSES_ROOT always has the ".exe" association in a fresh prefix.
-  EXPECT_EQ(reg_.OpenKey(platform::kHkeyClassesRoot, ".exe", KEY_READ, &key), 0);
+  // HKEY_CLASSES_ROOT always has the CLSID key.
+  EXPECT_EQ(reg_.OpenKey(platform::kHkeyClassesRoot, "CLSID", KEY_READ, &key), 0);
   if (key != 0) reg_.CloseKey(key);
 }
 

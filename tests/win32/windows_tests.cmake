@@ -78,3 +78,9 @@ target_compile_definitions(mailbeacon_tests PRIVATE
 # Under Wine through the toolchain's emulator; scripts/test-wine sets the
 # prefix and the display.
 add_test(NAME mailbeacon_tests COMMAND mailbeacon_tests)
+
+# Answers the agent's message boxes in the end-to-end runs under Wine.
+add_executable(mb_answer_box ${CMAKE_SOURCE_DIR}/tests/wine/answer_box.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/dialog_answer.cpp)
+target_include_directories(mb_answer_box PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(mb_answer_box PRIVATE mb_platform)

@@ -16,17 +16,24 @@ std::wstring TextOf(HWND w) {
 
 }  // namespace
 
-DialogAnswer::DialogAnswer(std::wstring caption, int command)
-    : caption_(std::move(caption)), command_(command), thread_([this] { Run(); }) {}
+DialogAnswer::DialogAnswer(std::wstring caption, int command, int timeout_ms)
+    : caption_(std::move(caption)),
+      command_(command),
+      timeout_ms_(timeout_ms),
+      thread_([this] { Run(); }) {}
 
-DialogAnswer::~DialogAnswer() { thread_.join(); }
+DialogAnswer::~DialogAnswer() { Wait(); }
+
+void DialogAnswer::Wait() {
+  if (thread_.joinable()) thread_.join();
+}
 
 bool DialogAnswer::HasButton(int id) const {
   return std::find(std::begin(buttons_), std::end(buttons_), id) != std::end(buttons_);
 }
 
 void DialogAnswer::Run() {
-  for (int waited = 0; waited < 10000; waited += 20) {
+  for (int waited = 0; waited < timeout_ms_; waited += 20) {
     HWND dlg = FindWindowW(L"#32770", caption_.c_str());
     if (dlg != nullptr && IsWindowVisible(dlg)) {
       found_ = true;

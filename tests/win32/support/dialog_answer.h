@@ -12,8 +12,9 @@ namespace mb::test {
 
 class DialogAnswer {
  public:
-  DialogAnswer(std::wstring caption, int command);
+  DialogAnswer(std::wstring caption, int command, int timeout_ms = 10000);
   ~DialogAnswer();  // waits for the answering thread
+  void Wait();      // until the box was answered or the time is up
   DialogAnswer(const DialogAnswer&) = delete;
   DialogAnswer& operator=(const DialogAnswer&) = delete;
 
@@ -28,6 +29,7 @@ class DialogAnswer {
 
   std::wstring caption_;
   int command_;
+  int timeout_ms_;
   bool found_ = false;
   bool has_icon_ = false;
   std::wstring text_;

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# End-to-end runs of the Windows agent under Wine against the native
+# mailbeacon-server on loopback. Run by scripts/test-wine, which provides
+# the Wine prefix (WINEPREFIX), the display and these variables:
+#   MB_WIN_BIN  the cross build's bin folder (Mailbeacon.exe, mb_answer_box.exe, ...)
+#   MB_SERVER   the native mailbeacon-server
+# Each scenario seeds the registry with `wine reg add`, runs Mailbeacon.exe
+# from C:\mb and checks its exit status, its message boxes and its files.
+set -uo pipefail
+: "${WINEPREFIX:?}" "${MB_WIN_BIN:?}" "${MB_SERVER:?}"
+
+work=$(mktemp -d /tmp/mb-e2e.XXXXXX)
+install_dir="$WINEPREFIX/drive_c/mb"
+server_pid=
+failed=0
+
+cleanup() {
+  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "e2e: FAIL: $*"; failed=1; }
+check() {  # DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then echo "e2e: ok: $what"; else fail "$what"; fi
+}
+
+make_release() {  # PAUSE_TEXT
+  local rel=$work/release
+  rm -rf "$rel"
+  mkdir -p "$rel/ORG/express" "$rel/ORG/agent" "$rel/MIRROR"
+  printf '%s\r\n' "$1" >"$rel/pause.txt"
+  printf 'Release notes of 1.0.5\r\n' >"$rel/notice.txt"
+  head -c 70000 /dev/urandom >"$rel/ORG/express/MailbeaconExpress.dll"
+  printf '[RELEASE]\r\nLAST_VERSION=1.0.5\r\n' >"$rel/ORG/express/release.ini"
+  printf 'agent data\r\n' >"$rel/ORG/agent/agent_data.txt"
+  printf '[RELEASE]\r\nLAST_VERSION=2.0.1\r\n' >"$rel/ORG/agent/release.ini"
+}
+
+start_server() {
+  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  rm -f "$work/port"
+  "$MB_SERVER" --root "$work/release" --port-file "$work/port" --codepage 1252 \
+    --log "$work/server.log" &
+  server_pid=$!
+  for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
+  port=$(cat "$work/port")
+}
+
+fresh_install() {  # LANGUAGE
+  rm -rf "$install_dir"
+  mkdir -p "$install_dir"
+  cp "$MB_WIN_BIN/Mailbeacon.exe" "$install_dir/"
+  [[ -f "$MB_WIN_BIN/SwiftPatcher_Mailbeacon.exe" ]] && cp "$MB_WIN_BIN/SwiftPatcher_Mailbeacon.exe" "$install_dir/"
+  local key='HKCU\SOFTWARE\BrightHarbor\MailbeaconCom'
+  wine reg delete "$key" /f >/dev/null 2>&1
+  wine reg add "$key" /v URL /t REG_SZ /d "http://127.0.0.1:$port" /f >/dev/null
+  wine reg add "$key" /v V_DIR /t REG_SZ /d /mailbeaconhome /f >/dev/null
+  wine reg add "$key" /v Language /t REG_SZ /d "$1" /f >/dev/null
+  wine reg add "$key" /v InstallType /t REG_SZ /d Express /f >/dev/null
+}
+
+run_agent() {  # SECONDS -> sets agent_status
+  timeout "$1" wine 'C:\mb\Mailbeacon.exe'
+  agent_status=$?
+}
+
+same_file() { cmp -s "$1" "$2"; }
+contains() { grep -q -- "$2" "$1" 2>/dev/null; }
+
+scenario_hand_off() {
+  echo "--- hand-off: out-of-date plug-in and agent are fetched, checked and handed over"
+  make_release N
+  start_server
+  fresh_install ENGLISH
+  run_agent 120
+  wineserver -w  # the updater, when built, finishes too
+  check "agent ends after the hand-off (status 0, was $agent_status)" test "$agent_status" -eq 0
+  local upd=$install_dir/update
+  # The updater, when built, moves the checked files into place; otherwise
+  # they wait in the update directory.
+  local placed=$upd
+  [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]] && placed=$install_dir
+  check "plug-in file fetched intact" \
+    same_file "$work/release/ORG/express/MailbeaconExpress.dll" "$placed/MailbeaconExpress.dll"
+  check "agent file fetched intact" same_file "$work/release/ORG/agent/agent_data.txt" "$placed/agent_data.txt"
+  check "install record holds the plug-in release" contains "$upd/install_version.ini" "1.0.5"
+  check "install record holds the agent release" contains "$upd/install_version.ini" "2.0.1"
+  check "update notice fetched" same_file "$work/release/notice.txt" "$upd/Mailbeacon_Update_Notice.txt"
+  check "update log written" contains "$upd/update_log.txt" "MailbeaconExpress.dll"
+  check "no pause.txt left behind" test ! -e "$upd/pause.txt"
+  check "server asked for the pause state" contains "$work/server.log" "pause.aspx"
+  check "manifests asked from the primary folder" contains "$work/server.log" "Folder=ORG"
+  if [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]]; then
+    check "updater removed the pending-install list" test ! -e "$upd/mailbeacon_download.ini"
+    check "updater removed the applied copies" test ! -e "$upd/MailbeaconExpress.dll"
+  else
+    check "pending-install list left for the updater" contains "$upd/mailbeacon_download.ini" "MailbeaconExpress.dll"
+  fi
+}
+
+scenario_refused() {  # LANGUAGE EXPECTED_TEXT
+  echo "--- server refuses ($1): message box, then the agent ends"
+  make_release R
+  start_server
+  fresh_install "$1"
+  wine "$MB_WIN_BIN/mb_answer_box.exe" Mailbeacon ok 90 >"$work/box.txt" 2>&1 &
+  local answer_pid=$!
+  run_agent 120
+  wait "$answer_pid"
+  local answered=$?
+  check "a box captioned Mailbeacon was shown and answered" test "$answered" -eq 0
+  check "its text is the refusal message" contains "$work/box.txt" "$2"
+  check "it has only an OK button and no icon" contains "$work/box.txt" "buttons: OK icon:no"
+  check "agent ends with the refusal status (3, was $agent_status)" test "$agent_status" -eq 3
+  check "nothing was downloaded" test ! -e "$install_dir/update/install_version.ini"
+}
+
+scenario_hand_off
+scenario_refused ENGLISH "Installation impossible because of server problem."
+scenario_refused KOREAN "$(printf '\xec\x84\x9c\xeb\xb2\x84')"  # "서버" (server)
+
+exit $failed
