@@ -3,6 +3,8 @@
 #include <functional>
 #include <map>
 
+#include "server/misbehaviour.h"
+
 namespace mb::server {
 namespace {
 
@@ -35,6 +37,15 @@ const std::map<std::string, Setter>& Setters() {
        [](CommandLine& c, const std::string& v) {
          return SetNumber(c.options.port, v) && c.options.port <= 65535;
        }},
+      {"--misbehave-on",
+       [](CommandLine& c, const std::string& v) { c.options.misbehave_on = v; return true; }},
+      {"--misbehave",
+       [](CommandLine& c, const std::string& v) {
+         std::optional<Misbehaviour> m = ParseMisbehaviour(v);
+         if (m) c.options.misbehaviour = *m;
+         return m.has_value();
+       }},
+      {"--drip-ms", [](CommandLine& c, const std::string& v) { return SetNumber(c.options.drip_ms, v); }},
       {"--codepage",
        [](CommandLine& c, const std::string& v) { return SetNumber(c.options.code_page, v); }},
   };
@@ -46,9 +57,13 @@ const std::map<std::string, Setter>& Setters() {
 const char* const kUsage =
     "usage: mailbeacon-server [--root DIR] [--port N] [--host ADDR] [--vdir PATH]\n"
     "                         [--codepage N] [--port-file FILE] [--log FILE]\n"
+    "                         [--misbehave MODE [--misbehave-on TEXT] [--drip-ms N]]\n"
     "Serves the release folder DIR (default .) under http://ADDR:N/PATH/download/.\n"
     "Defaults: --host 127.0.0.1, --port 0 (any free port), --vdir /mailbeaconhome,\n"
-    "--codepage 949; requests are logged to stderr unless --log is given.\n";
+    "--codepage 949; requests are logged to stderr unless --log is given.\n"
+    "MODE breaks the answers to targets containing TEXT (default: all): reset,\n"
+    "short-body, endless, slow-drip (one byte per --drip-ms, default 100),\n"
+    "error-500, redirect-loop, wrong-hash.\n";
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error) {

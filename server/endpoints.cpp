@@ -130,6 +130,7 @@ Reply Endpoints::Manifest(const fs::path& dir) const {
   Reply r;
   if (manifest.text) r = Ok(*manifest.text, "text/plain");
   else r.status = 500;
+  r.manifest = manifest.text.has_value();
   r.notes = std::move(manifest.warnings);
   return r;
 }

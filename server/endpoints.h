@@ -21,6 +21,7 @@ struct Reply {
   int status = 404;
   std::string body;
   std::string content_type = "text/plain";
+  bool manifest = false;
   std::vector<std::string> notes;  // why a request was refused, files left out
 };
 

@@ -6,9 +6,15 @@
 namespace mb::server {
 
 // Deliberate faults, for testing how an agent copes with a broken server.
-// Only kNone is built so far; the others are reserved names.
 enum class Misbehaviour {
   kNone,
+  kResetMidBody,   // half the body, then the connection is reset (RST)
+  kShortBody,      // half the body, then a clean close short of Content-Length
+  kEndlessBody,    // a chunked body that never ends
+  kSlowDrip,       // the right body, one byte per drip_ms
+  kServerError,    // 500 instead of the answer
+  kRedirectLoop,   // 302 back to the same URL
+  kWrongHash,      // manifests publish a HASH that no file has
 };
 
 struct ServerOptions {
@@ -19,6 +25,8 @@ struct ServerOptions {
   int code_page = 949;                  // the agents' ANSI code page
   std::string log_file;                 // empty: log to stderr
   Misbehaviour misbehaviour = Misbehaviour::kNone;
+  std::string misbehave_on;  // only targets containing this text; empty: every request
+  int drip_ms = 100;         // kSlowDrip: pause after each byte
 };
 
 }  // namespace mb::server

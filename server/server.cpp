@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "server/endpoints.h"
+#include "server/misbehaviour.h"
 #include "server/request_log.h"
 
 namespace mb::server {
@@ -19,7 +20,6 @@ struct Server::Impl {
 
   void Install();
   void Serve(const httplib::Request& req, httplib::Response& res);
-  void Respond(const Reply& reply, httplib::Response& res) const;
 
   ServerOptions options;
   Endpoints endpoints;
@@ -27,6 +27,7 @@ struct Server::Impl {
   httplib::Server http;
   std::thread thread;
   std::atomic<bool> serving_ended{false};
+  std::atomic<bool> stopping{false};
   int port = 0;
   mutable std::mutex requests_mutex;
   std::vector<std::string> requests;
@@ -49,17 +50,14 @@ void Server::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
   Query query(req.params.begin(), req.params.end());
   Reply reply = endpoints.Handle(req.path, query);
   for (const std::string& note : reply.notes) log.Note(req.target, note);
-  Respond(reply, res);
-}
-
-// The one place where a misbehaviour would bend the answer.
-void Server::Impl::Respond(const Reply& reply, httplib::Response& res) const {
-  switch (options.misbehaviour) {
-    case Misbehaviour::kNone:
-      break;
+  bool bend = options.misbehaviour != Misbehaviour::kNone &&
+              req.target.find(options.misbehave_on) != std::string::npos;
+  if (!bend) {
+    res.status = reply.status;
+    res.set_content(reply.body, reply.content_type);
+    return;
   }
-  res.status = reply.status;
-  res.set_content(reply.body, reply.content_type.c_str());
+  RespondBadly(options, reply, req, stopping, res);
 }
 
 Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>(options)) { impl_->Install(); }
@@ -79,6 +77,7 @@ void Server::Start() {
                              std::to_string(s.options.port));
   }
   s.serving_ended = false;
+  s.stopping = false;
   s.thread = std::thread([&s] {
     s.http.listen_after_bind();
     s.serving_ended = true;
@@ -102,6 +101,7 @@ void Server::ClearRequests() {
 
 void Server::Stop() {
   if (!impl_->thread.joinable()) return;
+  impl_->stopping = true;  // ends slow and endless bodies, or stop() would wait for them
   impl_->http.stop();
   impl_->thread.join();
 }
