@@ -35,7 +35,7 @@ std::int16_t frmTray::BuildDownloadList(std::int16_t kind, DownloadList& list) {
     const std::string total =
         text::TrimTrailingSpaces(GetVal(ini::kDownloadSection, ini::kTotalFilesKey, manifest));
     const std::string last_version = GetVal(ini::kDownloadSection, ini::kLastVersionKey, manifest);
-    const std::int16_t n = total.empty() ? 0 : ParseTotalFiles(total);
+    const std::int16_t n = total.empty() ? std::int16_t{0} : ParseTotalFiles(total);
     for (int i = 1; i <= n; ++i) {
       FileRecord r = ReadManifestFile(manifest, i);
       r.TargetDir = ResolveTargetDir(r.TargetDir);

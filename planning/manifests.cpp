@@ -10,7 +10,7 @@ namespace mb {
 
 // The product year the server knows Outlook builds by.
 std::string frmTray::OutlookVersionLabel() {
-  const std::string major = GetOutlookVersion();
+  std::string major = GetOutlookVersion();
   if (major == "9") return "2000";
   if (major == "10") return "2002";
   if (major == "11") return "2003";
