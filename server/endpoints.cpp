@@ -35,13 +35,6 @@ std::optional<std::string> ServerFolder(const Query& query) {
   return std::nullopt;
 }
 
-std::optional<std::string> ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes(std::istreambuf_iterator<char>(in), {});
-  if (in.bad()) return std::nullopt;
-  return bytes;
-}
 
 Reply NotFound(std::string why) {
   Reply r;
@@ -58,7 +51,24 @@ Reply Ok(std::string body, std::string content_type) {
   return r;
 }
 
+// A file as the answer; it is read while it is sent, never held whole.
+Reply OkFile(const fs::path& path, std::string content_type) {
+  std::error_code ec;
+  std::uintmax_t size = fs::file_size(path, ec);
+  if (ec || !std::ifstream(path, std::ios::binary)) return NotFound("cannot read " + path.string());
+  Reply r = Ok("", std::move(content_type));
+  r.file = path;
+  r.file_size = size;
+  return r;
+}
+
 }  // namespace
+
+std::string BodyOf(const Reply& reply) {
+  if (!reply.file) return reply.body;
+  std::ifstream in(*reply.file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 std::string NormalizeVirtualDir(std::string_view vdir) {
   while (!vdir.empty() && vdir.back() == '/') vdir.remove_suffix(1);
@@ -86,9 +96,7 @@ Reply Endpoints::Handle(std::string_view path, const Query& query) const {
 Reply Endpoints::Pause() const {
   std::error_code ec;
   if (!fs::exists(release_.PauseFile(), ec)) return Ok("N", "text/plain");
-  std::optional<std::string> bytes = ReadAll(release_.PauseFile());
-  if (!bytes) return NotFound("pause.txt cannot be read");
-  return Ok(*bytes, "text/plain");
+  return OkFile(release_.PauseFile(), "text/plain");
 }
 
 Reply Endpoints::Notice(const Query& query) const {
@@ -96,9 +104,7 @@ Reply Endpoints::Notice(const Query& query) const {
   if (!folder) return NotFound("unknown Folder value");
   std::optional<fs::path> file = release_.NoticeFile(*folder);
   if (!file) return NotFound("no notice for " + *folder);
-  std::optional<std::string> bytes = ReadAll(*file);
-  if (!bytes) return NotFound("the notice cannot be read");
-  return Ok(*bytes, "text/plain");
+  return OkFile(*file, "text/plain");
 }
 
 Reply Endpoints::ComponentAnswer(Component c, const Query& query) const {
@@ -120,9 +126,7 @@ Reply Endpoints::File(const fs::path& dir, const std::string& encoded) const {
   if (!IsReleaseFileName(*name)) return NotFound("not a release file: " + *name);
   std::optional<fs::path> file = FileInside(dir, *name);
   if (!file) return NotFound("refused or missing file: " + *name);
-  std::optional<std::string> bytes = ReadAll(*file);
-  if (!bytes) return NotFound("cannot read " + file->string());
-  return Ok(*bytes, "application/octet-stream");
+  return OkFile(*file, "application/octet-stream");
 }
 
 Reply Endpoints::Manifest(const fs::path& dir) const {

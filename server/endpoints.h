@@ -4,6 +4,9 @@
 // are matched without regard to case, as IIS does.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,11 +22,16 @@ using Query = std::vector<std::pair<std::string, std::string>>;
 
 struct Reply {
   int status = 404;
-  std::string body;
+  std::string body;                           // the answer, unless file is set
+  std::optional<std::filesystem::path> file;  // a file sent as the answer
+  std::uintmax_t file_size = 0;               // its size when the answer was made
   std::string content_type = "text/plain";
   bool manifest = false;
   std::vector<std::string> notes;  // why a request was refused, files left out
 };
+
+// The answer's bytes, the file's read into memory.
+std::string BodyOf(const Reply& reply);
 
 // "" stays empty; otherwise one leading "/" and no trailing "/".
 std::string NormalizeVirtualDir(std::string_view vdir);

@@ -127,11 +127,11 @@ std::string WithWrongHashes(const std::string& manifest) {
 
 void RespondBadly(const ServerOptions& options, const Reply& reply, const httplib::Request& req,
                   const std::atomic<bool>& stopping, httplib::Response& res) {
-  auto body = std::make_shared<const std::string>(reply.body);
+  auto body = std::make_shared<const std::string>(BodyOf(reply));
   res.status = reply.status;
   switch (options.misbehaviour) {
     case Misbehaviour::kNone:
-      res.set_content(reply.body, reply.content_type);
+      res.set_content(*body, reply.content_type);
       return;
     case Misbehaviour::kResetMidBody:
       return ResetHalfway(body, reply, Peer{req.local_port, req.remote_port}, res);
@@ -149,8 +149,7 @@ void RespondBadly(const ServerOptions& options, const Reply& reply, const httpli
       res.set_redirect(req.target, 302);
       return;
     case Misbehaviour::kWrongHash:
-      res.set_content(reply.manifest ? WithWrongHashes(reply.body) : reply.body,
-                      reply.content_type);
+      res.set_content(reply.manifest ? WithWrongHashes(*body) : *body, reply.content_type);
       return;
   }
 }

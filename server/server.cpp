@@ -2,8 +2,12 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -13,6 +17,25 @@
 #include "server/request_log.h"
 
 namespace mb::server {
+namespace {
+
+// Streams the file in pieces. A file that shrank since the answer was made
+// ends the connection short of its Content-Length rather than padding it.
+void SendFile(const std::filesystem::path& path, std::uintmax_t size, const std::string& type,
+              httplib::Response& res) {
+  auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
+  res.set_content_provider(
+      static_cast<std::size_t>(size), type,
+      [in](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        std::array<char, 64 * 1024> buffer;
+        in->seekg(static_cast<std::streamoff>(offset));
+        in->read(buffer.data(), static_cast<std::streamsize>(std::min(length, buffer.size())));
+        auto got = static_cast<std::size_t>(in->gcount());
+        return got > 0 && sink.write(buffer.data(), got);
+      });
+}
+
+}  // namespace
 
 struct Server::Impl {
   explicit Impl(const ServerOptions& o)
@@ -52,12 +75,10 @@ void Server::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
   for (const std::string& note : reply.notes) log.Note(req.target, note);
   bool bend = options.misbehaviour != Misbehaviour::kNone &&
               req.target.find(options.misbehave_on) != std::string::npos;
-  if (!bend) {
-    res.status = reply.status;
-    res.set_content(reply.body, reply.content_type);
-    return;
-  }
-  RespondBadly(options, reply, req, stopping, res);
+  if (bend) return RespondBadly(options, reply, req, stopping, res);
+  res.status = reply.status;
+  if (reply.file) return SendFile(*reply.file, reply.file_size, reply.content_type, res);
+  res.set_content(reply.body, reply.content_type);
 }
 
 Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>(options)) { impl_->Install(); }
