@@ -121,8 +121,16 @@ long ReadBody(HINTERNET request, HANDLE out, const DownloadOptions& o) {
   std::array<char, 64 * 1024> buf;
   std::int64_t received = 0;
   for (;;) {
+    // Asking what has arrived first lets each read return at once, so the
+    // observer follows a slow transfer instead of waiting for a full buffer.
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+      return platform::kDownloadTransportError;
+    }
+    if (available == 0) break;
+    const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(buf.size()));
     DWORD got = 0;
-    if (!InternetReadFile(request, buf.data(), buf.size(), &got)) {
+    if (!InternetReadFile(request, buf.data(), want, &got)) {
       return platform::kDownloadTransportError;
     }
     if (got == 0) break;
