@@ -1,0 +1,78 @@
+// The mailbeacon-server program as scripts run it: --port-file, then SIGTERM.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support_files/temp_dir.h"
+
+extern char** environ;
+
+namespace mb::server {
+namespace {
+
+pid_t Spawn(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  return pid;
+}
+
+// Ends the program if a failed assertion leaves the test early.
+struct Reaper {
+  pid_t pid;
+  bool reaped = false;
+  ~Reaper() {
+    if (reaped || pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+};
+
+TEST(ServerProgram, WritesItsPortServesAndStopsOnSigterm) {
+  test::TempDir temp;
+  test::WriteFile(temp / "release/pause.txt", "Y\r\n");
+  std::filesystem::path port_file = temp / "port";
+  pid_t pid = Spawn({std::string(MB_BIN_DIR) + "/mailbeacon-server", "--root",
+                     (temp / "release").string(), "--port-file", port_file.string(), "--vdir",
+                     "/mb", "--log", (temp / "log").string()});
+  Reaper reaper{pid};
+  for (int i = 0; i < 500 && !std::filesystem::exists(port_file); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(std::filesystem::exists(port_file));
+  int port = std::stoi(test::ReadFile(port_file));
+
+  httplib::Client client("127.0.0.1", port);
+  httplib::Result result = client.Get("/mb/download/pause.aspx");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->body, "Y\r\n");
+
+  kill(pid, SIGTERM);
+  int status = -1;
+  waitpid(pid, &status, 0);
+  reaper.reaped = true;
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(test::ReadFile(temp / "log").find("GET /mb/download/pause.aspx 200"),
+            std::string::npos);
+}
+
+TEST(ServerProgram, RefusesBadOptionsAndUnknownCodePages) {
+  for (const std::vector<std::string>& extra :
+       std::vector<std::vector<std::string>>{{"--nonsense"}, {"--codepage", "4242"}}) {
+    std::vector<std::string> args = {std::string(MB_BIN_DIR) + "/mailbeacon-server"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    int status = -1;
+    waitpid(Spawn(args), &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << extra[0];
+  }
+}
+
+}  // namespace
+}  // namespace mb::server
