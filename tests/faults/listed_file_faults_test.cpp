@@ -1,0 +1,95 @@
+// A server that breaks while the agent downloads the files of a release:
+// the run stops without a partial file, without touching the installed
+// files, and the next start against a healthy server completes the update.
+#include <filesystem>
+
+#include "faults/fault_fixture.h"
+
+namespace mb::test {
+namespace {
+
+struct ListedFileFault {
+  const char* label;
+  Answer answer;  // body filled in from the release when empty
+  bool first_file;  // the first listed file, else the second
+};
+
+class ListedFileFaults : public FaultTest, public ::testing::WithParamInterface<ListedFileFault> {};
+
+TEST_P(ListedFileFaults, RunStopsCleanlyAndNextStartRecovers) {
+  const ListedFileFault& c = GetParam();
+  const PublishedFile& hit = express[c.first_file ? 0 : 1];
+  Answer answer = c.answer;
+  if (answer.body.empty()) answer.body = hit.body;
+  server.Set(ExpressFile(hit.name), answer);
+  const auto before = Snapshot(h.dir.path());
+
+  EXPECT_EQ(h.RunAgent(1), -1);  // alive, a new run is armed
+
+  EXPECT_EQ(h.windows.armings.back(), 500);
+  EXPECT_TRUE(h.windows.boxes.empty());
+  EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
+  ExpectNoHarm(before);
+  // The failed file is not in the update directory; when an earlier file of
+  // the list was already waiting there, the pass removed it too.
+  for (const auto& f : express) EXPECT_FALSE(fault_fs::exists(h.UpdatePath(f.name))) << f.name;
+  // The agent's own pass did not run after the plug-in's failed.
+  for (const auto& target : server.Requests()) EXPECT_EQ(target.find("agent_exe.aspx?program"), std::string::npos);
+  ExpectRecovers();
+}
+
+const ListedFileFault kListedFileFaults[] = {
+    {"ResetMidBody", Broken(Fault::kReset), true},
+    {"ResetMidBodyOfSecondFile", Broken(Fault::kReset), false},
+    {"BodyShortOfContentLength", Broken(Fault::kShortBody), true},
+    {"BodyShortOfContentLengthSecondFile", Broken(Fault::kShortBody), false},
+    {"ServerError500", Status(500), true},
+    {"NotFound404", Status(404), false},
+    {"RedirectLoop", Redirect(), true},
+    {"RedirectToLocalFileScheme", Redirect("file:///etc/passwd"), true},
+    {"RedirectToAHostThatIsDown", Redirect("http://127.0.0.1:1/x"), false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, ListedFileFaults, ::testing::ValuesIn(kListedFileFaults),
+                         [](const auto& param_info) { return std::string(param_info.param.label); });
+
+// Bytes other than the published ones (a wrong HASH, or a redirect to a host
+// that serves something else) are rejected by their digest. A rejected first
+// file stays in the update directory (nothing deferred yet, so the pass
+// deletes nothing), is listed nowhere and is fetched again next time.
+TEST_F(FaultTest, WrongDigestIsRejectedAndRefetched) {
+  server.Serve(ExpressFile("plugin.new"), "tampered");
+  const auto before = Snapshot(h.dir.path());
+  EXPECT_EQ(h.RunAgent(1), -1);
+  ExpectNoHarm(before, {"plugin.new"});
+  EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
+  ExpectRecovers();
+}
+
+TEST_F(FaultTest, RedirectToAnotherHostWithOtherBytesIsRejectedByDigest) {
+  HostileServer other;
+  other.Serve("/evil", "not the plug-in");
+  server.Set(ExpressFile("help.txt"), Redirect(other.Url() + "/evil"));
+  const auto before = Snapshot(h.dir.path());
+  EXPECT_EQ(h.RunAgent(1), -1);
+  EXPECT_EQ(other.Requests(), std::vector<std::string>{"/evil"});
+  ExpectNoHarm(before);
+  // plugin.new was deferred before help.txt failed, so both are removed.
+  EXPECT_FALSE(fault_fs::exists(h.UpdatePath("plugin.new")));
+  EXPECT_FALSE(fault_fs::exists(h.UpdatePath("help.txt")));
+  ExpectRecovers();
+}
+
+// The updater's own file fails after the plug-in's files were fetched: the
+// installed updater is untouched (no backup made, nothing half-copied).
+TEST_F(FaultTest, UpdaterFileResetLeavesTheInstalledUpdaterAlone) {
+  server.Set(AgentFile(agent[0].name), Broken(Fault::kReset, agent[0].body));
+  const auto before = Snapshot(h.dir.path());
+  EXPECT_EQ(h.RunAgent(1), -1);
+  ExpectNoHarm(before);
+  EXPECT_FALSE(fault_fs::exists(h.install + "/SwiftPatcher_Mailbeacon.exe_old"));
+  ExpectRecovers();
+}
+
+}  // namespace
+}  // namespace mb::test
