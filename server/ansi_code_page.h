@@ -26,8 +26,7 @@ class AnsiCodePage {
   std::optional<std::vector<AnsiChar>> Characters(std::string_view utf8) const;
 
  private:
-  std::optional<std::string> Convert(const char* to, const char* from,
-                                     std::string_view in) const;
+  std::optional<std::string> Convert(const char* to, const char* from, std::string_view in) const;
 
   int number_;
   std::string name_;  // the converter's name, "CP949"

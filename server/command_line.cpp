@@ -28,24 +28,48 @@ bool SetNumber(int& field, const std::string& value) {
 
 const std::map<std::string, Setter>& Setters() {
   static const std::map<std::string, Setter> setters = {
-      {"--root", [](CommandLine& c, const std::string& v) { c.options.root = v; return true; }},
-      {"--host", [](CommandLine& c, const std::string& v) { c.options.host = v; return true; }},
-      {"--vdir", [](CommandLine& c, const std::string& v) { c.options.vdir = v; return true; }},
-      {"--log", [](CommandLine& c, const std::string& v) { c.options.log_file = v; return true; }},
-      {"--port-file", [](CommandLine& c, const std::string& v) { c.port_file = v; return true; }},
+      {"--root",
+       [](CommandLine& c, const std::string& v) {
+         c.options.root = v;
+         return true;
+       }},
+      {"--host",
+       [](CommandLine& c, const std::string& v) {
+         c.options.host = v;
+         return true;
+       }},
+      {"--vdir",
+       [](CommandLine& c, const std::string& v) {
+         c.options.vdir = v;
+         return true;
+       }},
+      {"--log",
+       [](CommandLine& c, const std::string& v) {
+         c.options.log_file = v;
+         return true;
+       }},
+      {"--port-file",
+       [](CommandLine& c, const std::string& v) {
+         c.port_file = v;
+         return true;
+       }},
       {"--port",
        [](CommandLine& c, const std::string& v) {
          return SetNumber(c.options.port, v) && c.options.port <= 65535;
        }},
       {"--misbehave-on",
-       [](CommandLine& c, const std::string& v) { c.options.misbehave_on = v; return true; }},
+       [](CommandLine& c, const std::string& v) {
+         c.options.misbehave_on = v;
+         return true;
+       }},
       {"--misbehave",
        [](CommandLine& c, const std::string& v) {
          std::optional<Misbehaviour> m = ParseMisbehaviour(v);
          if (m) c.options.misbehaviour = *m;
          return m.has_value();
        }},
-      {"--drip-ms", [](CommandLine& c, const std::string& v) { return SetNumber(c.options.drip_ms, v); }},
+      {"--drip-ms",
+       [](CommandLine& c, const std::string& v) { return SetNumber(c.options.drip_ms, v); }},
       {"--codepage",
        [](CommandLine& c, const std::string& v) { return SetNumber(c.options.code_page, v); }},
   };

@@ -35,7 +35,6 @@ std::optional<std::string> ServerFolder(const Query& query) {
   return std::nullopt;
 }
 
-
 Reply NotFound(std::string why) {
   Reply r;
   r.body = "Not Found";
@@ -121,8 +120,9 @@ Reply Endpoints::File(const fs::path& dir, const std::string& encoded) const {
   std::optional<std::string> ansi = DecodeProgramName(encoded);
   if (!ansi) return NotFound("malformed program value");
   std::optional<std::string> name = code_page_.ToUtf8(*ansi);
-  if (!name) return NotFound("program value is not text of code page " +
-                             std::to_string(code_page_.Number()));
+  if (!name)
+    return NotFound("program value is not text of code page " +
+                    std::to_string(code_page_.Number()));
   if (!IsReleaseFileName(*name)) return NotFound("not a release file: " + *name);
   std::optional<fs::path> file = FileInside(dir, *name);
   if (!file) return NotFound("refused or missing file: " + *name);
@@ -132,8 +132,10 @@ Reply Endpoints::File(const fs::path& dir, const std::string& encoded) const {
 Reply Endpoints::Manifest(const fs::path& dir) const {
   ManifestResult manifest = BuildManifest(dir, code_page_);
   Reply r;
-  if (manifest.text) r = Ok(*manifest.text, "text/plain");
-  else r.status = 500;
+  if (manifest.text)
+    r = Ok(*manifest.text, "text/plain");
+  else
+    r.status = 500;
   r.manifest = manifest.text.has_value();
   r.notes = std::move(manifest.warnings);
   return r;

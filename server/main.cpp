@@ -41,8 +41,8 @@ int Run(const mb::server::CommandLine& line) {
   server.Start();
   if (!line.port_file.empty()) WritePortFile(line.port_file, server.Port());
   std::cerr << "mailbeacon-server: serving " << line.options.root << " on http://"
-            << line.options.host << ":" << server.Port() << mb::server::NormalizeVirtualDir(line.options.vdir) << "/download/"
-            << std::endl;
+            << line.options.host << ":" << server.Port()
+            << mb::server::NormalizeVirtualDir(line.options.vdir) << "/download/" << std::endl;
   WaitForStopSignal(signals);
   server.Stop();
   return 0;

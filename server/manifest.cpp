@@ -18,9 +18,12 @@ std::optional<Entries> FileEntries(const PublishedFile& f, std::vector<std::stri
     warnings.push_back(f.name + ": left out, the file cannot be read");
     return std::nullopt;
   }
-  return Entries{{"NAME", f.name},           {"VERSION", f.version},
-                 {"ORG_NAME", f.org_name},   {"TARGET_DIR", f.target_dir},
-                 {"SELF_REGISTER", f.self_register}, {"HASH", *hash}};
+  return Entries{{"NAME", f.name},
+                 {"VERSION", f.version},
+                 {"ORG_NAME", f.org_name},
+                 {"TARGET_DIR", f.target_dir},
+                 {"SELF_REGISTER", f.self_register},
+                 {"HASH", *hash}};
 }
 
 // One section in ANSI; nothing when a value has no form in the code page.
@@ -64,13 +67,15 @@ ManifestResult BuildManifest(const std::filesystem::path& component_dir, const A
                               ": no [RELEASE] LAST_VERSION, nothing published");
     return result;
   }
-  std::vector<PublishedFile> files = ListPublishedFiles(component_dir, *last_version, result.warnings);
+  std::vector<PublishedFile> files =
+      ListPublishedFiles(component_dir, *last_version, result.warnings);
   int count = 0;
   std::string sections = FileSections(files, cp, count, result.warnings);
-  std::optional<std::string> head =
-      Section("DOWNLOAD", {{"TOTAL_FILES", std::to_string(count)}, {"LAST_VERSION", *last_version}}, cp);
+  std::optional<std::string> head = Section(
+      "DOWNLOAD", {{"TOTAL_FILES", std::to_string(count)}, {"LAST_VERSION", *last_version}}, cp);
   if (!head) {
-    result.warnings.push_back("LAST_VERSION has no form in code page " + std::to_string(cp.Number()));
+    result.warnings.push_back("LAST_VERSION has no form in code page " +
+                              std::to_string(cp.Number()));
     return result;
   }
   result.text = *head + sections;

@@ -59,7 +59,8 @@ void ResetHalfway(const Body& body, const Reply& reply, const Peer& peer, httpli
                              sink.write(body->data(), body->size() / 2);
                              int fd = FindConnection(peer.local_port, peer.remote_port);
                              sockaddr no_family{};  // sa_family 0
-                             if (fd >= 0) connect(fd, &no_family, sizeof no_family);
+                             // If it fails, the close that follows still cuts the body short.
+                             if (fd >= 0) (void)connect(fd, &no_family, sizeof no_family);
                              return false;
                            });
 }
@@ -120,7 +121,8 @@ std::string WithWrongHashes(const std::string& manifest) {
   const std::string key = "\nHASH=";
   for (std::size_t at = out.find(key); at != std::string::npos; at = out.find(key, at + 1)) {
     std::size_t end = out.find('\r', at + key.size());
-    if (end != std::string::npos && end > at + key.size()) out[end - 1] = NextHexDigit(out[end - 1]);
+    if (end != std::string::npos && end > at + key.size())
+      out[end - 1] = NextHexDigit(out[end - 1]);
   }
   return out;
 }

@@ -38,8 +38,10 @@ Candidate Describe(const fs::path& path, const ReleaseIni& files, const std::str
   f.target_dir = files.Get(f.name, "TARGET_DIR").value_or(".");
   f.self_register = files.Get(f.name, "SELF_REGISTER").value_or("N");
   if (std::optional<std::string> order = files.Get(f.name, "ORDER")) {
-    if (std::optional<long> n = ParseOrder(*order)) c.order = *n;
-    else warnings.push_back(f.name + ": ORDER is not a number: " + *order);
+    if (std::optional<long> n = ParseOrder(*order))
+      c.order = *n;
+    else
+      warnings.push_back(f.name + ": ORDER is not a number: " + *order);
   }
   return c;
 }
@@ -60,7 +62,8 @@ bool Publishable(const PublishedFile& f, std::vector<std::string>& warnings) {
 void WarnAboutMissing(const ReleaseIni& files, const std::set<std::string>& on_disk,
                       std::vector<std::string>& warnings) {
   for (const std::string& section : files.Sections()) {
-    if (!on_disk.count(section)) warnings.push_back(section + ": in files.ini but not in the folder");
+    if (!on_disk.count(section))
+      warnings.push_back(section + ": in files.ini but not in the folder");
   }
 }
 
@@ -93,6 +96,7 @@ std::vector<PublishedFile> ListPublishedFiles(const fs::path& dir, const std::st
     return a.order != b.order ? a.order < b.order : a.file.name < b.file.name;
   });
   std::vector<PublishedFile> result;
+  result.reserve(found.size());
   for (Candidate& c : found) result.push_back(std::move(c.file));
   return result;
 }

@@ -5,9 +5,12 @@ namespace fs = std::filesystem;
 
 std::string_view ComponentFolderName(Component c) {
   switch (c) {
-    case Component::kOutlook: return "outlook";
-    case Component::kExpress: return "express";
-    case Component::kAgent: return "agent";
+    case Component::kOutlook:
+      return "outlook";
+    case Component::kExpress:
+      return "express";
+    case Component::kAgent:
+      return "agent";
   }
   return "";
 }

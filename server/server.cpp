@@ -27,7 +27,7 @@ void SendFile(const std::filesystem::path& path, std::uintmax_t size, const std:
   res.set_content_provider(
       static_cast<std::size_t>(size), type,
       [in](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        std::array<char, 64 * 1024> buffer;
+        std::array<char, std::size_t{64} * 1024> buffer;
         in->seekg(static_cast<std::streamoff>(offset));
         in->read(buffer.data(), static_cast<std::streamsize>(std::min(length, buffer.size())));
         auto got = static_cast<std::size_t>(in->gcount());
@@ -81,7 +81,9 @@ void Server::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
   res.set_content(reply.body, reply.content_type);
 }
 
-Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>(options)) { impl_->Install(); }
+Server::Server(const ServerOptions& options) : impl_(std::make_unique<Impl>(options)) {
+  impl_->Install();
+}
 
 Server::~Server() { Stop(); }
 

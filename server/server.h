@@ -15,7 +15,7 @@ namespace mb::server {
 class Server {
  public:
   // Throws std::runtime_error for an unknown code page.
-  explicit Server(ServerOptions options);
+  explicit Server(const ServerOptions& options);
   ~Server();  // stops the server
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;

@@ -11,10 +11,11 @@ std::optional<CommandLine> Parse(const std::vector<std::string>& args) {
 }
 
 TEST(ServerCommandLine, ReadsEveryOption) {
-  std::optional<CommandLine> line =
-      Parse({"--root", "/r", "--port", "8080", "--host", "0.0.0.0", "--vdir", "", "--codepage",
-             "1252", "--port-file", "/p", "--log", "/l", "--misbehave", "slow-drip",
-             "--misbehave-on", "program=", "--drip-ms", "5"});
+  std::optional<CommandLine> line = Parse({"--root",         "/r",       "--port",      "8080",
+                                           "--host",         "0.0.0.0",  "--vdir",      "",
+                                           "--codepage",     "1252",     "--port-file", "/p",
+                                           "--log",          "/l",       "--misbehave", "slow-drip",
+                                           "--misbehave-on", "program=", "--drip-ms",   "5"});
   ASSERT_TRUE(line);
   const ServerOptions& o = line->options;
   EXPECT_EQ(o.root, "/r");
@@ -31,9 +32,13 @@ TEST(ServerCommandLine, ReadsEveryOption) {
 
 TEST(ServerCommandLine, RefusesWhatItCannotUse) {
   for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"--bogus"}, {"--port"}, {"--port", "x"},
-                                             {"--port", "70000"}, {"--port", "-1"},
-                                             {"--codepage", "949x"}, {"--misbehave", "odd"}}) {
+       std::vector<std::vector<std::string>>{{"--bogus"},
+                                             {"--port"},
+                                             {"--port", "x"},
+                                             {"--port", "70000"},
+                                             {"--port", "-1"},
+                                             {"--codepage", "949x"},
+                                             {"--misbehave", "odd"}}) {
     EXPECT_FALSE(Parse(args)) << args[0];
   }
   std::string error;

@@ -60,7 +60,8 @@ class MisbehaviourTest : public ::testing::Test {
     std::string received;
     char buffer[4096];
     ssize_t n;
-    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) received.append(buffer, static_cast<std::size_t>(n));
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
+      received.append(buffer, static_cast<std::size_t>(n));
     int error = n < 0 ? errno : 0;
     close(fd);
     return {received.substr(received.find("\r\n\r\n") + 4), error};

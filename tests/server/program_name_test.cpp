@@ -24,8 +24,8 @@ TEST(ServerProgramName, DecodesSingleAndDoubleByteCharacters) {
 }
 
 TEST(ServerProgramName, RefusesMalformedValues) {
-  for (const char* bad : {"", "*", "670", "670*619", "670**", "abc*", "+670*", "6 70*",
-                          "670*x*", "-*", "12345678*", "33341*", "-32196*"}) {
+  for (const char* bad : {"", "*", "670", "670*619", "670**", "abc*", "+670*", "6 70*", "670*x*",
+                          "-*", "12345678*", "33341*", "-32196*"}) {
     EXPECT_FALSE(DecodeProgramName(bad).has_value()) << bad;
   }
   // The 16-bit range ends exactly at the limits.

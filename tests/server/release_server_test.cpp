@@ -14,11 +14,11 @@ namespace {
 
 using test::WriteFile;
 
-const char kHelloMd5[] = "b1946ac92492d2347c6235b4d2611184";  // MD5 of "hello\n"
-const char kEmptyMd5[] = "d41d8cd98f00b204e9800998ecf8427e";  // MD5 of ""
+const char kHelloMd5[] = "b1946ac92492d2347c6235b4d2611184";   // MD5 of "hello\n"
+const char kEmptyMd5[] = "d41d8cd98f00b204e9800998ecf8427e";   // MD5 of ""
 const char kKoreanMd5[] = "f33406fa94e5935ee6edd869ae71096c";  // MD5 of "korean bytes"
-const char kKoreanUtf8[] = "\xEB\xA9\x94\xEC\x9D\xBC.dll";      // 메일.dll
-const char kKoreanAnsi[] = "\xB8\xDE\xC0\xCF.dll";              // the same in CP949
+const char kKoreanUtf8[] = "\xEB\xA9\x94\xEC\x9D\xBC.dll";     // 메일.dll
+const char kKoreanAnsi[] = "\xB8\xDE\xC0\xCF.dll";             // the same in CP949
 const char kKoreanProgram[] = "-17637*-15604*619*673*681*681*";
 
 class ReleaseServerTest : public ::testing::Test {
@@ -85,16 +85,24 @@ const std::string kOutlook = "/mailbeaconhome/download/outlook_dll.aspx";
 
 TEST_F(ReleaseServerTest, ManifestListsEveryFileWithItsDigest) {
   std::string manifest = Body(kAgent + "?version=new&Folder=ORG");
-  EXPECT_EQ(manifest,
-            "[DOWNLOAD]\r\nTOTAL_FILES=3\r\nLAST_VERSION=1.0.5\r\n"
-            // ORDER puts empty.dat first; the others follow by name.
-            "\r\n[FILE_1]\r\nNAME=empty.dat\r\nVERSION=7\r\nORG_NAME=empty.dat\r\n"
-            "TARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" + std::string(kEmptyMd5) + "\r\n"
-            "\r\n[FILE_2]\r\nNAME=Mailbeacon.exe\r\nVERSION=1.0.5\r\nORG_NAME=Mailbeacon.exe\r\n"
-            "TARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" + std::string(kHelloMd5) + "\r\n"
-            "\r\n[FILE_3]\r\nNAME=" + std::string(kKoreanAnsi) + "\r\nVERSION=1.0.5\r\n"
-            "ORG_NAME=real.dll\r\nTARGET_DIR=.\\addin\r\nSELF_REGISTER=Y\r\n"
-            "HASH=" + std::string(kKoreanMd5) + "\r\n");
+  EXPECT_EQ(
+      manifest,
+      "[DOWNLOAD]\r\nTOTAL_FILES=3\r\nLAST_VERSION=1.0.5\r\n"
+      // ORDER puts empty.dat first; the others follow by name.
+      "\r\n[FILE_1]\r\nNAME=empty.dat\r\nVERSION=7\r\nORG_NAME=empty.dat\r\n"
+      "TARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" +
+          std::string(kEmptyMd5) +
+          "\r\n"
+          "\r\n[FILE_2]\r\nNAME=Mailbeacon.exe\r\nVERSION=1.0.5\r\nORG_NAME=Mailbeacon.exe\r\n"
+          "TARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" +
+          std::string(kHelloMd5) +
+          "\r\n"
+          "\r\n[FILE_3]\r\nNAME=" +
+          std::string(kKoreanAnsi) +
+          "\r\nVERSION=1.0.5\r\n"
+          "ORG_NAME=real.dll\r\nTARGET_DIR=.\\addin\r\nSELF_REGISTER=Y\r\n"
+          "HASH=" +
+          std::string(kKoreanMd5) + "\r\n");
 }
 
 TEST_F(ReleaseServerTest, FolderSelectsOrgOrMirror) {
@@ -102,7 +110,7 @@ TEST_F(ReleaseServerTest, FolderSelectsOrgOrMirror) {
             std::string::npos);
   EXPECT_NE(Body(kAgent + "?version=new").find("LAST_VERSION=1.0.5\r\n"), std::string::npos);
   EXPECT_EQ(Body(kAgent + "?program=650*670*678*681*671*674*670*672*684*683*619*674*693*674*"
-                 "&Folder=MIRROR"),
+                          "&Folder=MIRROR"),
             "mirror copy");
   EXPECT_EQ(Get(kAgent + "?version=new&Folder=ELSEWHERE").first, 404);
   EXPECT_EQ(Get(kOutlook + "?version=2003&Folder=MIRROR").first, 404);  // no such folder
@@ -138,14 +146,14 @@ TEST_F(ReleaseServerTest, ServesFilesByTheirEncodedNames) {
 TEST_F(ReleaseServerTest, RefusesWhatIsNotAPublishedFile) {
   AnsiCodePage cp(949);
   std::filesystem::create_symlink(temp_ / "secret.txt", temp_ / "ORG/agent/link.txt");
-  for (const char* name : {"..\\secret.txt", "../secret.txt", "/etc/passwd", "..", ".",
-                           "missing.dll", "release.ini", "files.ini", "link.txt",
-                           "Mailbeacon.exe/"}) {
+  for (const char* name :
+       {"..\\secret.txt", "../secret.txt", "/etc/passwd", "..", ".", "missing.dll", "release.ini",
+        "files.ini", "link.txt", "Mailbeacon.exe/"}) {
     EXPECT_EQ(Get(kAgent + "?program=" + *EncodeProgramName(name, cp)).first, 404) << name;
   }
   EXPECT_EQ(Get(kAgent + "?program=").first, 404);
-  EXPECT_EQ(Get(kAgent + "?program=-573*").first, 404);     // a NUL
-  EXPECT_EQ(Get(kAgent + "?program=-32195*").first, 404);   // not CP949 text
+  EXPECT_EQ(Get(kAgent + "?program=-573*").first, 404);    // a NUL
+  EXPECT_EQ(Get(kAgent + "?program=-32195*").first, 404);  // not CP949 text
   EXPECT_EQ(Get(kAgent + "?program=garbage").first, 404);
   // The link leads out, so the manifest does not offer it either.
   EXPECT_EQ(Body(kAgent).find("link.txt"), std::string::npos);
@@ -215,8 +223,7 @@ TEST_F(ReleaseServerTest, LeavesOutFilesTheAgentCouldNotAskFor) {
 TEST_F(ReleaseServerTest, ComponentWithoutReleaseVersionIsAnError) {
   WriteFile(temp_ / "ORG/express/plugin.dll", "x");
   EXPECT_EQ(Get("/mailbeaconhome/download/express_exe.aspx?version=new&Folder=ORG").first, 500);
-  EXPECT_NE(Log().find("no [RELEASE] LAST_VERSION"),
-            std::string::npos);
+  EXPECT_NE(Log().find("no [RELEASE] LAST_VERSION"), std::string::npos);
 }
 
 }  // namespace

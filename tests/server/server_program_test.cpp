@@ -39,9 +39,9 @@ TEST(ServerProgram, WritesItsPortServesAndStopsOnSigterm) {
   test::TempDir temp;
   test::WriteFile(temp / "release/pause.txt", "Y\r\n");
   std::filesystem::path port_file = temp / "port";
-  pid_t pid = Spawn({std::string(MB_BIN_DIR) + "/mailbeacon-server", "--root",
-                     (temp / "release").string(), "--port-file", port_file.string(), "--vdir",
-                     "/mb", "--log", (temp / "log").string()});
+  pid_t pid =
+      Spawn({std::string(MB_BIN_DIR) + "/mailbeacon-server", "--root", (temp / "release").string(),
+             "--port-file", port_file.string(), "--vdir", "/mb", "--log", (temp / "log").string()});
   Reaper reaper{pid};
   for (int i = 0; i < 500 && !std::filesystem::exists(port_file); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
