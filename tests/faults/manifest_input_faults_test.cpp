@@ -1,0 +1,175 @@
+// Manifests no real server writes: binary junk, lines of 1 MiB, a file
+// count far above the sections present, names that would leave the update
+// or target folder, Korean names in CP949 (valid and broken). None may
+// crash the agent, fetch a file to a place outside its folders or leave
+// anything behind that the next healthy start cannot clean up.
+#include <filesystem>
+
+#include "faults/fault_fixture.h"
+#include "platform/posix/codepage_iconv.h"
+
+namespace mb::test {
+namespace {
+
+using FaultyManifest = FaultTest;
+
+// Deterministic bytes of every value, NUL, CR, LF, "[" and "=" included.
+std::string Junk(std::size_t size, std::uint32_t seed) {
+  std::string out(size, '\0');
+  for (char& c : out) {
+    seed = seed * 1664525u + 1013904223u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return out;
+}
+
+std::string ExpressSection(const std::string& total, const std::string& name, const std::string& org,
+                           const std::string& dir = ".") {
+  return "[DOWNLOAD]\r\nTOTAL_FILES=" + total + "\r\nLAST_VERSION=1.1\r\n[FILE_1]\r\nNAME=" + name +
+         "\r\nVERSION=1.1\r\nORG_NAME=" + org + "\r\nTARGET_DIR=" + dir + "\r\nHASH=\r\n";
+}
+
+bool AnyFileRequested(const std::vector<std::string>& requests) {
+  for (const auto& r : requests) {
+    if (r.find("program=") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Junk reads as a manifest without TOTAL_FILES or LAST_VERSION: the plug-in
+// counts as out of date with nothing to fetch, the agent's pass goes on.
+TEST_F(FaultyManifest, BinaryJunkListsNothing) {
+  for (std::uint32_t seed : {1u, 2u, 3u}) {
+    server.Serve(kExpressManifest, Junk(256 * 1024, seed));
+    EXPECT_EQ(StartAgent(), kExitHandOff) << seed;
+    EXPECT_EQ(ReadFile(h.install + "/plugins/plugin.dll"), "plugin 1.0");
+    EXPECT_EQ(ReadFile(h.UpdatePath("mailbeacon_download.ini")).find("EXPRESS"), std::string::npos);
+  }
+  ExpectRecovers();
+}
+
+// A count that is junk, or does not fit 16 bits, lists nothing.
+TEST_F(FaultyManifest, CountThatIsNoNumberListsNothing) {
+  for (const std::string total : {"\x01\xff", "32768", "1e3", "99999999999999999999", "-"}) {
+    server.Serve(kExpressManifest, ExpressSection(total, "help.txt", "help.txt"));
+    server.ClearRequests();
+    EXPECT_EQ(StartAgent(), kExitHandOff) << total;
+    for (const auto& r : server.Requests()) EXPECT_EQ(r.find("express_exe.aspx?program="), std::string::npos);
+  }
+  ExpectRecovers();
+}
+
+// Values are cut to 1023 bytes as the Windows profile functions cut them;
+// a 1 MiB line without "=" is skipped. The cut name is longer than any file
+// name may be: its download fails, the pass stops and retries. (Three such
+// lines: four would pass the 4 MiB cap, and the manifest would count as
+// not fetched at all.)
+TEST_F(FaultyManifest, LinesOfOneMebibyte) {
+  const std::string mib(1 << 20, 'n');
+  server.Serve(kExpressManifest, "[DOWNLOAD]\r\n" + std::string(1 << 20, 'x') + "\r\nTOTAL_FILES=1\r\nLAST_VERSION=" +
+                                     std::string(1 << 20, 'v') + "\r\n[FILE_1]\r\nNAME=" + mib +
+                                     "\r\nORG_NAME=n.dll\r\nTARGET_DIR=.\r\nHASH=\r\n");
+  const auto before = Snapshot(h.dir.path());
+  EXPECT_EQ(h.RunAgent(1), -1);
+  EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
+  ExpectNoHarm(before);
+  ExpectRecovers();
+}
+
+// TOTAL_FILES=32767 over two real sections: the 32765 missing ones read as
+// empty names, which no list may hold; the whole list is refused before a
+// single file is fetched.
+TEST_F(FaultyManifest, HugeCountWithFewSectionsIsRefused) {
+  std::string m = ManifestText("1.1", express);
+  m.replace(m.find("TOTAL_FILES=2"), 13, "TOTAL_FILES=32767");
+  server.Serve(kExpressManifest, m);
+  const auto before = Snapshot(h.dir.path());
+  EXPECT_EQ(h.RunAgent(1), -1);
+  EXPECT_FALSE(AnyFileRequested(server.Requests()));
+  EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
+  ExpectNoHarm(before);
+  ExpectRecovers();
+}
+
+// The same count in the agent's own manifest, after the plug-in's pass
+// listed two files, overflows the 16-bit file count: the agent's pass ends
+// with its error box (position 2, error 6, overflow) and, as that box does
+// not ask for a retry, the plug-in's files are handed over.
+TEST_F(FaultyManifest, HugeCountInTheSecondPassOverflowsTheFileCount) {
+  std::string m = ManifestText("2.0", agent);
+  m.replace(m.find("TOTAL_FILES=2"), 13, "TOTAL_FILES=32767");
+  server.Serve(kAgentManifest, m);
+  EXPECT_EQ(h.RunAgent(1), kExitHandOff);
+  ASSERT_EQ(h.windows.boxes.size(), 1u);
+  EXPECT_EQ(h.windows.boxes[0].text, "Installation failure : subDownLoadNewVersion : position - 2, 6");
+  EXPECT_EQ(ReadFile(h.install + "/SwiftPatcher_Mailbeacon.exe"), "updater 1.0");
+  EXPECT_EQ(ReadFile(h.UpdatePath("mailbeacon_download.ini")).find("AGENT"), std::string::npos);
+}
+
+struct BadName {
+  const char* label;
+  std::string name, org_name;
+};
+
+class FaultyNames : public FaultTest, public ::testing::WithParamInterface<BadName> {};
+
+// A name that could reach outside the update or target folder makes the
+// list refused as a whole: nothing is requested, nothing written.
+TEST_P(FaultyNames, AreRefusedBeforeAnythingIsFetched) {
+  server.Serve(kExpressManifest, ExpressSection("1", GetParam().name, GetParam().org_name));
+  const auto before = Snapshot(h.dir.path());
+  EXPECT_EQ(h.RunAgent(1), -1);
+  EXPECT_FALSE(AnyFileRequested(server.Requests()));
+  EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
+  ExpectNoHarm(before);
+  ExpectRecovers();
+}
+
+const BadName kBadNames[] = {
+    {"DotDotBackslash", "..\\..\\evil.dll", "..\\..\\evil.dll"},
+    {"DotDotSlash", "../../evil.dll", "../../evil.dll"},
+    {"DotDotAlone", "..", ".."},
+    {"Backslash", "sub\\evil.dll", "sub\\evil.dll"},
+    {"Slash", "sub/evil.dll", "sub/evil.dll"},
+    {"PosixAbsolute", "/tmp/evil.dll", "/tmp/evil.dll"},
+    {"DriveAbsolute", "C:\\evil.dll", "C:\\evil.dll"},
+    {"StreamColon", "evil.dll:stream", "evil.dll:stream"},
+    {"OnlyTheInstalledNameEscapes", "evil.dll", "..\\SwiftPatcher_Mailbeacon.exe"},
+    {"OnlyTheDownloadNameEscapes", "../SwiftPatcher_Mailbeacon.exe", "evil.dll"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultyNames, ::testing::ValuesIn(kBadNames),
+                         [](const auto& param_info) { return std::string(param_info.param.label); });
+
+std::string Cp949(const std::string& utf8) { return posix::IconvCodePage(949).ToAnsi(utf8); }
+
+// A Korean name travels as CP949 in the manifest and as its numeric
+// encoding in the URL, and is stored under its own name.
+TEST_F(FaultyManifest, KoreanNameInCp949IsFetchedUnderItsName) {
+  const std::string name = "한글 도움말.txt";
+  express.push_back({name, "도움말 본문", name, ".", "1.1"});
+  std::string m = ManifestText("1.1", express);
+  m.replace(m.find("NAME=" + name), 5 + name.size(), "NAME=" + Cp949(name));
+  m.replace(m.find("ORG_NAME=" + name), 9 + name.size(), "ORG_NAME=" + Cp949(name));
+  server.Serve(kExpressManifest, m);
+  server.Serve(ExpressFile(name), "도움말 본문");
+  EXPECT_EQ(h.RunAgent(1), kExitHandOff);
+  EXPECT_EQ(ReadFile(h.UpdatePath(name)), "도움말 본문");
+}
+
+// Bytes that are no CP949 text (a lone lead byte, a lead byte before a
+// space) become U+FFFD, are encoded as "?" and never match a file on the
+// server: the download fails, nothing named after them is left.
+TEST_F(FaultyManifest, BrokenCp949NamesFailTheirDownloadOnly) {
+  for (const std::string name : {"abc\xc7", "\x81 x.dll", "\xff\xfe\xfd"}) {
+    server.Serve(kExpressManifest, ExpressSection("1", name, name));
+    const auto before = Snapshot(h.dir.path());
+    EXPECT_EQ(StartAgent(), -1);
+    EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
+    ExpectNoHarm(before);
+  }
+  ExpectRecovers();
+}
+
+}  // namespace
+}  // namespace mb::test
