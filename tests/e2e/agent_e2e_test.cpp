@@ -17,10 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A stand-in updater that only records how it was started.
-const std::string kRecordingUpdater =
-    "#!/bin/sh\necho \"$@\" > started.txt\npwd >> started.txt\n";
-
 std::vector<std::string> Sorted(std::vector<std::string> v) {
   std::sort(v.begin(), v.end());
   return v;

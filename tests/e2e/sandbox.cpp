@@ -70,10 +70,16 @@ Sandbox::Sandbox() {
   server_log_ = (dir_.path() / "server.log").string();
   fs::create_directories(install);
   fs::create_directories(release);
-  for (const char* program : {"Mailbeacon", "SwiftPatcher_Mailbeacon.exe"}) {
-    const fs::path from = fs::path(MB_BIN_DIR) / program;
-    if (fs::exists(from)) fs::copy_file(from, fs::path(install) / program);
-  }
+  fs::copy_file(fs::path(MB_BIN_DIR) / "Mailbeacon", fs::path(install) / "Mailbeacon");
+  // Until a test asks for the real one, the updater only records its start.
+  const fs::path updater = fs::path(install) / "SwiftPatcher_Mailbeacon.exe";
+  WriteFile(updater, kRecordingUpdater);
+  fs::permissions(updater, fs::perms::owner_all, fs::perm_options::add);
+}
+
+void Sandbox::UseRealUpdater() {
+  fs::copy_file(fs::path(MB_BIN_DIR) / "SwiftPatcher_Mailbeacon.exe",
+                fs::path(install) / "SwiftPatcher_Mailbeacon.exe", fs::copy_options::overwrite_existing);
 }
 
 Sandbox::~Sandbox() { StopServer(); }

@@ -28,9 +28,15 @@ struct ProgramResult {
   std::string output;  // what it wrote to stderr and stdout
 };
 
+// An updater that only records how it was started, in started.txt.
+inline const std::string kRecordingUpdater =
+    "#!/bin/sh\necho \"$@\" > started.txt\npwd >> started.txt\n";
+
 class Sandbox {
  public:
   Sandbox();
+  // Replaces the recording updater by the real SwiftPatcher_Mailbeacon.exe.
+  void UseRealUpdater();
   ~Sandbox();
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
