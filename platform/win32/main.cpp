@@ -1,5 +1,8 @@
 // Mailbeacon.exe: the portable agent over the Win32 backends. A GUI program
 // without a visible main window; the exit code tells how it ended.
+#include <cstdio>
+#include <exception>
+
 #include "agent/frm_tray.h"
 #include "platform/win32/win32_codepage.h"
 #include "platform/win32/win32_filesystem.h"
@@ -9,7 +12,9 @@
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_window_system.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+namespace {
+
+int RunAgent(HINSTANCE instance) {
   using namespace mb;
   win32::Win32CodePage codepage;
   win32::Win32Registry registry;
@@ -35,4 +40,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return end.status;
   }
   return tray.Run();
+}
+
+}  // namespace
+
+// A failure that nothing above handled (the window system cannot be made,
+// say) ends the agent with the error status instead of an abort.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  try {
+    return RunAgent(instance);
+  } catch (const std::exception& e) {
+    // Seen under Wine, which passes stderr on; a Windows GUI program has none.
+    std::fprintf(stderr, "Mailbeacon: %s\n", e.what());
+    return mb::kExitError;
+  }
 }

@@ -84,3 +84,8 @@ add_executable(mb_answer_box ${CMAKE_SOURCE_DIR}/tests/wine/answer_box.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/dialog_answer.cpp)
 target_include_directories(mb_answer_box PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(mb_answer_box PRIVATE mb_platform)
+
+# The INI conformance probe (tests/wine/ini_conformance.sh runs it natively
+# and under Wine).
+add_executable(mb_ini_probe ${CMAKE_SOURCE_DIR}/tests/wine/ini_probe.cpp)
+target_link_libraries(mb_ini_probe PRIVATE mb_platform)

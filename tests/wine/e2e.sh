@@ -27,23 +27,23 @@ check() {  # DESCRIPTION COMMAND...
   if "$@"; then echo "e2e: ok: $what"; else fail "$what"; fi
 }
 
-make_release() {  # PAUSE_TEXT
+make_release() {  # PAUSE_TEXT [PLUG-IN FILE SIZE]
   local rel=$work/release
   rm -rf "$rel"
   mkdir -p "$rel/ORG/express" "$rel/ORG/agent" "$rel/MIRROR"
   printf '%s\r\n' "$1" >"$rel/pause.txt"
   printf 'Release notes of 1.0.5\r\n' >"$rel/notice.txt"
-  head -c 70000 /dev/urandom >"$rel/ORG/express/MailbeaconExpress.dll"
+  head -c "${2:-70000}" /dev/urandom >"$rel/ORG/express/MailbeaconExpress.dll"
   printf '[RELEASE]\r\nLAST_VERSION=1.0.5\r\n' >"$rel/ORG/express/release.ini"
   printf 'agent data\r\n' >"$rel/ORG/agent/agent_data.txt"
   printf '[RELEASE]\r\nLAST_VERSION=2.0.1\r\n' >"$rel/ORG/agent/release.ini"
 }
 
-start_server() {
+start_server() {  # [extra server options...]
   [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   rm -f "$work/port"
   "$MB_SERVER" --root "$work/release" --port-file "$work/port" --codepage 1252 \
-    --log "$work/server.log" &
+    --log "$work/server.log" "$@" &
   server_pid=$!
   for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
   port=$(cat "$work/port")
@@ -118,7 +118,40 @@ scenario_refused() {  # LANGUAGE EXPECTED_TEXT
   check "nothing was downloaded" test ! -e "$install_dir/update/install_version.ini"
 }
 
+# Pixels of one colour (#RRGGBB) in a screenshot.
+color_count() {
+  convert "$1" -define histogram:unique-colors=true -format %c histogram:info:- |
+    awk -v c="$2" 'toupper($0) ~ c {gsub(":", "", $1); n += $1} END {print n + 0}'
+}
+
+scenario_progress_window() {
+  echo "--- progress window: shown with its panels while a slow download fills the bar"
+  if ! command -v import >/dev/null || ! command -v convert >/dev/null; then
+    echo "e2e: skipped: ImageMagick (import, convert) is not installed"
+    return
+  fi
+  make_release N 600  # dripped at 10 ms a byte: 6 s on the screen
+  start_server --misbehave slow-drip --misbehave-on program= --drip-ms 10
+  fresh_install ENGLISH
+  timeout 120 wine 'C:\mb\Mailbeacon.exe' &
+  local agent_pid=$! blue=0 bar=0
+  for _ in $(seq 60); do
+    sleep 0.5
+    import -window root "$work/screen.png" 2>/dev/null || continue
+    blue=$(color_count "$work/screen.png" "#0284E5")
+    bar=$(color_count "$work/screen.png" "#578448")
+    ((bar > 0)) && break
+  done
+  wait "$agent_pid"
+  agent_status=$?
+  wineserver -w
+  check "blue panels on the screen ($blue pixels)" test "$blue" -gt 20000
+  check "progress bar painted during the download ($bar pixels)" test "$bar" -gt 0
+  check "the run still hands off (status $agent_status)" test "$agent_status" -eq 0
+}
+
 scenario_hand_off
+scenario_progress_window
 scenario_refused ENGLISH "Installation impossible because of server problem."
 scenario_refused KOREAN "$(printf '\xec\x84\x9c\xeb\xb2\x84')"  # "서버" (server)
 
