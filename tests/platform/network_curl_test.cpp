@@ -43,6 +43,8 @@ class TestServer {
     AddRoutes();
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
+    // stop() before the loop runs would be lost and the join would hang.
+    while (!server_.is_running()) std::this_thread::yield();
   }
   ~TestServer() {
     {
