@@ -64,11 +64,19 @@ platform::LocalTime Win32Process::Now() {
   return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
 }
 
+// An install directory that the ANSI code page cannot spell would reach
+// ShellExecuteA as "?" and the updater would never start: such texts go to
+// ShellExecuteW.
 void Win32Process::ShellOpen(const std::string& file, const std::string& params,
                              const std::string& dir) {
   HWND owner = owner_ ? static_cast<HWND>(owner_()) : nullptr;
-  ShellExecuteA(owner, "open", Utf8ToAnsi(file).c_str(), Utf8ToAnsi(params).c_str(),
-                Utf8ToAnsi(dir).c_str(), SW_SHOWNORMAL);
+  if (FitsAnsiCodePage(file) && FitsAnsiCodePage(params) && FitsAnsiCodePage(dir)) {
+    ShellExecuteA(owner, "open", Utf8ToAnsi(file).c_str(), Utf8ToAnsi(params).c_str(),
+                  Utf8ToAnsi(dir).c_str(), SW_SHOWNORMAL);
+    return;
+  }
+  ShellExecuteW(owner, L"open", Utf8ToWide(file).c_str(), Utf8ToWide(params).c_str(),
+                Utf8ToWide(dir).c_str(), SW_SHOWNORMAL);
 }
 
 }  // namespace mb::win32

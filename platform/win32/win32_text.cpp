@@ -74,6 +74,18 @@ std::wstring AnsiToWide(const std::string& ansi) {
 
 std::string AnsiToUtf8(const std::string& ansi) { return WideToUtf8(AnsiToWide(ansi)); }
 
+bool FitsAnsiCodePage(const std::string& utf8) {
+  if (GetACP() == CP_UTF8) return true;  // the default-character test is refused there
+  const std::wstring wide = Utf8ToWide(utf8);
+  if (wide.empty()) return true;
+  // Without WC_NO_BEST_FIT_CHARS Windows would quietly spell "é" as "e" in
+  // the Korean code page, and a path would name another file.
+  BOOL lossy = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), CheckedLength(wide.size()),
+                      nullptr, 0, nullptr, &lossy);
+  return lossy == FALSE;
+}
+
 std::string ErrorText(unsigned long code) {
   wchar_t* buf = nullptr;
   const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |

@@ -17,6 +17,9 @@ std::string WideToUtf8(const std::wstring& wide);
 std::string Utf8ToAnsi(const std::string& utf8);
 std::string AnsiToUtf8(const std::string& ansi);
 std::wstring AnsiToWide(const std::string& ansi);
+// True when every character of the text has a byte sequence in the ANSI
+// code page, so an A function sees the same text as the W one.
+bool FitsAnsiCodePage(const std::string& utf8);
 
 // The system's description of a Windows error code, in UTF-8, without the
 // trailing line break FormatMessage adds.

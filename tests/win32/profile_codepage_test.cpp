@@ -7,6 +7,7 @@
 
 #include "platform/win32/win32_codepage.h"
 #include "platform/win32/win32_profile.h"
+#include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
 #include "support_files/temp_dir.h"
 
@@ -42,20 +43,27 @@ TEST(Win32Profile, LongValuesAreCutToTheBuffer) {
   EXPECT_EQ(Get(store, "S", "K", file, 10), std::string(9, 'v'));
 }
 
-// The path goes through the ANSI code page, so a name in that code page
-// reaches its file.
-TEST(Win32Profile, PathsInTheAnsiCodePageReachTheFile) {
+// A path reaches its file whether or not the ANSI code page can spell it;
+// names and values keep their ANSI bytes either way.
+TEST(Win32Profile, PathsReachTheirFileInAnyCodePage) {
   const UINT acp = GetACP();
   if (acp != 1252 && acp != 949) GTEST_SKIP() << "system code page " << acp;
-  const std::string name = acp == 949 ? "\xEA\xB0\x80.ini" : "caf\xC3\xA9.ini";
-  const std::wstring wide_name = acp == 949 ? L"\uAC00.ini" : L"caf\u00E9.ini";
+  const std::string ansi_value = acp == 949 ? "A\xB0\xA1" : "caf\xE9";
+  const struct {
+    std::string utf8;
+    std::wstring wide;
+  } names[] = {{"\xEA\xB0\x80.ini", L"\uAC00.ini"}, {"caf\xC3\xA9.ini", L"caf\u00E9.ini"}};
   test::TempDir dir;
-  const std::string file = dir.str() + "\\" + name;
   Win32ProfileStore store;
-  ASSERT_TRUE(store.WriteString("S", "K", "v", file));
-  EXPECT_EQ(Get(store, "S", "K", file), "v");
-  EXPECT_NE(GetFileAttributesW((dir.path().wstring() + L"\\" + wide_name).c_str()),
-            INVALID_FILE_ATTRIBUTES);
+  for (const auto& name : names) {
+    const std::string file = dir.str() + "\\" + name.utf8;
+    ASSERT_TRUE(store.WriteString("S", "K", ansi_value, file)) << name.utf8;
+    EXPECT_EQ(Get(store, "S", "K", file), ansi_value) << name.utf8;
+    EXPECT_EQ(Get(store, "S", "K", file, 2), ansi_value.substr(0, 1)) << name.utf8;
+    EXPECT_EQ(Get(store, "S", "missing", file), "dflt") << name.utf8;
+    EXPECT_NE(GetFileAttributesW((dir.path().wstring() + L"\\" + name.wide).c_str()),
+              INVALID_FILE_ATTRIBUTES);
+  }
 }
 
 TEST(Win32CodePage, NumberIsTheSystemsAnsiCodePage) {
@@ -65,6 +73,8 @@ TEST(Win32CodePage, NumberIsTheSystemsAnsiCodePage) {
 TEST(Win32CodePage, WesternCodePage) {
   Win32CodePage cp;
   if (cp.Number() != 1252) GTEST_SKIP() << "system code page " << cp.Number();
+  EXPECT_TRUE(FitsAnsiCodePage("C:\\caf\xC3\xA9"));
+  EXPECT_FALSE(FitsAnsiCodePage("C:\\\xEA\xB0\x80"));
   EXPECT_EQ(cp.ToAnsi("caf\xC3\xA9"), "caf\xE9");
   EXPECT_EQ(cp.FromAnsi("caf\xE9"), "caf\xC3\xA9");
   EXPECT_EQ(cp.ToAnsi("\xEA\xB0\x80"), "?");  // a Hangul syllable has no 1252 byte
@@ -74,6 +84,8 @@ TEST(Win32CodePage, WesternCodePage) {
 TEST(Win32CodePage, KoreanCodePage) {
   Win32CodePage cp;
   if (cp.Number() != 949) GTEST_SKIP() << "system code page " << cp.Number();
+  EXPECT_TRUE(FitsAnsiCodePage("C:\\\xEA\xB0\x80"));
+  EXPECT_FALSE(FitsAnsiCodePage("C:\\caf\xC3\xA9"));  // no "e" for an "é"
   EXPECT_EQ(cp.ToAnsi("\xEA\xB0\x80"), "\xB0\xA1");  // "가"
   EXPECT_EQ(cp.FromAnsi("\xB0\xA1"), "\xEA\xB0\x80");
   EXPECT_EQ(cp.FromAnsi("A\xB0\xA1Z"), "A\xEA\xB0\x80Z");
