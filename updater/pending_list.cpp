@@ -37,6 +37,8 @@ PendingFile ReadPendingFile(platform::ProfileStore& profiles, const platform::Co
   f.name = utf8(ini::kNameKey);
   f.org_name = utf8(ini::kOrgNameKey);
   f.target_dir = utf8(ini::kTargetDirKey);
+  f.version_ansi = ReadProfileValue(profiles, section, ini::kVersionKey, list_path);
+  f.org_name_ansi = ReadProfileValue(profiles, section, ini::kOrgNameKey, list_path);
   f.back_up = ReadProfileValue(profiles, section, ini::kBackUpKey, list_path) == "YES";
   return f;
 }

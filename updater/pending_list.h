@@ -22,6 +22,9 @@ struct PendingFile {
   std::string org_name;    // the name it is installed under
   std::string target_dir;  // absolute
   bool back_up = false;    // keep the replaced file as "<target>_old"
+  // As the list holds them (ANSI): the install record is keyed by them.
+  std::string version_ansi;
+  std::string org_name_ansi;
 
   std::string Target() const;
 };

@@ -74,12 +74,21 @@ int Updater::ApplyAll(const PendingList& list) {
 
 // A component's files are all in place: the release the agent handed over
 // (its LAST_VERSION) is now the installed one, so the agent's next run finds
-// the component up to date. A component with no pending files handed over
-// no release and is left alone.
+// the component up to date. Each file's VERSION goes under its installed
+// name too, the record the agent compares a renamed file with, so an
+// unchanged file is not fetched again with the next release. A component
+// with no pending files handed over no release and is left alone.
 void Updater::RecordInstalledVersions(const PendingList& list) {
   const std::string record = UpdateDir() + "\\" + ini::kInstallRecordFile;
+  platform::ProfileBatch batch(*p_.profiles);  // one write of the record, however many files
   for (const PendingComponent& component : list.components) {
     if (component.files.empty()) continue;
+    for (const PendingFile& file : component.files) {
+      if (!p_.profiles->WriteString(file.org_name_ansi, ini::kVersionKey, file.version_ansi,
+                                    record)) {
+        throw std::runtime_error("cannot write [" + file.org_name + "] " + ini::kVersionKey);
+      }
+    }
     const std::string last =
         ReadProfileValue(*p_.profiles, component.section, ini::kLastVersionKey, record);
     if (last.empty()) continue;

@@ -127,11 +127,13 @@ TEST(UpdaterTest, AppliesListWithBackupsRecordsReleaseAndCleansUp) {
             fs::perms::none);
 
   // Handed-over releases become installed; a component not in the list keeps
-  // its own.
+  // its own. Each file's version is recorded under its installed name.
   EXPECT_EQ(ReadFile(in.update() / "install_version.ini"),
             "[OUTLOOK_DOWNLOAD]\r\nINSTALL_VERSION=2.0\r\nLAST_VERSION=2.0\r\n"
             "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=e1\r\nLAST_VERSION=e2\r\n"
-            "[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=8\r\nLAST_VERSION=8\r\n");
+            "[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=8\r\nLAST_VERSION=8\r\n"
+            "[Addin.dll]\r\nVERSION=1\r\n[Help.txt]\r\nVERSION=1\r\n"
+            "[Extra.dat]\r\nVERSION=1\r\n[Mailbeacon]\r\nVERSION=1\r\n");
 
   EXPECT_FALSE(fs::exists(in.list()));
   for (const char* copy : {"Addin_2.dll", "Help.txt", "Extra.dat", "Agent_2"}) {
