@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/win32/win32_network.h"
+#include "platform/win32/win32_windows.h"
 #include "support_files/temp_dir.h"
 #include "win32/support/loopback_http.h"
 
@@ -112,6 +113,22 @@ TEST_F(Win32NetworkTest, EveryDownloadGoesToTheServer) {
   ASSERT_EQ(Get("/pause.aspx"), platform::kDownloadOk);
   EXPECT_EQ(test::ReadFile(Dest()), "R");
   EXPECT_EQ(server_.Requests("/pause.aspx"), 2);
+}
+
+TEST_F(Win32NetworkTest, ADestinationThatCannotBeWrittenIsALocalError) {
+  server_.Set("/f", test::HttpResponse(200, "body"));
+  DownloadOptions o;
+  EXPECT_EQ(net_.Download(server_.Url("/f"), dir_.str() + "\\no-such-dir\\f.bin", o),
+            platform::kDownloadLocalError);
+  // A destination held open without sharing cannot be replaced: it stays.
+  test::WriteFile(Dest(), "in use");
+  HANDLE locked = CreateFileW(dir_.path().wstring().append(L"\\file.bin").c_str(), GENERIC_READ,
+                              0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Get("/f"), platform::kDownloadLocalError);
+  CloseHandle(locked);
+  EXPECT_EQ(test::ReadFile(Dest()), "in use");
+  EXPECT_EQ(EntryCount(), 1);
 }
 
 TEST_F(Win32NetworkTest, UnreachableServersAndOtherSchemesFail) {

@@ -4,6 +4,8 @@
 # the Wine prefix (WINEPREFIX), the display and these variables:
 #   MB_WIN_BIN  the cross build's bin folder (Mailbeacon.exe, mb_answer_box.exe, ...)
 #   MB_SERVER   the native mailbeacon-server
+#   MB_KOREAN_LOCALE  (optional) a Unix locale that gives Wine code page 949,
+#                     with LOCPATH exported when it lives in a private folder
 # Each scenario seeds the registry with `wine reg add`, runs Mailbeacon.exe
 # from C:\mb and checks its exit status, its message boxes and its files.
 set -uo pipefail
@@ -42,7 +44,7 @@ make_release() {  # PAUSE_TEXT [PLUG-IN FILE SIZE]
 start_server() {  # [extra server options...]
   [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   rm -f "$work/port"
-  "$MB_SERVER" --root "$work/release" --port-file "$work/port" --codepage 1252 \
+  "$MB_SERVER" --root "$work/release" --port-file "$work/port" --codepage "${codepage:-1252}" \
     --log "$work/server.log" "$@" &
   server_pid=$!
   for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
@@ -150,8 +152,30 @@ scenario_progress_window() {
   check "the run still hands off (status $agent_status)" test "$agent_status" -eq 0
 }
 
+scenario_korean_names() {
+  echo "--- Korean system (code page 949): a file with a Korean name is fetched and installed"
+  if [[ -z "${MB_KOREAN_LOCALE:-}" ]]; then
+    echo "e2e: skipped: no Korean locale (MB_KOREAN_LOCALE)"
+    return
+  fi
+  local name
+  name=$(printf '\xec\x97\x85\xeb\x8d\xb0\xec\x9d\xb4\xed\x8a\xb8.txt')  # "업데이트.txt"
+  make_release N 1000
+  printf 'Korean-named file\r\n' >"$work/release/ORG/express/$name"
+  codepage=949 start_server
+  fresh_install KOREAN
+  LANG=$MB_KOREAN_LOCALE LC_ALL=$MB_KOREAN_LOCALE run_agent 120
+  LANG=$MB_KOREAN_LOCALE LC_ALL=$MB_KOREAN_LOCALE wineserver -w
+  check "agent hands off (status $agent_status)" test "$agent_status" -eq 0
+  local placed=$install_dir/update
+  [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]] && placed=$install_dir
+  check "the Korean-named file arrived intact" same_file "$work/release/ORG/express/$name" "$placed/$name"
+  check "its download URL carried the encoded name" contains "$work/server.log" "program="
+}
+
 scenario_hand_off
 scenario_progress_window
+scenario_korean_names
 scenario_refused ENGLISH "Installation impossible because of server problem."
 scenario_refused KOREAN "$(printf '\xec\x84\x9c\xeb\xb2\x84')"  # "서버" (server)
 
