@@ -1,0 +1,125 @@
+// The whole loop with the real updater: agent, server and
+// SwiftPatcher_Mailbeacon.exe together, including an updater killed half-way.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "e2e/sandbox.h"
+
+namespace mb::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The pid of a running process of the program at that path.
+pid_t FindProcess(const std::string& program) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code ec;
+    if (fs::read_symlink(entry.path() / "exe", ec) == program) return static_cast<pid_t>(std::stol(pid));
+  }
+  return -1;
+}
+
+template <typename Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(1ms);
+  }
+  return pred();
+}
+
+class UpdateLoop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(fs::path(MB_BIN_DIR) / "SwiftPatcher_Mailbeacon.exe")) GTEST_SKIP() << "no updater";
+    s.UseRealUpdater();
+    fs::create_directories(s.update);
+  }
+  // The installed product at 1.0: record and files.
+  void Installed(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::string record = "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n";
+    for (const auto& [name, body] : files) {
+      WriteFile(fs::path(s.install) / name, body);
+      record += "[" + name + "]\r\nVERSION=1.0\r\n";
+    }
+    WriteFile(s.update + "/install_version.ini", record);
+  }
+  std::string Inst(const std::string& name) { return s.Read("inst/" + name); }
+  void ExpectUpToDateNextRun() {
+    s.TakeRequests();
+    const ProgramResult r = s.RunAgent(1);
+    EXPECT_EQ(r.status, 5) << r.output;
+    EXPECT_EQ(s.TakeRequests().size(), 3u);  // pause and two manifests, nothing downloaded
+  }
+  Sandbox s;
+};
+
+TEST_F(UpdateLoop, AgentAndUpdaterBringTheInstallationUpToDate) {
+  Installed({{"plugin.dll", "plugin 1.0"}});
+  s.Publish("express", "1.1",
+            {{"plugin_1.1.dll", "plugin 1.1", "plugin.dll"}, {"new.txt", "new", "", ".\\docs"}});
+  s.Publish("agent", "1.1", {{"agent.cfg", "cfg 1.1"}});
+  s.StartServer();
+  s.WriteRegistry();
+  const ProgramResult r = s.RunAgent(3);
+  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_TRUE(s.WaitForUpdater()) << "the updater did not finish";
+  EXPECT_EQ(Inst("plugin.dll"), "plugin 1.1");
+  EXPECT_EQ(Inst("plugin.dll_old"), "plugin 1.0");
+  EXPECT_EQ(Inst("docs/new.txt"), "new");
+  EXPECT_EQ(Inst("agent.cfg"), "cfg 1.1");
+  const std::string record = s.Read("inst/update/install_version.ini");
+  EXPECT_NE(record.find("[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.1\r\nLAST_VERSION=1.1\r\n"), std::string::npos)
+      << record;
+  EXPECT_NE(record.find("[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=1.1\r\nLAST_VERSION=1.1\r\n"), std::string::npos);
+  EXPECT_NE(record.find("[plugin.dll]\r\nVERSION=1.1\r\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(s.update + "/plugin_1.1.dll"));
+  ExpectUpToDateNextRun();
+}
+
+TEST_F(UpdateLoop, UpdaterKilledBetweenTwoFilesIsFinishedByTheNextRun) {
+  // The second file is large, so the updater is caught while it copies it.
+  const std::string big(std::size_t{192} << 20, 'B');
+  Installed({{"a.dll", "a 1.0"}, {"big.bin", "big 1.0"}, {"c.dll", "c 1.0"}});
+  s.Publish("express", "1.1",
+            {{"a_1.1.dll", "a 1.1", "a.dll"}, {"big_1.1.bin", big, "big.bin"}, {"c_1.1.dll", "c 1.1", "c.dll"}});
+  s.Publish("agent", "1.0", {});
+  s.StartServer();
+  s.WriteRegistry();
+  ProgramResult r = s.RunAgent(3, 120);
+  ASSERT_EQ(r.status, 0) << r.output;
+
+  const std::string updater = s.install + "/SwiftPatcher_Mailbeacon.exe";
+  ASSERT_TRUE(WaitFor([&] { return Inst("a.dll") == "a 1.1"; }, 30s)) << "first file never applied";
+  const pid_t pid = FindProcess(updater);
+  if (pid <= 0 || !fs::exists(s.update + "/mailbeacon_download.ini")) GTEST_SKIP() << "the updater finished first";
+  kill(pid, SIGKILL);
+  ASSERT_TRUE(WaitFor([&] { return FindProcess(updater) < 0; }, 5s));
+  ASSERT_EQ(Inst("c.dll"), "c 1.0") << "the updater got past the second file before it was killed";
+  EXPECT_TRUE(fs::exists(s.update + "/mailbeacon_download.ini"));
+
+  // The next agent run plans again from what is on disk and hands off again.
+  r = s.RunAgent(3, 120);
+  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_TRUE(s.WaitForUpdater(60)) << "the updater did not finish";
+  EXPECT_EQ(Inst("a.dll"), "a 1.1");
+  EXPECT_EQ(Inst("a.dll_old"), "a 1.0");  // the backup of the original survives the second pass
+  EXPECT_EQ(fs::file_size(fs::path(s.install) / "big.bin"), big.size());
+  EXPECT_EQ(Inst("big.bin_old"), "big 1.0");
+  EXPECT_EQ(Inst("c.dll"), "c 1.1");
+  for (const auto& entry : fs::directory_iterator(s.install)) {
+    EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos) << entry.path();
+  }
+  ExpectUpToDateNextRun();
+}
+
+}  // namespace
+}  // namespace mb::test
