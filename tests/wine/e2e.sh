@@ -173,9 +173,50 @@ scenario_korean_names() {
   check "its download URL carried the encoded name" contains "$work/server.log" "program="
 }
 
+scenario_retry_declined() {
+  echo "--- digests never match: after three runs the user is asked, declines, and the agent ends"
+  make_release N 1000
+  start_server --misbehave wrong-hash
+  fresh_install ENGLISH
+  (
+    wine "$MB_WIN_BIN/mb_answer_box.exe" "Mailbeacon Installation" no 90 >"$work/ask.txt" 2>&1 &&
+      wine "$MB_WIN_BIN/mb_answer_box.exe" "Mailbeacon Installation" ok 30 >"$work/told.txt" 2>&1
+  ) &
+  local answers_pid=$!
+  run_agent 120
+  wait "$answers_pid"
+  check "the retry question came with Yes and No" contains "$work/ask.txt" "buttons: Yes No icon:no"
+  check "it asks whether to retry" contains "$work/ask.txt" "Do you retry downloading again?"
+  check "declining says it will be tried at the next start" contains "$work/told.txt" "Download incomplete."
+  check "agent ends with the declined status (4, was $agent_status)" test "$agent_status" -eq 4
+  check "nothing was handed over" test ! -e "$install_dir/update/mailbeacon_download.ini"
+  check "the bad download was not installed" test ! -e "$install_dir/MailbeaconExpress.dll"
+}
+
+scenario_error_box() {
+  echo "--- an empty pause file: the run's error box, then the agent keeps trying"
+  make_release N
+  : >"$work/release/pause.txt"
+  start_server
+  fresh_install ENGLISH
+  wine "$MB_WIN_BIN/mb_answer_box.exe" Mailbeacon ok 60 >"$work/box.txt" 2>&1 &
+  local answer_pid=$!
+  run_agent 20
+  wait "$answer_pid"
+  check "the error box names the failure" contains "$work/box.txt" "^Installation failure : ."
+  check "the agent was still running, not ended (status $agent_status)" test "$agent_status" -eq 124
+  local runs
+  runs=$(grep -c "pause.aspx" "$work/server.log")
+  check "runs went on after the box was closed ($runs pause requests)" test "$runs" -ge 2
+  wineserver -k  # the agent's next box is still open
+  wineserver -w
+}
+
 scenario_hand_off
 scenario_progress_window
 scenario_korean_names
+scenario_retry_declined
+scenario_error_box
 scenario_refused ENGLISH "Installation impossible because of server problem."
 scenario_refused KOREAN "$(printf '\xec\x84\x9c\xeb\xb2\x84')"  # "서버" (server)
 
