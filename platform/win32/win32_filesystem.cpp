@@ -39,15 +39,15 @@ void WriteAll(HANDLE h, const std::string& bytes) {
 
 std::wstring TempNameBeside(const std::wstring& path) {
   static std::atomic<unsigned> counter{0};
-  return path + L".~" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(++counter) + L".tmp";
+  return path + L".~" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) +
+         L".tmp";
 }
 
 bool Win32FileSystem::IsOrdinaryFile(const std::string& path) {
   const DWORD attrs = GetFileAttributesW(Utf8ToWide(path).c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) return false;
-  const DWORD not_ordinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN |
-                             FILE_ATTRIBUTE_SYSTEM;
+  const DWORD not_ordinary =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   return (attrs & not_ordinary) == 0;
 }
 
@@ -81,8 +81,7 @@ void Win32FileSystem::CopyFile(const std::string& from, const std::string& to) {
 }
 
 void Win32FileSystem::Rename(const std::string& from, const std::string& to) {
-  if (!MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(),
-                   MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
     throw LastError();
   }
 }
@@ -96,8 +95,8 @@ std::unique_ptr<platform::InputFile> Win32FileSystem::OpenRead(const std::string
 }
 
 void Win32FileSystem::Append(const std::string& path, const std::string& bytes) {
-  UniqueHandle h(CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle h(CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.Valid()) throw LastError();
   WriteAll(h.Get(), bytes);
 }

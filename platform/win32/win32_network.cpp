@@ -50,10 +50,9 @@ bool IsHttpUrl(const std::string& url) {
   auto starts = [&](const char* prefix) {
     const std::string p(prefix);
     if (url.size() < p.size()) return false;
-    return std::equal(p.begin(), p.end(), url.begin(),
-                      [](char a, char b) {
-                        return a == static_cast<char>(std::tolower(static_cast<unsigned char>(b)));
-                      });
+    return std::equal(p.begin(), p.end(), url.begin(), [](char a, char b) {
+      return a == static_cast<char>(std::tolower(static_cast<unsigned char>(b)));
+    });
   };
   return starts("http://") || starts("https://");
 }
@@ -147,11 +146,9 @@ long ReadBody(HINTERNET request, HANDLE out, const DownloadOptions& o) {
 }
 
 // Follows the redirects (bounded) and stores the final body in `tmp`.
-long Fetch(HINTERNET session, std::string url, const std::wstring& tmp,
-           const DownloadOptions& o) {
+long Fetch(HINTERNET session, std::string url, const std::wstring& tmp, const DownloadOptions& o) {
   for (int hops = 0;; ++hops) {
-    InternetHandle request(
-        InternetOpenUrlA(session, url.c_str(), nullptr, 0, kRequestFlags, 0));
+    InternetHandle request(InternetOpenUrlA(session, url.c_str(), nullptr, 0, kRequestFlags, 0));
     if (!request) return platform::kDownloadTransportError;
     const Response r = Classify(request.Get(), url);
     if (r.failure != platform::kDownloadOk) return r.failure;

@@ -29,8 +29,8 @@ std::uint32_t GetStringWide(const std::string& section, const std::string& key,
 }  // namespace
 
 std::uint32_t Win32ProfileStore::GetString(const std::string& section, const std::string& key,
-                                           const std::string& def, char* buf,
-                                           std::uint32_t size, const std::string& file) {
+                                           const std::string& def, char* buf, std::uint32_t size,
+                                           const std::string& file) {
   if (!FitsAnsiCodePage(file)) return GetStringWide(section, key, def, buf, size, file);
   return GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf, size,
                                   Utf8ToAnsi(file).c_str());
@@ -40,8 +40,7 @@ bool Win32ProfileStore::WriteString(const std::string& section, const std::strin
                                     const std::string& value, const std::string& file) {
   if (!FitsAnsiCodePage(file)) {
     return WritePrivateProfileStringW(AnsiToWide(section).c_str(), AnsiToWide(key).c_str(),
-                                      AnsiToWide(value).c_str(),
-                                      Utf8ToWide(file).c_str()) != FALSE;
+                                      AnsiToWide(value).c_str(), Utf8ToWide(file).c_str()) != FALSE;
   }
   return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
                                     Utf8ToAnsi(file).c_str()) != FALSE;

@@ -17,8 +17,8 @@ class Win32ProfileStore : public platform::ProfileStore {
   std::uint32_t GetString(const std::string& section, const std::string& key,
                           const std::string& def, char* buf, std::uint32_t size,
                           const std::string& file) override;
-  bool WriteString(const std::string& section, const std::string& key,
-                   const std::string& value, const std::string& file) override;
+  bool WriteString(const std::string& section, const std::string& key, const std::string& value,
+                   const std::string& file) override;
 };
 
 }  // namespace mb::win32

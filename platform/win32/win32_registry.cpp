@@ -25,8 +25,7 @@ long Win32Registry::OpenKey(std::uint32_t root, const std::string& ansi_sub_key,
 }
 
 long Win32Registry::QueryValue(platform::RegKey key, const std::string& ansi_name,
-                               std::uint32_t* type, std::uint8_t* data,
-                               std::uint32_t* size) {
+                               std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) {
   DWORD t = 0;
   DWORD n = *size;
   const LONG rc = RegQueryValueExA(Handle(key), ansi_name.c_str(), nullptr, &t, data, &n);
@@ -35,9 +34,8 @@ long Win32Registry::QueryValue(platform::RegKey key, const std::string& ansi_nam
   return rc;
 }
 
-long Win32Registry::SetValue(platform::RegKey key, const std::string& ansi_name,
-                             std::uint32_t type, const std::uint8_t* data,
-                             std::uint32_t size) {
+long Win32Registry::SetValue(platform::RegKey key, const std::string& ansi_name, std::uint32_t type,
+                             const std::uint8_t* data, std::uint32_t size) {
   return RegSetValueExA(Handle(key), ansi_name.c_str(), 0, type, data, size);
 }
 

@@ -52,8 +52,12 @@ Win32SplashView::~Win32SplashView() {
   if (picture_ != nullptr) DeleteObject(picture_);
 }
 
-int Win32SplashView::PxX(double twips) const { return static_cast<int>(std::lround(twips / tpp_x_)); }
-int Win32SplashView::PxY(double twips) const { return static_cast<int>(std::lround(twips / tpp_y_)); }
+int Win32SplashView::PxX(double twips) const {
+  return static_cast<int>(std::lround(twips / tpp_x_));
+}
+int Win32SplashView::PxY(double twips) const {
+  return static_cast<int>(std::lround(twips / tpp_y_));
+}
 
 // Borderless (no caption, no control box) with a thin frame, topmost once
 // Form_Load asks for it, and off the taskbar like the main window.

@@ -88,10 +88,10 @@ bool FitsAnsiCodePage(const std::string& utf8) {
 
 std::string ErrorText(unsigned long code) {
   wchar_t* buf = nullptr;
-  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                      FORMAT_MESSAGE_IGNORE_INSERTS;
-  const DWORD len = FormatMessageW(flags, nullptr, code, 0,
-                                   reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+  const DWORD flags =
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  const DWORD len =
+      FormatMessageW(flags, nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
   std::wstring text;
   if (len > 0 && buf != nullptr) text.assign(buf, len);
   if (buf != nullptr) LocalFree(buf);
@@ -102,9 +102,7 @@ std::string ErrorText(unsigned long code) {
   return WideToUtf8(text);
 }
 
-Error WindowsError(unsigned long code) {
-  return Error(static_cast<long>(code), ErrorText(code));
-}
+Error WindowsError(unsigned long code) { return Error(static_cast<long>(code), ErrorText(code)); }
 
 Error LastError() { return WindowsError(GetLastError()); }
 

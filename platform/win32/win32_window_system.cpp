@@ -40,8 +40,8 @@ Win32WindowSystem::Win32WindowSystem(HINSTANCE instance) : instance_(instance) {
   RegisterMainClass(instance_);
   // A real top-level window (not message-only), so that the updater can
   // find it by its caption; it is never shown and kept off the taskbar.
-  main_ = CreateWindowExW(WS_EX_TOOLWINDOW, kMainClass, kMainCaption, WS_POPUP, 0, 0, 0, 0,
-                          nullptr, nullptr, instance_, nullptr);
+  main_ = CreateWindowExW(WS_EX_TOOLWINDOW, kMainClass, kMainCaption, WS_POPUP, 0, 0, 0, 0, nullptr,
+                          nullptr, instance_, nullptr);
   if (main_ == nullptr) throw LastError();
 }
 
@@ -111,8 +111,8 @@ void Win32WindowSystem::MessageBoxOk(const std::string& text, const std::string&
 }
 
 bool Win32WindowSystem::MessageBoxYesNo(const std::string& text, const std::string& caption) {
-  return MessageBoxW(nullptr, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(),
-                     MB_YESNO) == IDYES;
+  return MessageBoxW(nullptr, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), MB_YESNO) ==
+         IDYES;
 }
 
 bool Win32WindowSystem::GetTaskbarRect(platform::PixelRect* rect) {

@@ -122,8 +122,8 @@ TEST_F(Win32NetworkTest, ADestinationThatCannotBeWrittenIsALocalError) {
             platform::kDownloadLocalError);
   // A destination held open without sharing cannot be replaced: it stays.
   test::WriteFile(Dest(), "in use");
-  HANDLE locked = CreateFileW(dir_.path().wstring().append(L"\\file.bin").c_str(), GENERIC_READ,
-                              0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE locked = CreateFileW(dir_.path().wstring().append(L"\\file.bin").c_str(), GENERIC_READ, 0,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(locked, INVALID_HANDLE_VALUE);
   EXPECT_EQ(Get("/f"), platform::kDownloadLocalError);
   CloseHandle(locked);

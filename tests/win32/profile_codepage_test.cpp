@@ -77,7 +77,7 @@ TEST(Win32CodePage, WesternCodePage) {
   EXPECT_FALSE(FitsAnsiCodePage("C:\\\xEA\xB0\x80"));
   EXPECT_EQ(cp.ToAnsi("caf\xC3\xA9"), "caf\xE9");
   EXPECT_EQ(cp.FromAnsi("caf\xE9"), "caf\xC3\xA9");
-  EXPECT_EQ(cp.ToAnsi("\xEA\xB0\x80"), "?");  // a Hangul syllable has no 1252 byte
+  EXPECT_EQ(cp.ToAnsi("\xEA\xB0\x80"), "?");       // a Hangul syllable has no 1252 byte
   EXPECT_EQ(cp.FromAnsi("\x80"), "\xE2\x82\xAC");  // the euro sign
 }
 
@@ -86,7 +86,7 @@ TEST(Win32CodePage, KoreanCodePage) {
   if (cp.Number() != 949) GTEST_SKIP() << "system code page " << cp.Number();
   EXPECT_TRUE(FitsAnsiCodePage("C:\\\xEA\xB0\x80"));
   EXPECT_FALSE(FitsAnsiCodePage("C:\\caf\xC3\xA9"));  // no "e" for an "é"
-  EXPECT_EQ(cp.ToAnsi("\xEA\xB0\x80"), "\xB0\xA1");  // "가"
+  EXPECT_EQ(cp.ToAnsi("\xEA\xB0\x80"), "\xB0\xA1");   // "가"
   EXPECT_EQ(cp.FromAnsi("\xB0\xA1"), "\xEA\xB0\x80");
   EXPECT_EQ(cp.FromAnsi("A\xB0\xA1Z"), "A\xEA\xB0\x80Z");
   // A lead byte at the end has no trail byte: one replacement character.

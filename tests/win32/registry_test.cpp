@@ -23,9 +23,7 @@ class Win32RegistryTest : public ::testing::Test {
               ERROR_SUCCESS);
     RegCloseKey(k);
   }
-  void TearDown() override {
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\MailbeaconTests");
-  }
+  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\MailbeaconTests"); }
 
   RegKey Open() {
     RegKey key = 0;

@@ -150,8 +150,7 @@ TEST_F(Win32SplashViewTest, PanelsSeparatorAndProgressBarArePainted) {
   EXPECT_EQ(PixelAt(ControlId::kPicture3, 0.9, 0.95), blue);
   EXPECT_EQ(PixelAt(ControlId::kPicture2, 0.02, 0.9), blue);
   EXPECT_EQ(PixelAt(ControlId::kLine1, 0.5, 0.0), RGB(192, 192, 192));
-  EXPECT_EQ(win_->BarPixels(),
-            std::lround(splash::kSurfaceWidth / 2.0 / ws_.TwipsPerPixelX()));
+  EXPECT_EQ(win_->BarPixels(), std::lround(splash::kSurfaceWidth / 2.0 / ws_.TwipsPerPixelX()));
   // Clearing: a later, smaller bar leaves the rest of the surface blue.
   view_->PaintBar(0.0, splash::kSurfaceWidth, splash::kBarColor);
   EXPECT_EQ(PixelAt(ControlId::kPicture3, 0.1, 0.95), blue);

@@ -10,11 +10,16 @@ namespace {
 
 std::string StatusText(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 302: return "Found";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 302:
+      return "Found";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Status";
   }
 }
 
@@ -36,8 +41,8 @@ std::string ReadRequestPath(SOCKET s) {
 
 std::string HttpResponse(int status, const std::string& body, const std::string& extra_headers) {
   return "HTTP/1.1 " + std::to_string(status) + " " + StatusText(status) +
-         "\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n" + extra_headers + "\r\n" + body;
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n" +
+         extra_headers + "\r\n" + body;
 }
 
 LoopbackHttp::LoopbackHttp() {
