@@ -87,7 +87,12 @@ LRESULT CALLBACK Win32SplashView::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-void Win32SplashView::Show() { ShowWindow(EnsureWindow(), SW_SHOW); }
+// Every run shows the window again; once it is up (and topmost) that must
+// not take the focus from what the user is doing.
+void Win32SplashView::Show() {
+  HWND w = EnsureWindow();
+  if (!IsWindowVisible(w)) ShowWindow(w, SW_SHOW);
+}
 
 void Win32SplashView::Refresh() {
   if (hwnd_ == nullptr) return;
