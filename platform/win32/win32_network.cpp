@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/win32/win32_filesystem.h"
 #include "platform/win32/win32_handle.h"
@@ -45,6 +46,19 @@ struct Response {
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
                                 INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+// The body's file until it replaces the destination; removed on every other
+// way out, an exception from the observer included.
+struct TemporaryFile {
+  explicit TemporaryFile(std::wstring p) : path(std::move(p)) {}
+  ~TemporaryFile() {
+    if (!kept) DeleteFileW(path.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  std::wstring path;
+  bool kept = false;
+};
 
 bool IsHttpUrl(const std::string& url) {
   auto starts = [&](const char* prefix) {
@@ -179,14 +193,15 @@ long Win32Network::Download(const std::string& url, const std::string& path,
   if (!session) return platform::kDownloadTransportError;
   SetTimeouts(session.Get(), options);
   const std::wstring dest = Utf8ToWide(path);
-  const std::wstring tmp = TempNameBeside(dest);
-  long rc = Fetch(session.Get(), url, tmp, options);
-  if (rc == platform::kDownloadOk &&
-      !MoveFileExW(tmp.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    rc = platform::kDownloadLocalError;
+  TemporaryFile tmp(TempNameBeside(dest));
+  const long rc = Fetch(session.Get(), url, tmp.path, options);
+  if (rc != platform::kDownloadOk) return rc;
+  if (!MoveFileExW(tmp.path.c_str(), dest.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return platform::kDownloadLocalError;
   }
-  if (rc != platform::kDownloadOk) DeleteFileW(tmp.c_str());
-  return rc;
+  tmp.kept = true;
+  return platform::kDownloadOk;
 }
 
 }  // namespace mb::win32

@@ -9,6 +9,7 @@
 
 #include "platform/win32/win32_network.h"
 #include "platform/win32/win32_windows.h"
+#include "support/error.h"
 #include "support_files/temp_dir.h"
 #include "win32/support/loopback_http.h"
 
@@ -55,6 +56,22 @@ TEST_F(Win32NetworkTest, StoresTheWholeBodyAndReportsProgress) {
   ASSERT_FALSE(progress.calls.empty());
   EXPECT_EQ(progress.calls.back(), std::make_pair(std::int64_t{200000}, std::int64_t{200000}));
   EXPECT_EQ(EntryCount(), 1);
+}
+
+// An observer that gives up (the agent's message pump may end the process)
+// leaves no partial file behind.
+TEST_F(Win32NetworkTest, AnObserverThatThrowsLeavesNoTemporaryFile) {
+  class Quitter : public platform::DownloadObserver {
+   public:
+    void OnProgress(std::int64_t, std::int64_t received) override {
+      if (received > 0) throw ProcessEnd{0};
+    }
+  } quitter;
+  server_.Set("/f", test::HttpResponse(200, std::string(5000, 'q')));
+  DownloadOptions o;
+  o.observer = &quitter;
+  EXPECT_THROW(Get("/f", o), ProcessEnd);
+  EXPECT_EQ(EntryCount(), 0);
 }
 
 TEST_F(Win32NetworkTest, ErrorStatusLeavesTheDestinationAlone) {
