@@ -89,3 +89,5 @@ target_link_libraries(mb_answer_box PRIVATE mb_platform)
 # and under Wine).
 add_executable(mb_ini_probe ${CMAKE_SOURCE_DIR}/tests/wine/ini_probe.cpp)
 target_link_libraries(mb_ini_probe PRIVATE mb_platform)
+# The resource tests open the agent's executable beside the test binary.
+add_dependencies(mailbeacon_tests Mailbeacon)
