@@ -3,7 +3,7 @@
 namespace mb {
 
 bool IsSafeFileName(const std::string& name) {
-  if (name.empty()) return false;
+  if (name.empty() || name == ".") return false;  // "." names the folder itself
   if (name.find_first_of(std::string("\\/:\0", 4)) != std::string::npos) return false;
   return name.find("..") == std::string::npos;
 }

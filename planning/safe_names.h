@@ -7,7 +7,7 @@
 
 namespace mb {
 
-// False for an empty name, an absolute one, or one holding a path
+// False for an empty name, ".", an absolute one, or one holding a path
 // separator ("\" or "/"), a drive or stream colon, a NUL, or "..".
 bool IsSafeFileName(const std::string& name);
 

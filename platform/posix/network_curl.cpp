@@ -28,6 +28,9 @@ using platform::DownloadOptions;
 constexpr long kReceiveBufferBytes = 512L * 1024;
 // Upper bound of one wait for socket activity, so stalls are noticed promptly.
 constexpr long kMaxPollMs = 1000;
+// While a transfer runs its observer hears of it at least this often, new
+// bytes or not, so the agent's window keeps being pumped through a stall.
+constexpr long kReportEveryMs = 100;
 
 bool g_curl_ready = false;
 
@@ -119,6 +122,7 @@ struct Transfer {
   std::int64_t expected = -1;  // Content-Length of the final response
   std::int64_t received = 0;
   std::int64_t reported = -1;
+  Clock::time_point last_report = Clock::now();
   bool body_started = false;
   bool too_large = false;
   bool local_error = false;
@@ -166,13 +170,23 @@ int OnConnected(void* user, char*, char*, int, int) {
   return CURL_PREREQFUNC_OK;
 }
 
+void Report(Transfer& t) {
+  t.reported = t.received;
+  t.last_report = Clock::now();
+  t.observer->OnProgress(t.expected, t.received);
+}
+
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto& t = *static_cast<Transfer*>(user);
-  if (t.observer != nullptr && t.body_started && t.received != t.reported) {
-    t.reported = t.received;
-    t.observer->OnProgress(t.expected, t.received);
-  }
+  if (t.observer != nullptr && t.body_started && t.received != t.reported) Report(t);
   return 0;
+}
+
+// Between bytes: the same figures again once the last report is old enough.
+void ReportIfQuiet(Transfer& t) {
+  if (t.observer == nullptr) return;
+  const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t.last_report);
+  if (quiet.count() >= kReportEveryMs) Report(t);
 }
 
 long MsUntilStall(const Transfer& t, Clock::time_point now) {
@@ -263,7 +277,9 @@ CURLcode Perform(CURL* easy, Transfer& t) {
       result = CURLE_OPERATION_TIMEDOUT;
       break;
     }
-    curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(std::min(wait_ms, kMaxPollMs)), nullptr);
+    curl_multi_poll(multi.get(), nullptr, 0,
+                    static_cast<int>(std::min({wait_ms, kMaxPollMs, kReportEveryMs})), nullptr);
+    ReportIfQuiet(t);
   }
   curl_multi_remove_handle(multi.get(), easy);
   return result;

@@ -135,6 +135,9 @@ long RegistryFile::SetValue(platform::RegKey key, const std::string& ansi_name, 
   const auto path = KeyFor(key);
   if (!path) return kErrorInvalidHandle;
   if (data == nullptr && size != 0) return kErrorInvalidParameter;
+  // A .reg file cannot hold a line break in a value name: it would split the
+  // value's line and leave a file that no longer parses.
+  if (ansi_name.find_first_of("\r\n") != std::string::npos) return kErrorInvalidParameter;
   const std::string bytes = size != 0 ? std::string(reinterpret_cast<const char*>(data), size) : "";
   return WriteValue(*path, code_page_.FromAnsi(ansi_name), type, bytes);
 }

@@ -137,22 +137,10 @@ const BadName kBadNames[] = {
     {"OnlyTheInstalledNameEscapes", "evil.dll", "..\\SwiftPatcher_Mailbeacon.exe"},
     {"OnlyTheDownloadNameEscapes", "../SwiftPatcher_Mailbeacon.exe", "evil.dll"},
     {"DotAsDownloadName", ".", "."},
-};
-
-INSTANTIATE_TEST_SUITE_P(Faults, FaultyNames, ::testing::ValuesIn(kBadNames),
-                         [](const auto& param_info) { return std::string(param_info.param.label); });
-
-// A name of "." is no file, but the name check lets it through. As NAME it
-// only fails (the download backend refuses to write onto a folder, so
-// nothing is requested); as ORG_NAME the file is handed over and the
-// updater is sent to replace the target folder itself with a file.
-// Disabled until IsSafeFileName also refuses "." (and names made only of
-// dots).
-const BadName kDotNames[] = {
     {"DotAsInstalledName", "help.txt", "."},
 };
 
-INSTANTIATE_TEST_SUITE_P(DISABLED_Faults, FaultyNames, ::testing::ValuesIn(kDotNames),
+INSTANTIATE_TEST_SUITE_P(Faults, FaultyNames, ::testing::ValuesIn(kBadNames),
                          [](const auto& param_info) { return std::string(param_info.param.label); });
 
 std::string Cp949(const std::string& utf8) { return posix::IconvCodePage(949).ToAnsi(utf8); }

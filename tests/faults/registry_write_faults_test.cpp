@@ -49,14 +49,12 @@ TEST_F(FaultyRegistryWrite, QuotesAndBackslashesInANameKeepTheFileReadable) {
   EXPECT_EQ(Url(), "http://x");
 }
 
-// Found by the registry fuzz target: a value name holding a line break is
-// written as it is, splitting its line, and the file no longer parses; every
-// value then reads as missing (status 1009). The agent itself only writes
-// "URL" and "V_DIR", so it cannot reach this, but any other caller of the
-// store can. Disabled until SetValue refuses such a name (for example with
-// ERROR_INVALID_PARAMETER, 87; a .reg file cannot hold it either).
-TEST_F(FaultyRegistryWrite, DISABLED_LineBreakInAValueName) {
-  Set("a\nb", "v");
+// Found by the registry fuzz target: a value name holding a line break
+// would split its line and leave a file that no longer parses. The store
+// refuses such a name (87) and the file stays readable.
+TEST_F(FaultyRegistryWrite, LineBreakInAValueNameIsRefused) {
+  EXPECT_EQ(Set("a\nb", "v"), 87);
+  EXPECT_EQ(Set("a\rb", "v"), 87);
   EXPECT_EQ(Url(), "http://x");
 }
 

@@ -294,10 +294,16 @@ TEST_F(CurlNetworkTest, ObserverFollowsTheBody) {
   ASSERT_EQ(Fetch("/file/" + std::to_string(size), "f.bin", options), platform::kDownloadOk);
   ASSERT_FALSE(observer.calls.empty());
   EXPECT_EQ(observer.calls.back().received, size);
+  // Before the answer's headers the size is not known yet (-1); after them
+  // it is the announced one, and the count of bytes never goes back.
   for (std::size_t i = 0; i < observer.calls.size(); ++i) {
-    EXPECT_EQ(observer.calls[i].expected, size);
+    if (observer.calls[i].received > 0) {
+      EXPECT_EQ(observer.calls[i].expected, size);
+    }
+    EXPECT_TRUE(observer.calls[i].expected == size || observer.calls[i].expected == -1);
     if (i > 0) {
-      EXPECT_GT(observer.calls[i].received, observer.calls[i - 1].received);
+      EXPECT_GE(observer.calls[i].received, observer.calls[i - 1].received);
+      EXPECT_FALSE(observer.calls[i - 1].expected == size && observer.calls[i].expected == -1);
     }
   }
 
