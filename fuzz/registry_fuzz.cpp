@@ -84,9 +84,8 @@ void WriteAndReread(const mb::posix::RegDocument& doc, const Input& in) {
   static const Latin1 cp;
   if (doc.sections.empty()) return;
   const std::string name = cp.FromAnsi(in.name.substr(0, in.name.find('\0')));
-  // A line break in a value name breaks the file for every later read; a
-  // known fault (FaultyRegistryWrite.DISABLED_LineBreakInAValueName), not
-  // reported again here.
+  // The store refuses a value name with a line break (a .reg line cannot
+  // hold one; FaultyRegistryWrite.LineBreakInAValueNameIsRefused).
   if (name.find_first_of("\r\n") != std::string::npos) return;
   const auto& section = doc.sections[in.data.size() % doc.sections.size()];
   const mb::posix::RegKeyPath key{section.folded_path, section.folded_path};
