@@ -1,6 +1,6 @@
 // The resources linked into Mailbeacon.exe (beside the test binary): the
 // three title pictures of the progress window at their designed size, the
-// window icon and the version information.
+// window icon, the version information and the manifest.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -51,6 +51,14 @@ TEST_F(AgentResourcesTest, IconAndVersionAreThere) {
   // The string table is UTF-16: look for the product name in it.
   const std::wstring text(reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t));
   EXPECT_NE(text.find(L"Mailbeacon.exe"), std::wstring::npos);
+}
+
+TEST_F(AgentResourcesTest, ManifestAsksForNoElevation) {
+  HRSRC manifest = FindResourceW(module_, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_NE(manifest, nullptr);  // RT_MANIFEST
+  const auto* data = static_cast<const char*>(LockResource(LoadResource(module_, manifest)));
+  const std::string xml(data, SizeofResource(module_, manifest));
+  EXPECT_NE(xml.find("level=\"asInvoker\""), std::string::npos);
 }
 
 }  // namespace
