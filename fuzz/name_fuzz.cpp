@@ -22,7 +22,11 @@ void Check(bool ok) {
 bool IsValidUtf8(const std::string& s) {
   for (std::size_t i = 0; i < s.size();) {
     const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len = b < 0x80 ? 1 : b >= 0xC2 && b < 0xE0 ? 2 : b >= 0xE0 && b < 0xF0 ? 3 : b >= 0xF0 && b < 0xF5 ? 4 : 0;
+    std::size_t len = b < 0x80                ? 1
+                      : b >= 0xC2 && b < 0xE0 ? 2
+                      : b >= 0xE0 && b < 0xF0 ? 3
+                      : b >= 0xF0 && b < 0xF5 ? 4
+                                              : 0;
     if (len == 0 || i + len > s.size()) return false;
     for (std::size_t k = 1; k < len; ++k) {
       if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;

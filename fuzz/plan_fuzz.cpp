@@ -90,7 +90,8 @@ class FakeNetwork : public mb::platform::Network {
  public:
   std::string update_dir;
   bool IsConnected() override { return true; }
-  long Download(const std::string&, const std::string& path, const mb::platform::DownloadOptions&) override {
+  long Download(const std::string&, const std::string& path,
+                const mb::platform::DownloadOptions&) override {
     const std::string p = PosixOf(path);
     Check(fs::path(p).parent_path() == update_dir && Inside(p, update_dir));
     std::ofstream(p, std::ios::binary) << "payload";
@@ -100,11 +101,15 @@ class FakeNetwork : public mb::platform::Network {
 
 class NoRegistry : public mb::platform::Registry {
  public:
-  long OpenKey(std::uint32_t, const std::string&, std::uint32_t, mb::platform::RegKey*) override { return 2; }
-  long QueryValue(mb::platform::RegKey, const std::string&, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
+  long OpenKey(std::uint32_t, const std::string&, std::uint32_t, mb::platform::RegKey*) override {
     return 2;
   }
-  long SetValue(mb::platform::RegKey, const std::string&, std::uint32_t, const std::uint8_t*, std::uint32_t) override {
+  long QueryValue(mb::platform::RegKey, const std::string&, std::uint32_t*, std::uint8_t*,
+                  std::uint32_t*) override {
+    return 2;
+  }
+  long SetValue(mb::platform::RegKey, const std::string&, std::uint32_t, const std::uint8_t*,
+                std::uint32_t) override {
     return 2;
   }
   long CloseKey(mb::platform::RegKey) override { return 0; }
@@ -138,7 +143,9 @@ class QuietWindows : public mb::platform::WindowSystem {
   std::int32_t ScreenHeightTwips() override { return 16200; }
   double TwipsPerPixelX() override { return 15; }
   double TwipsPerPixelY() override { return 15; }
-  std::unique_ptr<mb::platform::SplashView> CreateSplashView() override { return std::make_unique<QuietView>(); }
+  std::unique_ptr<mb::platform::SplashView> CreateSplashView() override {
+    return std::make_unique<QuietView>();
+  }
 };
 
 class FixedProcess : public mb::platform::Process {
@@ -177,7 +184,8 @@ void CheckList(mb::frmTray& tray, std::int16_t kind, const std::string& manifest
   for (const mb::FileRecord& r : list) {
     const std::string enc = mb::basWinAPI::EncodeName(w.codepage, r.Name, "");
     const std::string tail = "program=" + enc + "&Folder=ORG";
-    Check(r.DownloadUrl.size() > tail.size() && r.DownloadUrl.compare(r.DownloadUrl.size() - tail.size(), tail.size(), tail) == 0);
+    Check(r.DownloadUrl.size() > tail.size() &&
+          r.DownloadUrl.compare(r.DownloadUrl.size() - tail.size(), tail.size(), tail) == 0);
     Check(r.BackUp == (r.Name == r.OrgName ? "NO" : "YES"));
     Check(r.LastVersion == list[0].LastVersion);
   }
@@ -193,8 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::remove_all(w.process.install);
   fs::create_directories(w.net.update_dir);
   const std::string manifest = w.net.update_dir + "/" + manifests[kind];
-  std::ofstream(manifest, std::ios::binary).write(reinterpret_cast<const char*>(data) + 1,
-                                                  static_cast<std::streamsize>(size - 1));
+  std::ofstream(manifest, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data) + 1, static_cast<std::streamsize>(size - 1));
   mb::frmTray tray(w.p);
   mb::AgentState& s = tray.State();
   s.ServerUrl = "http://h";

@@ -34,7 +34,8 @@ class Latin1 : public mb::platform::CodePage {
       if (b < 0x80) {
         out += static_cast<char>(b);
       } else if ((b == 0xC2 || b == 0xC3) && i + 1 < utf8.size()) {
-        out += static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
+        out +=
+            static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
       } else {
         out += '?';
       }
@@ -70,11 +71,13 @@ bool Split(const std::uint8_t* data, std::size_t size, Input* in) {
   std::string_view rest(reinterpret_cast<const char*>(data), size);
   if (rest.size() < 3) return false;
   in->type = kTypes[static_cast<unsigned char>(rest[0]) % 7];
-  const std::size_t name_len = std::min<std::size_t>(static_cast<unsigned char>(rest[1]) % 24, rest.size() - 2);
+  const std::size_t name_len =
+      std::min<std::size_t>(static_cast<unsigned char>(rest[1]) % 24, rest.size() - 2);
   in->name = std::string(rest.substr(2, name_len));
   rest.remove_prefix(2 + name_len);
   if (rest.empty()) return false;
-  const std::size_t data_len = std::min<std::size_t>(static_cast<unsigned char>(rest[0]) % 48, rest.size() - 1);
+  const std::size_t data_len =
+      std::min<std::size_t>(static_cast<unsigned char>(rest[0]) % 48, rest.size() - 1);
   in->data = std::string(rest.substr(1, data_len));
   in->file = std::string(rest.substr(1 + data_len));
   return true;
@@ -93,7 +96,8 @@ void WriteAndReread(const mb::posix::RegDocument& doc, const Input& in) {
   const auto* old = doc.FindValue(key.folded, folded_name);
   const auto stored = mb::posix::StoredValueData(in.type, in.data, doc.unicode, cp);
   const std::string line = mb::posix::FormatValueLine(old ? old->name : name, stored, doc.eol);
-  const auto again = mb::posix::ParseRegistryText(mb::posix::SpliceValueLine(doc, key, folded_name, line));
+  const auto again =
+      mb::posix::ParseRegistryText(mb::posix::SpliceValueLine(doc, key, folded_name, line));
   Check(again.document.has_value());
   const auto* got = again.document->FindValue(key.folded, folded_name);
   Check(got != nullptr && SameData(got->data, stored));

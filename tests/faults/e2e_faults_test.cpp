@@ -5,8 +5,8 @@
 // release in place.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <cctype>
+#include <filesystem>
 #include <map>
 
 #include "e2e/sandbox.h"
@@ -52,12 +52,14 @@ class MisbehavingServer : public ::testing::TestWithParam<ServerFault> {
   void SetUp() override {
     if (!fs::exists(fs::path(MB_BIN_DIR) / "mailbeacon-server")) GTEST_SKIP() << "no server built";
     s.UseRealUpdater();
-    s.Publish("express", "1.1", {{"plugin.dll", "plugin 1.1 " + std::string(300000, 'p')}, {"help.txt", "help"}});
+    s.Publish("express", "1.1",
+              {{"plugin.dll", "plugin 1.1 " + std::string(300000, 'p')}, {"help.txt", "help"}});
     s.Publish("agent", "2.0", {{"agent.cfg", "cfg 2.0"}});
     WriteFile(s.install + "/keep.dll", "installed before");
     fs::create_directories(s.update);
-    WriteFile(s.update + "/install_version.ini",
-              "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n");
+    WriteFile(
+        s.update + "/install_version.ini",
+        "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n");
   }
   Sandbox s;
 };
@@ -112,11 +114,14 @@ const ServerFault kServerFaults[] = {
     {"slow-drip", "agent_exe.aspx?program", 0},
 };
 
-INSTANTIATE_TEST_SUITE_P(Faults, MisbehavingServer, ::testing::ValuesIn(kServerFaults), [](const auto& param_info) {
-  std::string name = std::string(param_info.param.mode) + "_on_" + param_info.param.on;
-  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name + "_" + std::to_string(param_info.index);
-});
+INSTANTIATE_TEST_SUITE_P(Faults, MisbehavingServer, ::testing::ValuesIn(kServerFaults),
+                         [](const auto& param_info) {
+                           std::string name =
+                               std::string(param_info.param.mode) + "_on_" + param_info.param.on;
+                           for (char& c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name + "_" + std::to_string(param_info.index);
+                         });
 
 }  // namespace
 }  // namespace mb::test

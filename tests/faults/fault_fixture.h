@@ -31,7 +31,8 @@ inline std::string Md5Of(const std::string& bytes) {
 }
 
 // A manifest as the server writes it (CRLF lines, lower-case digests).
-inline std::string ManifestText(const std::string& last_version, const std::vector<PublishedFile>& files) {
+inline std::string ManifestText(const std::string& last_version,
+                                const std::vector<PublishedFile>& files) {
   std::string m = "[DOWNLOAD]\r\nTOTAL_FILES=" + std::to_string(files.size()) +
                   "\r\nLAST_VERSION=" + last_version + "\r\n";
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -47,7 +48,8 @@ inline std::string ManifestText(const std::string& last_version, const std::vect
 inline std::map<std::string, std::string> Snapshot(const fault_fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& e : fault_fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) files[fault_fs::relative(e.path(), root).string()] = ReadFile(e.path());
+    if (e.is_regular_file())
+      files[fault_fs::relative(e.path(), root).string()] = ReadFile(e.path());
   }
   return files;
 }
@@ -55,7 +57,8 @@ inline std::map<std::string, std::string> Snapshot(const fault_fs::path& root) {
 class FaultTest : public ::testing::Test {
  protected:
   static constexpr const char* kPause = "/v/download/pause.aspx";
-  static constexpr const char* kExpressManifest = "/v/download/express_exe.aspx?version=new&Folder=ORG";
+  static constexpr const char* kExpressManifest =
+      "/v/download/express_exe.aspx?version=new&Folder=ORG";
   static constexpr const char* kAgentManifest = "/v/download/agent_exe.aspx?version=new&Folder=ORG";
   static constexpr const char* kNotice = "/v/download/update_notice.aspx?Folder=ORG";
 
@@ -65,11 +68,13 @@ class FaultTest : public ::testing::Test {
     fault_fs::create_directories(h.install + "/plugins");
     WriteFile(h.install + "/SwiftPatcher_Mailbeacon.exe", "updater 1.0");
     WriteFile(h.install + "/plugins/plugin.dll", "plugin 1.0");
-    WriteFile(h.UpdatePath("install_version.ini"),
-              "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n[AGENT_DOWNLOAD]\r\n"
-              "INSTALL_VERSION=1.0\r\n[plugin.dll]\r\nVERSION=1.0\r\nUPDATE=2006-01-01 10:00:00\r\n");
-    express = {{"plugin.new", "plugin 1.1 " + std::string(3000, 'p'), "plugin.dll", ".\\plugins", "1.1"},
-               {"help.txt", "help 1.1", "help.txt", ".", "1.1"}};
+    WriteFile(
+        h.UpdatePath("install_version.ini"),
+        "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n[AGENT_DOWNLOAD]\r\n"
+        "INSTALL_VERSION=1.0\r\n[plugin.dll]\r\nVERSION=1.0\r\nUPDATE=2006-01-01 10:00:00\r\n");
+    express = {
+        {"plugin.new", "plugin 1.1 " + std::string(3000, 'p'), "plugin.dll", ".\\plugins", "1.1"},
+        {"help.txt", "help 1.1", "help.txt", ".", "1.1"}};
     agent = {{"SwiftPatcher_Mailbeacon.new", "updater 2.0 " + std::string(2000, 'u'),
               "SwiftPatcher_Mailbeacon.exe", ".", "2.0"},
              {"agent.cfg", "cfg 2.0", "agent.cfg", ".", "2.0"}};
@@ -139,8 +144,9 @@ class FaultTest : public ::testing::Test {
   }
 
   static bool IsAgentFile(const std::string& name) {
-    for (const char* own : {"install_version.ini", "update_log.txt", "pause.txt", "express_plugin.ini",
-                            "mailbeacon_agent.ini", "mailbeacon_download.ini"}) {
+    for (const char* own :
+         {"install_version.ini", "update_log.txt", "pause.txt", "express_plugin.ini",
+          "mailbeacon_agent.ini", "mailbeacon_download.ini"}) {
       if (name == own) return true;
     }
     return false;
@@ -174,7 +180,8 @@ class FaultTest : public ::testing::Test {
     EXPECT_NE(list.find("[AGENT_DOWNLOAD]\r\nTOTAL_FILES=1"), std::string::npos) << list;
     if (!record_kept) return;
     const std::string record = ReadFile(h.UpdatePath("install_version.ini"));
-    EXPECT_NE(record.find("[plugin.dll]\r\nVERSION=1.0\r\nUPDATE=2006-01-01 10:00:00"), std::string::npos)
+    EXPECT_NE(record.find("[plugin.dll]\r\nVERSION=1.0\r\nUPDATE=2006-01-01 10:00:00"),
+              std::string::npos)
         << record;
   }
 

@@ -24,7 +24,9 @@ class FaultyFileSystem : public platform::FileSystem {
   explicit FaultyFileSystem(platform::FileSystem& real) : real_(real) {}
   // Returns the errno to fail a call on `path` (the destination of a copy or
   // rename) with, or 0 to let it through.
-  std::function<int(FsCall, const std::string& path)> rule = [](FsCall, const std::string&) { return 0; };
+  std::function<int(FsCall, const std::string& path)> rule = [](FsCall, const std::string&) {
+    return 0;
+  };
 
   bool IsOrdinaryFile(const std::string& path) override { return real_.IsOrdinaryFile(path); }
   bool Exists(const std::string& path) override { return real_.Exists(path); }
@@ -44,7 +46,9 @@ class FaultyFileSystem : public platform::FileSystem {
     Check(FsCall::kRename, to);
     real_.Rename(from, to);
   }
-  std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override { return real_.OpenRead(path); }
+  std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override {
+    return real_.OpenRead(path);
+  }
   void Append(const std::string& path, const std::string& bytes) override {
     Check(FsCall::kAppend, path);
     real_.Append(path, bytes);
@@ -68,12 +72,15 @@ class FaultyNetwork : public platform::Network {
  public:
   explicit FaultyNetwork(platform::Network& real) : real_(real) {}
   // Runs before a download; a non-zero result fails it with that result.
-  std::function<long(const std::string& url, const std::string& path)> before = [](auto&, auto&) { return 0L; };
+  std::function<long(const std::string& url, const std::string& path)> before = [](auto&, auto&) {
+    return 0L;
+  };
   std::function<void(const std::string& url, const std::string& path)> after = [](auto&, auto&) {};
   std::vector<std::string> refused;  // URLs off loopback, never fetched
 
   bool IsConnected() override { return real_.IsConnected(); }
-  long Download(const std::string& url, const std::string& path, const platform::DownloadOptions& o) override {
+  long Download(const std::string& url, const std::string& path,
+                const platform::DownloadOptions& o) override {
     if (url.rfind("http://127.0.0.1:", 0) != 0) {
       refused.push_back(url);
       return platform::kDownloadTransportError;
@@ -92,11 +99,15 @@ class FaultyNetwork : public platform::Network {
 class FaultyProfiles : public platform::ProfileStore {
  public:
   explicit FaultyProfiles(platform::ProfileStore& real) : real_(real) {}
-  std::function<void(const std::string& section, const std::string& key)> after_read = [](auto&, auto&) {};
-  std::function<bool(const std::string& file)> fail_write = [](const std::string&) { return false; };
+  std::function<void(const std::string& section, const std::string& key)> after_read = [](auto&,
+                                                                                          auto&) {};
+  std::function<bool(const std::string& file)> fail_write = [](const std::string&) {
+    return false;
+  };
 
-  std::uint32_t GetString(const std::string& section, const std::string& key, const std::string& def, char* buf,
-                          std::uint32_t size, const std::string& file) override {
+  std::uint32_t GetString(const std::string& section, const std::string& key,
+                          const std::string& def, char* buf, std::uint32_t size,
+                          const std::string& file) override {
     const std::uint32_t n = real_.GetString(section, key, def, buf, size, file);
     after_read(section, key);
     return n;

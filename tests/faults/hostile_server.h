@@ -234,8 +234,9 @@ class HostileServer {
     const std::string filler(64 * 1024, 'x');
     for (std::int64_t sent = 0; announced < 0 || sent < announced;) {
       const auto n = static_cast<std::size_t>(
-          announced < 0 ? filler.size()
-                        : std::min<std::int64_t>(announced - sent, static_cast<std::int64_t>(filler.size())));
+          announced < 0
+              ? filler.size()
+              : std::min<std::int64_t>(announced - sent, static_cast<std::int64_t>(filler.size())));
       if (!Send(fd, filler.data(), n)) return;
       sent += static_cast<std::int64_t>(n);
     }

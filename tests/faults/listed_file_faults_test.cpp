@@ -4,13 +4,14 @@
 #include <filesystem>
 
 #include "faults/fault_fixture.h"
+#include "faults/fault_wrappers.h"
 
 namespace mb::test {
 namespace {
 
 struct ListedFileFault {
   const char* label;
-  Answer answer;  // body filled in from the release when empty
+  Answer answer;    // body filled in from the release when empty
   bool first_file;  // the first listed file, else the second
 };
 
@@ -34,7 +35,8 @@ TEST_P(ListedFileFaults, RunStopsCleanlyAndNextStartRecovers) {
   // the list was already waiting there, the pass removed it too.
   for (const auto& f : express) EXPECT_FALSE(fault_fs::exists(h.UpdatePath(f.name))) << f.name;
   // The agent's own pass did not run after the plug-in's failed.
-  for (const auto& target : server.Requests()) EXPECT_EQ(target.find("agent_exe.aspx?program"), std::string::npos);
+  for (const auto& target : server.Requests())
+    EXPECT_EQ(target.find("agent_exe.aspx?program"), std::string::npos);
   ExpectRecovers();
 }
 
@@ -51,7 +53,9 @@ const ListedFileFault kListedFileFaults[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, ListedFileFaults, ::testing::ValuesIn(kListedFileFaults),
-                         [](const auto& param_info) { return std::string(param_info.param.label); });
+                         [](const auto& param_info) {
+                           return std::string(param_info.param.label);
+                         });
 
 // Bytes other than the published ones (a wrong HASH, or a redirect to a host
 // that serves something else) are rejected by their digest. A rejected first
@@ -89,6 +93,33 @@ TEST_F(FaultTest, UpdaterFileResetLeavesTheInstalledUpdaterAlone) {
   ExpectNoHarm(before);
   EXPECT_FALSE(fault_fs::exists(h.install + "/SwiftPatcher_Mailbeacon.exe_old"));
   ExpectRecovers();
+}
+
+// A slow server (one byte every 150 ms, inside the stall time-out) only
+// makes the run slow: the window is pumped all along the transfer, and the
+// run completes.
+TEST_F(FaultTest, SlowDripKeepsTheWindowPumpingAndCompletes) {
+  struct CountingWindows : HarnessWindowSystem {
+    int pumps = 0;
+    void PumpMessages() override { ++pumps; }
+  } windows;
+  FaultyNetwork net(h.net);
+  int pumps_during_drip = -1;
+  net.before = [&](const std::string& url, auto&) {
+    if (url.find(ExpressFile("help.txt")) != std::string::npos) pumps_during_drip = -windows.pumps;
+    return 0L;
+  };
+  net.after = [&](const std::string& url, auto&) {
+    if (url.find(ExpressFile("help.txt")) != std::string::npos) pumps_during_drip += windows.pumps;
+  };
+  h.p.windows = &windows;
+  h.p.net = &net;
+  server.Set(ExpressFile("help.txt"), Drip("help 1.1", 150));
+  h.tray = std::make_unique<frmTray>(h.p);
+  h.tray->Form_Load();
+  EXPECT_EQ(h.tray->Run(), kExitHandOff);
+  EXPECT_GE(pumps_during_drip, 8);  // 8 bytes over about 1.2 s
+  EXPECT_EQ(ReadFile(h.UpdatePath("help.txt")), "help 1.1");
 }
 
 }  // namespace

@@ -74,14 +74,17 @@ class LocalFaults : public FaultTest {
 // directory is writable again.
 TEST_F(LocalFaults, ReadOnlyUpdateDirectory) {
   fs.rule = [&](FsCall, const std::string& p) { return Under(p, h.update) ? EROFS : 0; };
-  net.before = [&](auto&, const std::string& p) { return Under(p, h.update) ? platform::kDownloadLocalError : 0L; };
+  net.before = [&](auto&, const std::string& p) {
+    return Under(p, h.update) ? platform::kDownloadLocalError : 0L;
+  };
   profiles.fail_write = [&](const std::string& file) { return Under(file, h.update); };
   const auto before = Snapshot(h.dir.path());
   EXPECT_EQ(h.RunAgent(3), -1);
   EXPECT_TRUE(h.windows.boxes.empty());
   ExpectNoHarm(before);
-  EXPECT_EQ(Snapshot(h.update), (std::map<std::string, std::string>{
-                                    {"install_version.ini", before.at("inst/update/install_version.ini")}}));
+  EXPECT_EQ(Snapshot(h.update),
+            (std::map<std::string, std::string>{
+                {"install_version.ini", before.at("inst/update/install_version.ini")}}));
   fs.rule = [](FsCall, const std::string&) { return 0; };
   net.before = [](auto&, auto&) { return 0L; };
   profiles.fail_write = [](const std::string&) { return false; };
@@ -167,9 +170,11 @@ TEST_F(LocalFaults, DiskFullDuringTheUpdaterCopy) {
   if (!small.Tmpfs(bin, "64k")) GTEST_SKIP() << "cannot mount here";
   EXPECT_EQ(h.RunAgent(1), kExitHandOff);
   ASSERT_EQ(h.windows.boxes.size(), 1u);
-  EXPECT_EQ(h.windows.boxes[0].text, "Installation failure : subDownLoadNewVersion : position - 4, 28");
-  EXPECT_EQ(Snapshot(bin), (std::map<std::string, std::string>{{"SwiftPatcher_Mailbeacon.exe", "updater 1.0"},
-                                                                {"SwiftPatcher_Mailbeacon.exe_old", "updater 1.0"}}));
+  EXPECT_EQ(h.windows.boxes[0].text,
+            "Installation failure : subDownLoadNewVersion : position - 4, 28");
+  EXPECT_EQ(Snapshot(bin), (std::map<std::string, std::string>{
+                               {"SwiftPatcher_Mailbeacon.exe", "updater 1.0"},
+                               {"SwiftPatcher_Mailbeacon.exe_old", "updater 1.0"}}));
   ASSERT_TRUE(small.Resize("16m"));
   EXPECT_EQ(StartAgent(), kExitHandOff);
   EXPECT_EQ(ReadFile(bin + "/SwiftPatcher_Mailbeacon.exe"), agent[0].body);
@@ -183,11 +188,14 @@ class UnreplaceableUpdater : public LocalFaults, public ::testing::WithParamInte
 
 TEST_P(UnreplaceableUpdater, StaysWholeUntilTheNextStart) {
   const std::string target = h.install + "\\SwiftPatcher_Mailbeacon.exe";
-  fs.rule = [&](FsCall call, const std::string& p) { return call == FsCall::kCopyFile && p == target ? GetParam() : 0; };
+  fs.rule = [&](FsCall call, const std::string& p) {
+    return call == FsCall::kCopyFile && p == target ? GetParam() : 0;
+  };
   EXPECT_EQ(h.RunAgent(1), kExitHandOff);
   ASSERT_EQ(h.windows.boxes.size(), 1u);
-  EXPECT_EQ(h.windows.boxes[0].text,
-            "Installation failure : subDownLoadNewVersion : position - 4, " + std::to_string(GetParam()));
+  EXPECT_EQ(
+      h.windows.boxes[0].text,
+      "Installation failure : subDownLoadNewVersion : position - 4, " + std::to_string(GetParam()));
   EXPECT_EQ(ReadFile(h.install + "/SwiftPatcher_Mailbeacon.exe"), "updater 1.0");
   fs.rule = [](FsCall, const std::string&) { return 0; };
   EXPECT_EQ(StartAgent(), kExitHandOff);
@@ -195,7 +203,8 @@ TEST_P(UnreplaceableUpdater, StaysWholeUntilTheNextStart) {
   EXPECT_EQ(ReadFile(h.install + "/SwiftPatcher_Mailbeacon.exe_old"), "updater 1.0");
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, UnreplaceableUpdater, ::testing::Values(ETXTBSY, EACCES, EBUSY, ENOSPC, EROFS));
+INSTANTIATE_TEST_SUITE_P(Faults, UnreplaceableUpdater,
+                         ::testing::Values(ETXTBSY, EACCES, EBUSY, ENOSPC, EROFS));
 
 // A registry file that cannot be read (a folder in its place) or holds junk:
 // the settings fall back to their defaults, the vendor's server, which the
@@ -204,8 +213,8 @@ TEST_F(LocalFaults, BrokenRegistryFileIsLeftAloneAndDefaultsApply) {
   for (const bool junk : {false, true}) {
     fault_fs::remove_all(h.registry_path);
     if (junk) {
-      WriteFile(h.registry_path, std::string("REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\Bright") + '\0' +
-                                     "\xff\n\"URL\"=hex(7):zz\n");
+      WriteFile(h.registry_path, std::string("REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\Bright") +
+                                     '\0' + "\xff\n\"URL\"=hex(7):zz\n");
     } else {
       fault_fs::create_directory(h.registry_path);
     }
@@ -220,6 +229,24 @@ TEST_F(LocalFaults, BrokenRegistryFileIsLeftAloneAndDefaultsApply) {
   fault_fs::remove_all(h.registry_path);
   h.UseServer(server.Url(), "/v");
   ExpectRecovers();
+}
+
+// The disk fills up just as the pending-install list is written: the list's
+// writes go to disk as one batch, so it is missing as a whole, never half
+// written. Write failures of the INI files are not reported, so the run
+// hands off; the updater then finds no list and does nothing, and the next
+// start, finding the plug-in still at 1.0, does the update again.
+TEST_F(LocalFaults, PendingListThatCannotBeWrittenIsMissingNotPartial) {
+  profiles.fail_write = [](const std::string& file) {
+    return file.find("mailbeacon_download.ini") != std::string::npos;
+  };
+  EXPECT_EQ(h.RunAgent(1), kExitHandOff);
+  EXPECT_FALSE(fault_fs::exists(h.UpdatePath("mailbeacon_download.ini")));
+  EXPECT_EQ(ReadFile(h.install + "/plugins/plugin.dll"), "plugin 1.0");
+  profiles.fail_write = [](const std::string&) { return false; };
+  EXPECT_EQ(StartAgent(), kExitHandOff);
+  const std::string list = ReadFile(h.UpdatePath("mailbeacon_download.ini"));
+  EXPECT_NE(list.find("[EXPRESS_DOWNLOAD]\r\nTOTAL_FILES=2"), std::string::npos) << list;
 }
 
 // Another program (the updater) rewrites the install record between two of
@@ -250,13 +277,17 @@ TEST_P(RewrittenInstallRecord, IsReadAnewAndNothingIsLost) {
   EXPECT_FALSE(fault_fs::exists(h.UpdatePath("plugin.new")));  // 1.1 is in place already
   EXPECT_EQ(ReadFile(h.UpdatePath("help.txt")), "help 1.1");
   const std::string after = ReadFile(record);
-  EXPECT_NE(after.find("[plugin.dll]\r\nVERSION=1.1\r\nUPDATE=2006-01-01 10:00:01"), std::string::npos) << after;
+  EXPECT_NE(after.find("[plugin.dll]\r\nVERSION=1.1\r\nUPDATE=2006-01-01 10:00:01"),
+            std::string::npos)
+      << after;
   EXPECT_NE(after.find("[OTHER]\r\nBY=updater"), std::string::npos) << after;
   EXPECT_NE(after.find("LAST_VERSION=1.1"), std::string::npos) << after;
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, RewrittenInstallRecord, ::testing::Bool(),
-                         [](const auto& param_info) { return param_info.param ? "InPlace" : "ByRename"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "InPlace" : "ByRename";
+                         });
 
 }  // namespace
 }  // namespace mb::test

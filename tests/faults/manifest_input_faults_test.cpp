@@ -23,8 +23,8 @@ std::string Junk(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-std::string ExpressSection(const std::string& total, const std::string& name, const std::string& org,
-                           const std::string& dir = ".") {
+std::string ExpressSection(const std::string& total, const std::string& name,
+                           const std::string& org, const std::string& dir = ".") {
   return "[DOWNLOAD]\r\nTOTAL_FILES=" + total + "\r\nLAST_VERSION=1.1\r\n[FILE_1]\r\nNAME=" + name +
          "\r\nVERSION=1.1\r\nORG_NAME=" + org + "\r\nTARGET_DIR=" + dir + "\r\nHASH=\r\n";
 }
@@ -54,7 +54,8 @@ TEST_F(FaultyManifest, CountThatIsNoNumberListsNothing) {
     server.Serve(kExpressManifest, ExpressSection(total, "help.txt", "help.txt"));
     server.ClearRequests();
     EXPECT_EQ(StartAgent(), kExitHandOff) << total;
-    for (const auto& r : server.Requests()) EXPECT_EQ(r.find("express_exe.aspx?program="), std::string::npos);
+    for (const auto& r : server.Requests())
+      EXPECT_EQ(r.find("express_exe.aspx?program="), std::string::npos);
   }
   ExpectRecovers();
 }
@@ -66,7 +67,8 @@ TEST_F(FaultyManifest, CountThatIsNoNumberListsNothing) {
 // not fetched at all.)
 TEST_F(FaultyManifest, LinesOfOneMebibyte) {
   const std::string mib(1 << 20, 'n');
-  server.Serve(kExpressManifest, "[DOWNLOAD]\r\n" + std::string(1 << 20, 'x') + "\r\nTOTAL_FILES=1\r\nLAST_VERSION=" +
+  server.Serve(kExpressManifest, "[DOWNLOAD]\r\n" + std::string(1 << 20, 'x') +
+                                     "\r\nTOTAL_FILES=1\r\nLAST_VERSION=" +
                                      std::string(1 << 20, 'v') + "\r\n[FILE_1]\r\nNAME=" + mib +
                                      "\r\nORG_NAME=n.dll\r\nTARGET_DIR=.\r\nHASH=\r\n");
   const auto before = Snapshot(h.dir.path());
@@ -101,7 +103,8 @@ TEST_F(FaultyManifest, HugeCountInTheSecondPassOverflowsTheFileCount) {
   server.Serve(kAgentManifest, m);
   EXPECT_EQ(h.RunAgent(1), kExitHandOff);
   ASSERT_EQ(h.windows.boxes.size(), 1u);
-  EXPECT_EQ(h.windows.boxes[0].text, "Installation failure : subDownLoadNewVersion : position - 2, 6");
+  EXPECT_EQ(h.windows.boxes[0].text,
+            "Installation failure : subDownLoadNewVersion : position - 2, 6");
   EXPECT_EQ(ReadFile(h.install + "/SwiftPatcher_Mailbeacon.exe"), "updater 1.0");
   EXPECT_EQ(ReadFile(h.UpdatePath("mailbeacon_download.ini")).find("AGENT"), std::string::npos);
 }
@@ -141,7 +144,9 @@ const BadName kBadNames[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultyNames, ::testing::ValuesIn(kBadNames),
-                         [](const auto& param_info) { return std::string(param_info.param.label); });
+                         [](const auto& param_info) {
+                           return std::string(param_info.param.label);
+                         });
 
 std::string Cp949(const std::string& utf8) { return posix::IconvCodePage(949).ToAnsi(utf8); }
 

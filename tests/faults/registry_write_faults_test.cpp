@@ -15,7 +15,9 @@ namespace {
 class FaultyRegistryWrite : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(path, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\BrightHarbor\\MailbeaconCom]\n\"URL\"=\"http://x\"\n");
+    WriteFile(path,
+              "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\BrightHarbor\\MailbeaconCom]\n\"URL\"="
+              "\"http://x\"\n");
   }
   long Set(const std::string& name, const std::string& text) {
     posix::RegistryFile store(path, cp);
@@ -24,7 +26,8 @@ class FaultyRegistryWrite : public ::testing::Test {
                                platform::kAgentKeyAccess, &key)) {
       return s;
     }
-    const long s = store.SetValue(key, name, platform::kRegSz, reinterpret_cast<const std::uint8_t*>(text.data()),
+    const long s = store.SetValue(key, name, platform::kRegSz,
+                                  reinterpret_cast<const std::uint8_t*>(text.data()),
                                   static_cast<std::uint32_t>(text.size()));
     store.CloseKey(key);
     return s;
@@ -32,7 +35,8 @@ class FaultyRegistryWrite : public ::testing::Test {
   std::string Url() {
     posix::RegistryFile store(path, cp);
     platform::RegKey key = 0;
-    store.OpenKey(platform::kHkeyCurrentUser, "Software\\BrightHarbor\\MailbeaconCom", platform::kAgentKeyAccess, &key);
+    store.OpenKey(platform::kHkeyCurrentUser, "Software\\BrightHarbor\\MailbeaconCom",
+                  platform::kAgentKeyAccess, &key);
     std::uint8_t buf[64] = {};
     std::uint32_t type = 0, size = sizeof buf;
     const long s = store.QueryValue(key, "URL", &type, buf, &size);

@@ -16,10 +16,11 @@ struct TextFault {
 // Transport faults that every text endpoint must survive.
 const TextFault kTextFaults[] = {
     {"ResetMidBody", Broken(Fault::kReset, "[DOWNLOAD]\r\nTOTAL_FILES=1\r\nLAST_VERSION=9\r\n")},
-    {"BodyShortOfContentLength", Broken(Fault::kShortBody, "[DOWNLOAD]\r\nTOTAL_FILES=1\r\nLAST_VERSION=9\r\n")},
+    {"BodyShortOfContentLength",
+     Broken(Fault::kShortBody, "[DOWNLOAD]\r\nTOTAL_FILES=1\r\nLAST_VERSION=9\r\n")},
     {"ServerError500", Status(500, "N")},
     {"RedirectLoop", Redirect()},
-    {"EndlessBody", Stream(-1)},                      // capped at 4 MiB
+    {"EndlessBody", Stream(-1)},                           // capped at 4 MiB
     {"Announces100MiB", Stream(std::int64_t{100} << 20)},  // refused by its length
 };
 
@@ -98,7 +99,8 @@ TEST_F(FaultyPauseFile, EmptyShowsTheErrorAndRunsAgain) {
 // that are no CP949 text and a lone LF do not end it.
 TEST_F(FaultyPauseFile, BinaryJunkFollowsTheLetterRule) {
   std::string junk;
-  for (int i = 0; i < 5000; ++i) junk += static_cast<char>((i * 151 + 7) % 256 == '\r' ? 0 : (i * 151 + 7) % 256);
+  for (int i = 0; i < 5000; ++i)
+    junk += static_cast<char>((i * 151 + 7) % 256 == '\r' ? 0 : (i * 151 + 7) % 256);
   junk.erase(std::remove_if(junk.begin(), junk.end(), [](char c) { return c == 'N' || c == 'R'; }),
              junk.end());
   server.Serve(kPause, junk + "\r\nN");

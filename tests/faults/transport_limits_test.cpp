@@ -90,9 +90,10 @@ TEST_F(FaultyTransfer, BodyOfExactlyTheCapIsWhole) {
 }
 
 TEST_F(FaultyTransfer, BrokenAnswersKeepTheEarlierCopy) {
-  for (const Answer& a : {Broken(Fault::kReset, std::string(100000, 'r')),
-                          Broken(Fault::kShortBody, std::string(100000, 's')), Status(500), Status(404),
-                          Redirect(), Redirect("file:///etc/hostname"), Redirect("ftp://127.0.0.1/x")}) {
+  for (const Answer& a :
+       {Broken(Fault::kReset, std::string(100000, 'r')),
+        Broken(Fault::kShortBody, std::string(100000, 's')), Status(500), Status(404), Redirect(),
+        Redirect("file:///etc/hostname"), Redirect("ftp://127.0.0.1/x")}) {
     EXPECT_NE(Fetch(a, Limits(2000)), platform::kDownloadOk);
     ExpectEarlierCopyKept();
   }
