@@ -10,7 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/mb-md5-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 build=${1:-$work/build}
-runs=${MB_BENCH_RUNS:-10}
+rounds=${MB_BENCH_ROUNDS:-5}
+runs=${MB_BENCH_RUNS:-3}
 
 echo "== building mb-md5 (RelWithDebInfo: -O2) in $build"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -30,34 +31,41 @@ ossl=$(openssl md5 -r "$file" | cut -c1-32)
 echo "mb-md5 $ours, md5sum $theirs, openssl $ossl"
 [[ $ours == "$theirs" && $ours == "$ossl" ]] || { echo "DIGESTS DIFFER" >&2; exit 1; }
 
-echo "== timing ($runs runs each)"
-hyperfine -N --warmup 2 --runs "$runs" --export-json "$work/times.json" \
-  -n mb-md5 "$mbmd5 $file" -n "openssl md5" "openssl md5 $file" -n md5sum "md5sum $file"
+# Rounds of a few runs each, so that load from other processes falls on all
+# three programs alike rather than on whichever ran during a busy spell.
+echo "== timing: $rounds rounds of $runs runs each (hyperfine)"
+for ((i = 1; i <= rounds; i++)); do
+  hyperfine -N --style none --warmup 1 --runs "$runs" --export-json "$work/round$i.json" \
+    -n mb-md5 "$mbmd5 $file" -n "openssl md5" "openssl md5 $file" -n md5sum "md5sum $file"
+done
 
 rss_kb=$(/usr/bin/time -v "$mbmd5" "$file" 2>&1 >/dev/null |
   sed -n 's/.*Maximum resident set size (kbytes): //p')
 
-python3 - "$work/times.json" "$size" "$rss_kb" <<'PY'
-import json, sys
-results = json.load(open(sys.argv[1]))["results"]
-size, rss_kb = int(sys.argv[2]), int(sys.argv[3])
-t = {r["command"]: r for r in results}
-ours = t["mb-md5"]
-def mbps(seconds):
-    return f"{size / seconds / 1e6:.0f}"
-def cpu(r):
-    return r["user"] + r["system"]
+python3 - "$work" "$rounds" "$size" "$rss_kb" <<'PY'
+import json, statistics, sys
+work, rounds, size, rss_kb = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+wall, cpu = {}, {}
+for i in range(1, rounds + 1):
+    for r in json.load(open(f"{work}/round{i}.json"))["results"]:
+        wall.setdefault(r["command"], []).extend(r["times"])
+        cpu.setdefault(r["command"], []).append(r["user"] + r["system"])
+names = ("mb-md5", "openssl md5", "md5sum")
+stats = {n: (statistics.median(wall[n]), min(wall[n]), statistics.mean(cpu[n])) for n in names}
+mbps = lambda s: f"{size / s / 1e6:.0f}"
 print()
-print("Throughput in MB/s (10^6 bytes/s): wall-clock mean, wall-clock best, CPU time (user+sys) mean.")
-print("Ratio: mb-md5's throughput divided by the program's (> 1: mb-md5 is faster).")
+print(f"{len(wall['mb-md5'])} runs per program. Throughput in MB/s (10^6 bytes/s) from the")
+print("wall-clock median, the wall-clock best, and the mean CPU time (user + sys).")
+print("Ratios: mb-md5's throughput divided by the program's (> 1: mb-md5 is faster).")
 print()
-print("| program | wall mean s | MB/s mean | MB/s best | MB/s by CPU time | ratio mean | ratio best | ratio CPU |")
+print("| program | median s | MB/s median | MB/s best | MB/s by CPU time "
+      "| ratio median | ratio best | ratio CPU |")
 print("|---|---|---|---|---|---|---|---|")
-for name in ("mb-md5", "openssl md5", "md5sum"):
-    r = t[name]
-    print(f"| {name} | {r['mean']:.3f} | {mbps(r['mean'])} | {mbps(r['min'])} | {mbps(cpu(r))} "
-          f"| {r['mean'] / ours['mean']:.3f} | {r['min'] / ours['min']:.3f} "
-          f"| {cpu(r) / cpu(ours):.3f} |")
+ours = stats["mb-md5"]
+for n in names:
+    s = stats[n]
+    print(f"| {n} | {s[0]:.3f} | {mbps(s[0])} | {mbps(s[1])} | {mbps(s[2])} "
+          f"| {s[0] / ours[0]:.3f} | {s[1] / ours[1]:.3f} | {s[2] / ours[2]:.3f} |")
 print()
 print(f"mb-md5 peak RSS: {rss_kb} KiB")
 PY
