@@ -91,3 +91,7 @@ add_executable(mb_ini_probe ${CMAKE_SOURCE_DIR}/tests/wine/ini_probe.cpp)
 target_link_libraries(mb_ini_probe PRIVATE mb_platform)
 # The resource tests open the agent's executable beside the test binary.
 add_dependencies(mailbeacon_tests Mailbeacon)
+
+# The registry conformance probe (tests/wine/registry_conformance.sh).
+add_executable(mb_reg_probe ${CMAKE_SOURCE_DIR}/tests/wine/reg_probe.cpp)
+target_link_libraries(mb_reg_probe PRIVATE mb_platform)

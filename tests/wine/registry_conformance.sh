@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Registry conformance: registry_corpus.reg imported with regedit into the
+# Wine registry and read with RegQueryValueExA (mb_reg_probe.exe), against
+# the same file read by the POSIX registry (native mb_reg_probe); every
+# answer must agree, except those listed with their reason in
+# registry_known_differences.txt. The corpus goes in as regedit exports it: UTF-16LE
+# with a byte-order mark. Run by scripts/test-wine with
+#   MB_WIN_BIN       the cross build's bin folder
+#   MB_NATIVE_BUILD  the native build folder (mb_reg_probe is built there)
+#   MB_KOREAN_LOCALE (optional) also compare under code page 949, with
+#                    LOCPATH exported when the locale lives in a private folder
+set -euo pipefail
+: "${WINEPREFIX:?}" "${MB_WIN_BIN:?}" "${MB_NATIVE_BUILD:?}"
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/mb-reg.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+cmake --build "$MB_NATIVE_BUILD" --target mb_reg_probe >/dev/null
+
+# The corpus as regedit exports it; each side gets its own copy, since the
+# POSIX registry writes into its file.
+corpus() {
+  printf '\xff\xfe'
+  sed 's/$/\r/' "$here/registry_corpus.reg" | iconv -f UTF-8 -t UTF-16LE
+}
+
+known_for() {  # CODE-PAGE
+  grep -v '^#' "$here/registry_known_differences.txt" | grep -v '^$' |
+    sed -n -e "/^cp$1:/{s/^cp$1://;p;d}" -e '/^cp[0-9]*:/d' -e p || true
+}
+drop_known() {  # FILE
+  if [[ -n "$known" ]]; then grep -v -F -f <(printf '%s\n' "$known") "$1"; else cat "$1"; fi
+}
+
+compare() {  # LOCALE CODE-PAGE
+  export LANG=$1 LC_ALL=$1
+  known=$(known_for "$2")
+  corpus >"$work/import.reg"
+  corpus >"$work/posix.reg"
+  wine reg delete 'HKCU\Software\MbConformance' /f >/dev/null 2>&1 || true
+  wine regedit /S "$(winepath -w "$work/import.reg")"
+  "$MB_NATIVE_BUILD/bin/mb_reg_probe" "$work/posix.reg" >"$work/posix.txt"
+  wine "$MB_WIN_BIN/mb_reg_probe.exe" | tr -d '\r' >"$work/windows.txt"
+  wine reg delete 'HKCU\Software\MbConformance' /f >/dev/null 2>&1 || true
+  local answers
+  answers=$(wc -l <"$work/windows.txt")
+  if [[ $answers -eq 0 ]]; then
+    echo "registry_conformance (code page $2): the Windows probe printed nothing" >&2
+    return 1
+  fi
+  if diff -u <(drop_known "$work/posix.txt") <(drop_known "$work/windows.txt") >"$work/diff.txt"; then
+    echo "registry_conformance (code page $2): $answers answers agree ($(printf '%s\n' "$known" | grep -c . || true) known differences left out)"
+  else
+    echo "registry_conformance (code page $2): the POSIX registry (-) and RegQueryValueExA (+) differ:"
+    cat "$work/diff.txt"
+    return 1
+  fi
+}
+
+status=0
+compare C.UTF-8 1252 || status=1
+if [[ -n "${MB_KOREAN_LOCALE:-}" ]]; then
+  compare "$MB_KOREAN_LOCALE" 949 || status=1
+fi
+exit $status
