@@ -13,7 +13,7 @@ using u32 = std::uint32_t;
 // Word i of a 64-byte block, little-endian. The memcpy compiles to a plain
 // (unaligned) load, so blocks are read straight from the caller's buffer.
 inline u32 Word(const unsigned char* block, int i) {
-  const unsigned char* p = block + 4 * i;
+  const unsigned char* p = block + std::ptrdiff_t{4} * i;
   if constexpr (std::endian::native == std::endian::little) {
     u32 w;
     std::memcpy(&w, p, sizeof w);
@@ -142,7 +142,7 @@ inline void RoundI(Abcd& s, const unsigned char* m) {
 }
 
 constexpr std::size_t kBlock = 64;
-constexpr std::size_t kStreamBuffer = 256 * 1024;
+constexpr std::size_t kStreamBuffer = std::size_t{256} * 1024;
 
 }  // namespace
 
