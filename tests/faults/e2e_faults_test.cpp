@@ -47,6 +47,8 @@ struct ServerFault {
   int status;      // the agent's exit status with the fault
 };
 
+void PrintTo(const ServerFault& f, std::ostream* os) { *os << f.mode << " on " << f.on; }
+
 class MisbehavingServer : public ::testing::TestWithParam<ServerFault> {
  protected:
   void SetUp() override {

@@ -15,6 +15,8 @@ struct ListedFileFault {
   bool first_file;  // the first listed file, else the second
 };
 
+void PrintTo(const ListedFileFault& f, std::ostream* os) { *os << f.label; }
+
 class ListedFileFaults : public FaultTest, public ::testing::WithParamInterface<ListedFileFault> {};
 
 TEST_P(ListedFileFaults, RunStopsCleanlyAndNextStartRecovers) {

@@ -204,7 +204,10 @@ TEST_P(UnreplaceableUpdater, StaysWholeUntilTheNextStart) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, UnreplaceableUpdater,
-                         ::testing::Values(ETXTBSY, EACCES, EBUSY, ENOSPC, EROFS));
+                         ::testing::Values(ETXTBSY, EACCES, EBUSY, ENOSPC, EROFS),
+                         [](const auto& param_info) {
+                           return "Errno" + std::to_string(param_info.param);
+                         });
 
 // A registry file that cannot be read (a folder in its place) or holds junk:
 // the settings fall back to their defaults, the vendor's server, which the

@@ -114,6 +114,8 @@ struct BadName {
   std::string name, org_name;
 };
 
+void PrintTo(const BadName& b, std::ostream* os) { *os << b.label; }
+
 class FaultyNames : public FaultTest, public ::testing::WithParamInterface<BadName> {};
 
 // A name that could reach outside the update or target folder makes the

@@ -13,6 +13,9 @@ struct TextFault {
   Answer answer;
 };
 
+// Names the case in test listings (instead of its bytes).
+void PrintTo(const TextFault& f, std::ostream* os) { *os << f.label; }
+
 // Transport faults that every text endpoint must survive.
 const TextFault kTextFaults[] = {
     {"ResetMidBody", Broken(Fault::kReset, "[DOWNLOAD]\r\nTOTAL_FILES=1\r\nLAST_VERSION=9\r\n")},
