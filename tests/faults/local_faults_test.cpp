@@ -6,6 +6,7 @@
 // from real read-only and size-limited mounts where the test may mount.
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
