@@ -33,13 +33,16 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-std::string Root() {
-  static const std::string root = [] {
+// The temporary folder of this process, removed at exit. Held in a
+// pointer that is never freed, so the exit handler can still read it.
+const std::string& Root() {
+  static const std::string* root = [] {
     char dir[] = "/tmp/mb-plan-fuzz-XXXXXX";
     Check(mkdtemp(dir) != nullptr);
-    return std::string(dir);
+    std::atexit([] { fs::remove_all(Root()); });
+    return new std::string(dir);
   }();
-  return root;
+  return *root;
 }
 
 std::string PosixOf(std::string path) {
