@@ -2,7 +2,8 @@
 // byte choosing a code page and a separator, then the name (UTF-8 as the
 // agent holds it). Checks that EncodeName writes only numbers each followed
 // by the separator, one per character, and that the server's decoder turns
-// the "*" form back into exactly the name's ANSI bytes (trimmed of spaces).
+// the "*" form back into exactly the name's ANSI bytes (trimmed of spaces),
+// and that the decoder survives any bytes a client may send.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -55,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto& cp = CodePage(data[0] % 3);
   const std::string separator = data[0] & 0x80 ? "," : "";
   const std::string name(reinterpret_cast<const char*>(data) + 1, size - 1);
+  // The server decodes whatever a client sends as "program": any bytes.
+  (void)mb::server::DecodeProgramName(name);
   const std::string encoded = mb::basWinAPI::EncodeName(cp, name, separator);
   const char sep = separator.empty() ? '*' : ',';
 
