@@ -138,7 +138,7 @@ TEST_F(ReleaseServerTest, ServesFilesByTheirEncodedNames) {
   EXPECT_EQ(Body(kAgent + "?program=" + *EncodeProgramName("empty.dat", cp)), "");
   // Sent in pieces: many read buffers and an odd tail.
   std::string big;
-  for (int i = 0; i < (1 << 20) + 3; ++i) big.push_back(static_cast<char>((i * 7919) >> 3));
+  for (unsigned i = 0; i < (1u << 20) + 3; ++i) big.push_back(static_cast<char>((i * 7919u) >> 3));
   WriteFile(temp_ / "ORG/agent/big.bin", big);
   EXPECT_EQ(Body(kAgent + "?program=" + *EncodeProgramName("big.bin", cp)), big);
 }
