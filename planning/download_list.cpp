@@ -32,22 +32,28 @@ std::int16_t frmTray::BuildDownloadList(std::int16_t kind, DownloadList& list) {
     const std::string manifest = state_.UpdateDir + "\\" + names->ManifestFile;
     const std::string base = ListBaseUrl(kind);
     Int16 count;
-    const std::string total =
-        text::TrimTrailingSpaces(GetVal(ini::kDownloadSection, ini::kTotalFilesKey, manifest));
-    const std::string last_version = GetVal(ini::kDownloadSection, ini::kLastVersionKey, manifest);
-    const std::int16_t n = total.empty() ? std::int16_t{0} : ParseTotalFiles(total);
-    for (int i = 1; i <= n; ++i) {
-      FileRecord r = ReadManifestFile(manifest, i);
-      r.TargetDir = ResolveTargetDir(r.TargetDir);
-      MakeDirPath(r.TargetDir);
-      if (NeedsFetch(r)) {
-        r.DownloadUrl = base + "program=" + basWinAPI::EncodeName(*p_.codepage, r.Name, "") +
-                        state_.FolderParam;
-        r.LastVersion = last_version;
-        ++count;
-        list.push_back(std::move(r));
+    {
+      // The manifest was just downloaded and is read six times per file:
+      // one batch lets the INI store check it on disk once for the plan.
+      platform::ProfileBatch batch(*p_.profiles);
+      const std::string total =
+          text::TrimTrailingSpaces(GetVal(ini::kDownloadSection, ini::kTotalFilesKey, manifest));
+      const std::string last_version =
+          GetVal(ini::kDownloadSection, ini::kLastVersionKey, manifest);
+      const std::int16_t n = total.empty() ? std::int16_t{0} : ParseTotalFiles(total);
+      for (int i = 1; i <= n; ++i) {
+        FileRecord r = ReadManifestFile(manifest, i);
+        r.TargetDir = ResolveTargetDir(r.TargetDir);
+        MakeDirPath(r.TargetDir);
+        if (NeedsFetch(r)) {
+          r.DownloadUrl = base + "program=" + basWinAPI::EncodeName(*p_.codepage, r.Name, "") +
+                          state_.FolderParam;
+          r.LastVersion = last_version;
+          ++count;
+          list.push_back(std::move(r));
+        }
+        p_.windows->PumpMessages();
       }
-      p_.windows->PumpMessages();
     }
     p_.fs->DeleteFile(manifest);
     return count;

@@ -32,7 +32,9 @@ class ProfileStore {
                            const std::string& file) = 0;
 
   // Writes between BeginBatch and EndBatch may be held in memory; EndBatch
-  // puts all of them on disk before it returns. Nested batches count.
+  // puts all of them on disk before it returns. Reads inside a batch may see
+  // a file as the batch first read it (changes other programs make meanwhile
+  // may go unseen until the batch ends). Nested batches count.
   virtual void BeginBatch() {}
   virtual void EndBatch() {}
 };

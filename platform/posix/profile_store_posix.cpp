@@ -174,8 +174,8 @@ PosixProfileStore::~PosixProfileStore() {
 }
 
 std::uint32_t PosixProfileStore::GetString(const std::string& section, const std::string& key,
-                                           const std::string& def, char* buf,
-                                           std::uint32_t size, const std::string& file) {
+                                           const std::string& def, char* buf, std::uint32_t size,
+                                           const std::string& file) {
   if (buf == nullptr || size == 0) return 0;
   try {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -185,7 +185,7 @@ std::uint32_t PosixProfileStore::GetString(const std::string& section, const std
     const std::string path = ToPosixPath(file);
     CachedFile* cached = nullptr;
     if (!sec.empty() && !name.empty() && !path.empty() &&
-        Load(path, cached) != LoadResult::kFailed) {
+        Load(path, Use::kRead, cached) != LoadResult::kFailed) {
       std::string_view found;
       if (cached->doc->Find(sec, name, found)) result = found;
     }
@@ -206,7 +206,7 @@ bool PosixProfileStore::WriteString(const std::string& section, const std::strin
     path = ToPosixPath(file);
     std::lock_guard<std::mutex> lock(mutex_);
     CachedFile* cached = nullptr;
-    const LoadResult loaded = Load(path, cached);
+    const LoadResult loaded = Load(path, Use::kWrite, cached);
     if (loaded == LoadResult::kFailed) return false;
     // The file is created, its folder is not.
     if (loaded == LoadResult::kMissing && !IsDirectory(DirOf(path))) return false;
@@ -227,7 +227,7 @@ bool PosixProfileStore::WriteString(const std::string& section, const std::strin
 
 void PosixProfileStore::BeginBatch() {
   std::lock_guard<std::mutex> lock(mutex_);
-  ++batch_depth_;
+  if (batch_depth_++ == 0) ++batch_number_;
 }
 
 void PosixProfileStore::EndBatch() {
@@ -236,7 +236,7 @@ void PosixProfileStore::EndBatch() {
   if (--batch_depth_ == 0) FlushAll();
 }
 
-PosixProfileStore::LoadResult PosixProfileStore::Load(const std::string& path,
+PosixProfileStore::LoadResult PosixProfileStore::Load(const std::string& path, Use use,
                                                       CachedFile*& file) {
   const auto it = cache_.find(path);
   // A copy changed in a batch is ours until the batch puts it on disk.
@@ -244,6 +244,20 @@ PosixProfileStore::LoadResult PosixProfileStore::Load(const std::string& path,
     file = &it->second;
     return LoadResult::kLoaded;
   }
+  const bool in_batch = batch_depth_ > 0;
+  if (use == Use::kRead && in_batch && it != cache_.end() &&
+      it->second.checked_in_batch == batch_number_) {
+    file = &it->second;
+    return file->stamp ? LoadResult::kLoaded : LoadResult::kMissing;
+  }
+  const LoadResult result = LoadFromDisk(path, file);
+  if (result != LoadResult::kFailed) file->checked_in_batch = in_batch ? batch_number_ : 0;
+  return result;
+}
+
+PosixProfileStore::LoadResult PosixProfileStore::LoadFromDisk(const std::string& path,
+                                                              CachedFile*& file) {
+  const auto it = cache_.find(path);
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     if (errno != ENOENT && errno != ENOTDIR) return LoadResult::kFailed;

@@ -51,23 +51,32 @@ class PosixProfileStore final : public platform::ProfileStore {
   // False for a missing directory, an unreadable or unwritable file, and for
   // names or values that would not read back as written (line breaks, a key
   // holding "=" or starting with "[" or ";", empty names).
-  bool WriteString(const std::string& section, const std::string& key,
-                   const std::string& value, const std::string& file) override;
+  bool WriteString(const std::string& section, const std::string& key, const std::string& value,
+                   const std::string& file) override;
   // Inside a batch writes change only the cached copies; the outermost
-  // EndBatch writes every changed file once.
+  // EndBatch writes every changed file once. A file is also checked against
+  // the disk only once per batch: later reads in the batch use that copy, so
+  // an operation reading thousands of values from a file just downloaded
+  // (too young for its stamp to prove anything) parses it once, not per read.
+  // Writes still look at the disk first.
   void BeginBatch() override;
   void EndBatch() override;
 
  private:
   struct CachedFile {
     std::unique_ptr<ProfileDocument> doc;
-    std::optional<FileStamp> stamp;  // empty: the file did not exist
-    bool dirty = false;              // changed in a batch, not yet on disk
-    bool settled = false;            // the stamp alone proves the copy current
+    std::optional<FileStamp> stamp;      // empty: the file did not exist
+    bool dirty = false;                  // changed in a batch, not yet on disk
+    bool settled = false;                // the stamp alone proves the copy current
+    std::uint64_t checked_in_batch = 0;  // the batch that last checked it, 0: none
   };
   enum class LoadResult { kLoaded, kMissing, kFailed };
 
-  LoadResult Load(const std::string& path, CachedFile*& file);
+  // A read may use the copy this batch already checked; a write looks at
+  // the disk again, so it keeps what another program added meanwhile.
+  enum class Use { kRead, kWrite };
+  LoadResult Load(const std::string& path, Use use, CachedFile*& file);
+  LoadResult LoadFromDisk(const std::string& path, CachedFile*& file);
   bool Flush(const std::string& path, CachedFile& file);
   void FlushAll();
   bool Settled(const FileStamp& stamp) const;
@@ -75,6 +84,7 @@ class PosixProfileStore final : public platform::ProfileStore {
   std::mutex mutex_;
   std::unordered_map<std::string, CachedFile> cache_;
   int batch_depth_ = 0;
+  std::uint64_t batch_number_ = 0;  // counts outermost batches
   std::chrono::milliseconds settle_time_;
 };
 
