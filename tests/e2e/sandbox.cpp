@@ -150,10 +150,26 @@ ProgramResult Sandbox::RunAgent(int max_runs, int timeout_s) {
   return RunProgram({install + "/Mailbeacon"}, install, AgentEnvironment(max_runs), timeout_s);
 }
 
+pid_t FindProcess(const std::string& program) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code link_ec;
+    if (fs::read_symlink(entry.path() / "exe", link_ec) == program) {
+      return static_cast<pid_t>(std::stol(pid));
+    }
+  }
+  return -1;
+}
+
+// Done when the pending-install list is gone and no updater of this
+// install directory runs any more (it removes its copies after the list).
 bool Sandbox::WaitForUpdater(int timeout_s) {
   const fs::path list = fs::path(update) / "mailbeacon_download.ini";
+  const std::string updater = install + "/SwiftPatcher_Mailbeacon.exe";
   for (int i = 0; i < timeout_s * 50; ++i) {
-    if (!fs::exists(list)) return true;
+    if (!fs::exists(list) && FindProcess(updater) < 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;

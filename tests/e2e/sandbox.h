@@ -79,6 +79,9 @@ class Sandbox {
   int port_ = 0;
 };
 
+// The pid of a running process of the program at that path, or -1.
+pid_t FindProcess(const std::string& program);
+
 // Runs a program with extra environment, capturing its output, killed after
 // timeout_s.
 ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd,

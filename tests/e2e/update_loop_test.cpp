@@ -15,17 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// The pid of a running process of the program at that path.
-pid_t FindProcess(const std::string& program) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string pid = entry.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::error_code ec;
-    if (fs::read_symlink(entry.path() / "exe", ec) == program) return static_cast<pid_t>(std::stol(pid));
-  }
-  return -1;
-}
-
 template <typename Pred>
 bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;

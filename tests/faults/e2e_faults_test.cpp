@@ -80,8 +80,10 @@ TEST_P(MisbehavingServer, AgentSurvivesAndTheNextHealthyStartCompletes) {
       EXPECT_EQ(fs::file_size(s.update + "/plugin.dll"), 300011u);  // whole, never partial
     }
   }
-  EXPECT_FALSE(AnyHiddenFile(s.install));
+  // The updater the agent may have started works on after the agent ends;
+  // its temporary copies are only gone once it has finished.
   ASSERT_TRUE(s.WaitForUpdater());
+  EXPECT_FALSE(AnyHiddenFile(s.install));
 
   s.StartServer();
   s.WriteRegistry();
