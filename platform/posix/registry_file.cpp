@@ -161,8 +161,11 @@ long RegistryFile::WriteValue(const RegKeyPath& key, const std::string& name, st
   const RegValueEntry* old = document->FindValue(key.folded, folded_name);
   const RegValueData stored = StoredValueData(type, ansi_data, document->unicode, code_page_);
   const std::string line = FormatValueLine(old ? old->name : name, stored, document->eol);
-  const int error =
-      ReplaceFileAtomically(target, SpliceValueLine(*document, key, folded_name, line));
+  std::string text = SpliceValueLine(*document, key, folded_name, line);
+  // A file keeps its encoding: regedit reads a UTF-16 file's text as
+  // Unicode, but a UTF-8 file's text as ANSI.
+  if (loaded.utf16) text = "\xFF\xFE" + Utf8ToUtf16le(text);
+  const int error = ReplaceFileAtomically(target, text);
   return error == 0 ? kErrorSuccess : WriteError(error);
 }
 
@@ -181,7 +184,8 @@ RegistryFile::Loaded RegistryFile::Load(const std::string& path) {
     WarnOnce("is malformed at line " + std::to_string(text ? parsed.bad_line : bad_line));
     return {kErrorBadRegistry, std::nullopt};
   }
-  return {kErrorSuccess, std::move(parsed.document)};
+  const bool utf16 = read.bytes.size() >= 2 && read.bytes[0] == '\xFF' && read.bytes[1] == '\xFE';
+  return {kErrorSuccess, std::move(parsed.document), utf16};
 }
 
 void RegistryFile::WarnOnce(const std::string& problem) {

@@ -40,6 +40,7 @@ class RegistryFile : public platform::Registry {
   struct Loaded {
     long status = platform::kErrorSuccess;  // or kErrorBadRegistry
     std::optional<RegDocument> document;    // empty when the file is missing
+    bool utf16 = false;                     // stored as UTF-16LE with a BOM, as regedit exports
   };
 
   Loaded Load(const std::string& path);

@@ -184,7 +184,7 @@ TEST_F(RegistryFileEncoding, KoreanUtf8ComesBackAsCp949) {
   EXPECT_EQ(Query("K", "Mixed").bytes, "a\xC7\xD1?\0"s);  // no Thai in CP949
 }
 
-TEST_F(RegistryFileEncoding, Utf16FileWithBomIsReadAndRewrittenAsUtf8) {
+TEST_F(RegistryFileEncoding, Utf16FileWithBomIsReadAndStaysUtf16) {
   const std::u16string text =
       u"Windows Registry Editor Version 5.00\r\n\r\n"
       u"[HKEY_CURRENT_USER\\Software\\K]\r\n"
@@ -196,11 +196,11 @@ TEST_F(RegistryFileEncoding, Utf16FileWithBomIsReadAndRewrittenAsUtf8) {
   EXPECT_EQ(Query("Software\\K", "Expand").bytes, "\xC7\xD1\0"s);
 
   ASSERT_EQ(Set("Software\\K", "Name", 1, "\xB8\xDE\xC0\xCF"), 0);
-  EXPECT_EQ(Contents(),
-            "Windows Registry Editor Version 5.00\r\n\r\n"
-            "[HKEY_CURRENT_USER\\Software\\K]\r\n"
-            "\"Name\"=\"메일\"\r\n"
-            "\"Expand\"=hex(2):5c,d5,00,00\r\n");
+  EXPECT_EQ(Contents(), Utf16leWithBom(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                       u"[HKEY_CURRENT_USER\\Software\\K]\r\n"
+                                       u"\"Name\"=\"메일\"\r\n"
+                                       u"\"Expand\"=hex(2):5c,d5,00,00\r\n"));
+  EXPECT_EQ(Query("Software\\K", "Name").bytes, "\xB8\xDE\xC0\xCF\0"s);
 }
 
 TEST_F(RegistryFileEncoding, Cp949SetValueLandsAsUtf8) {
