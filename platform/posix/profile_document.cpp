@@ -120,9 +120,9 @@ bool ProfileDocument::Find(std::string_view section, std::string_view key,
                            std::string_view& value) const {
   const auto s = sections_.find(FoldIniCase(section));
   if (s == sections_.end()) return false;
-  const auto k = s->second.keys.find(FoldIniCase(key));
-  if (k == s->second.keys.end() || !k->second.has_value) return false;
-  value = Text(k->second, k->second.value);
+  const Entry* k = s->second.keys.Find(FoldIniCase(key));
+  if (k == nullptr || !k->has_value) return false;
+  value = Text(*k, k->value);
   return true;
 }
 
@@ -137,12 +137,12 @@ bool ProfileDocument::Set(std::string_view section, std::string_view key,
     AppendSection(section, key, value);
     return true;
   }
-  const auto k = s->second.keys.find(FoldIniCase(key));
-  if (k == s->second.keys.end()) {
+  Entry* k = s->second.keys.Find(FoldIniCase(key));
+  if (k == nullptr) {
     InsertEntry(s->second, key, value);
     return true;
   }
-  Entry& entry = k->second;
+  Entry& entry = *k;
   if (entry.has_value && Text(entry, entry.value) == value) return false;
   RewriteEntry(entry, value);
   return true;
@@ -191,7 +191,28 @@ void ProfileDocument::IndexEntry(Section& section, LineIt line) {
   section.last_entry = line;
   Entry entry = ParseEntry(line);
   if (entry.name.len == 0) return;
-  section.keys.try_emplace(FoldIniCase(Text(entry, entry.name)), entry);
+  section.keys.Add(FoldIniCase(Text(entry, entry.name)), entry);
+}
+
+const ProfileDocument::Entry* ProfileDocument::KeyIndex::Find(const std::string& folded) const {
+  if (!hash_.empty()) {
+    const auto it = hash_.find(folded);
+    return it == hash_.end() ? nullptr : &entries_[it->second].second;
+  }
+  for (const auto& [name, entry] : entries_) {
+    if (name == folded) return &entry;
+  }
+  return nullptr;
+}
+
+void ProfileDocument::KeyIndex::Add(std::string folded, const Entry& entry) {
+  if (Find(folded) != nullptr) return;
+  entries_.emplace_back(std::move(folded), entry);
+  if (entries_.size() == kHashFrom) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) hash_.emplace(entries_[i].first, i);
+  } else if (entries_.size() > kHashFrom) {
+    hash_.emplace(entries_.back().first, entries_.size() - 1);
+  }
 }
 
 ProfileDocument::Entry ProfileDocument::ParseEntry(LineIt line) {

@@ -25,6 +25,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace mb::posix {
 
@@ -77,10 +79,27 @@ class ProfileDocument {
     Span value;
     bool has_value = false;
   };
+  // The keys of one section, first spelling wins. Sections are small, so a
+  // flat vector searched in order keeps a lookup within a cache line or two
+  // and a document of thousands of sections few allocations; a section that
+  // grows large gets a hash index as well.
+  class KeyIndex {
+   public:
+    const Entry* Find(const std::string& folded) const;
+    Entry* Find(const std::string& folded) {
+      return const_cast<Entry*>(static_cast<const KeyIndex&>(*this).Find(folded));
+    }
+    void Add(std::string folded, const Entry& entry);  // ignored when present
+
+   private:
+    static constexpr std::size_t kHashFrom = 16;
+    std::vector<std::pair<std::string, Entry>> entries_;
+    std::unordered_map<std::string, std::size_t> hash_;  // built from kHashFrom keys on
+  };
   struct Section {
     LineIt header;
     LineIt last_entry;  // where the next new key goes
-    std::unordered_map<std::string, Entry> keys;
+    KeyIndex keys;
   };
 
   void AddLine(std::string_view text, LineEnd end);
