@@ -23,6 +23,7 @@
 #include "platform/posix/codepage_iconv.h"
 #include "platform/posix/filesystem_posix.h"
 #include "platform/posix/profile_store_posix.h"
+#include "platform/quiet_window_system.h"
 #include "support/error.h"
 
 namespace {
@@ -118,39 +119,6 @@ class NoRegistry : public mb::platform::Registry {
   long CloseKey(mb::platform::RegKey) override { return 0; }
 };
 
-class QuietView : public mb::platform::SplashView {
- public:
-  void Show() override {}
-  void Refresh() override {}
-  void Unload() override {}
-  void Move(std::int32_t, std::int32_t) override {}
-  void SetTopmost() override {}
-  void SetPicture(int) override {}
-  void SetTitle(const std::string&) override {}
-  void SetStatus(const std::string&) override {}
-  void PaintBar(double, double, std::uint32_t) override {}
-};
-
-class QuietWindows : public mb::platform::WindowSystem {
- public:
-  void HideMainWindow() override {}
-  void LeaveTaskList() override {}
-  void ArmTimer(int) override {}
-  void DisarmTimer() override {}
-  void RunMessageLoop(const std::function<void()>&) override {}
-  void PumpMessages() override {}
-  void MessageBoxOk(const std::string&, const std::string&) override {}
-  bool MessageBoxYesNo(const std::string&, const std::string&) override { return false; }
-  bool GetTaskbarRect(mb::platform::PixelRect*) override { return false; }
-  std::int32_t ScreenWidthTwips() override { return 28800; }
-  std::int32_t ScreenHeightTwips() override { return 16200; }
-  double TwipsPerPixelX() override { return 15; }
-  double TwipsPerPixelY() override { return 15; }
-  std::unique_ptr<mb::platform::SplashView> CreateSplashView() override {
-    return std::make_unique<QuietView>();
-  }
-};
-
 class FixedProcess : public mb::platform::Process {
  public:
   std::string install;
@@ -167,7 +135,7 @@ struct World {
   Confined files;
   FakeNetwork net;
   NoRegistry registry;
-  QuietWindows windows;
+  mb::platform::QuietWindowSystem windows;
   FixedProcess process;
   mb::platform::Platform p;
   World() {
