@@ -43,6 +43,15 @@ void frmTray::Form_Load() {
   EnableTimer1(StartIntervalMs(p_.process->Arguments()));
 }
 
+int frmTray::Start() {
+  try {
+    Form_Load();
+  } catch (const ProcessEnd& end) {
+    return end.status;
+  }
+  return Run();
+}
+
 int frmTray::Run() {
   try {
     p_.windows->RunMessageLoop([this] { Timer1_Timer(); });

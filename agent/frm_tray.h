@@ -25,6 +25,8 @@ class frmTray {
   void Timer1_Timer();
   // Runs the message loop until a run ends the process; returns its status.
   int Run();
+  // The whole life of the agent: Form_Load, then Run; returns the status.
+  int Start();
 
   // --- settings and installed product
   void LoadLanguage();

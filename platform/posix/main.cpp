@@ -38,10 +38,5 @@ int main(int argc, char** argv) {
   p.process = &process;
 
   frmTray tray(p);
-  try {
-    tray.Form_Load();
-  } catch (const ProcessEnd& end) {
-    return end.status;
-  }
-  return tray.Run();
+  return tray.Start();
 }

@@ -34,12 +34,7 @@ int RunAgent(HINSTANCE instance) {
   p.process = &process;
 
   frmTray tray(p);
-  try {
-    tray.Form_Load();
-  } catch (const ProcessEnd& end) {
-    return end.status;
-  }
-  return tray.Run();
+  return tray.Start();
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "platform/desktop.h"
+#include "platform/quiet_window_system.h"
 
 namespace mb::test::progress {
 
@@ -49,7 +49,7 @@ class RecordingSplashView : public platform::SplashView {
   std::vector<std::string>& log_;
 };
 
-class FakeWindowSystem : public platform::WindowSystem {
+class FakeWindowSystem : public platform::QuietWindowSystem {
  public:
   // Desktop geometry the placement reads.
   platform::PixelRect taskbar;
@@ -62,15 +62,6 @@ class FakeWindowSystem : public platform::WindowSystem {
   std::vector<std::string> log;
   RecordingSplashView* last_view = nullptr;
   int views_made = 0;
-
-  void HideMainWindow() override {}
-  void LeaveTaskList() override {}
-  void ArmTimer(int) override {}
-  void DisarmTimer() override {}
-  void RunMessageLoop(const std::function<void()>&) override {}
-  void PumpMessages() override {}
-  void MessageBoxOk(const std::string&, const std::string&) override {}
-  bool MessageBoxYesNo(const std::string&, const std::string&) override { return false; }
 
   bool GetTaskbarRect(platform::PixelRect* rect) override {
     if (taskbar_throws) throw std::runtime_error("shell failed");

@@ -40,12 +40,7 @@ void AgentHarness::UseServer(const std::string& url, const std::string& vdir,
 
 int AgentHarness::RunAgent(int max_timer_events) {
   windows.max_timer_events = max_timer_events;
-  try {
-    tray->Form_Load();
-  } catch (const ProcessEnd& end) {
-    return end.status;
-  }
-  const int status = tray->Run();
+  const int status = tray->Start();
   return windows.armed ? -1 : status;
 }
 
