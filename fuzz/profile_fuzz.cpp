@@ -28,7 +28,7 @@ std::string_view ReadBack(std::string_view value) {
 
 void RoundTrip(std::string_view file, std::string_view section, std::string_view key,
                std::string_view value) {
-  mb::posix::ProfileDocument doc(file);
+  mb::posix::ProfileDocument doc{std::string(file)};
   Check(doc.Serialize() == file);
 
   section = mb::posix::NormalizeIniName(section);
@@ -44,7 +44,7 @@ void RoundTrip(std::string_view file, std::string_view section, std::string_view
 
   const std::string written = doc.Serialize();
   if (!had_section) Check(written.compare(0, file.size(), file) == 0);
-  mb::posix::ProfileDocument again(written);
+  mb::posix::ProfileDocument again{written};
   Check(again.Find(section, key, got) && got == ReadBack(value));
   Check(again.Serialize() == written);
 }

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/posix_path.h"
@@ -189,7 +191,9 @@ std::uint32_t PosixProfileStore::GetString(const std::string& section, const std
       std::string_view found;
       if (cached->doc->Find(sec, name, found)) result = found;
     }
-    return CopyOut(StripQuotes(result), buf, size);
+    const std::uint32_t copied = CopyOut(StripQuotes(result), buf, size);
+    if (cached != nullptr && batch_depth_ == 0) ForgetIfUntrusted(path);
+    return copied;
   } catch (const std::exception&) {
     return CopyOut(StripQuotes(DefaultValue(def)), buf, size);
   }
@@ -210,7 +214,9 @@ bool PosixProfileStore::WriteString(const std::string& section, const std::strin
     if (loaded == LoadResult::kFailed) return false;
     // The file is created, its folder is not.
     if (loaded == LoadResult::kMissing && !IsDirectory(DirOf(path))) return false;
-    if (!cached->doc->Set(sec, name, stored)) return true;
+    const ProfileDocument::SetResult set = cached->doc->Set(sec, name, stored);
+    if (set == ProfileDocument::SetResult::kTooLarge) return false;
+    if (set == ProfileDocument::SetResult::kUnchanged) return true;
     if (batch_depth_ > 0) {
       cached->dirty = true;
       return true;
@@ -233,7 +239,25 @@ void PosixProfileStore::BeginBatch() {
 void PosixProfileStore::EndBatch() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (batch_depth_ == 0) return;
-  if (--batch_depth_ == 0) FlushAll();
+  if (--batch_depth_ != 0) return;
+  FlushAll();
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    it = Trusted(it->second) ? std::next(it) : cache_.erase(it);
+  }
+}
+
+std::size_t PosixProfileStore::CachedFileCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return cache_.size();
+}
+
+bool PosixProfileStore::Trusted(const CachedFile& file) {
+  return file.dirty || (file.stamp && file.settled);
+}
+
+void PosixProfileStore::ForgetIfUntrusted(const std::string& path) {
+  const auto it = cache_.find(path);
+  if (it != cache_.end() && !Trusted(it->second)) cache_.erase(it);
 }
 
 PosixProfileStore::LoadResult PosixProfileStore::Load(const std::string& path, Use use,
@@ -275,12 +299,12 @@ PosixProfileStore::LoadResult PosixProfileStore::LoadFromDisk(const std::string&
   }
   std::string bytes;
   FileStamp stamp;
-  if (!ReadWhole(path, bytes, stamp)) {
+  if (!ReadWhole(path, bytes, stamp) || bytes.size() > ProfileDocument::kMaxBytes) {
     cache_.erase(path);
     return LoadResult::kFailed;
   }
   CachedFile& entry = cache_[path];
-  entry.doc = std::make_unique<ProfileDocument>(bytes);
+  entry.doc = std::make_unique<ProfileDocument>(std::move(bytes));
   entry.stamp = stamp;
   entry.dirty = false;
   entry.settled = Settled(stamp);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -62,6 +63,11 @@ class PosixProfileStore final : public platform::ProfileStore {
   void BeginBatch() override;
   void EndBatch() override;
 
+  // Copies held in memory. A copy that a later read could not use (a file
+  // too young to trust its stamp, a missing file) is dropped once no batch
+  // needs it: a manifest read for a plan and deleted after it does not stay.
+  std::size_t CachedFileCount() const;
+
  private:
   struct CachedFile {
     std::unique_ptr<ProfileDocument> doc;
@@ -80,8 +86,10 @@ class PosixProfileStore final : public platform::ProfileStore {
   bool Flush(const std::string& path, CachedFile& file);
   void FlushAll();
   bool Settled(const FileStamp& stamp) const;
+  static bool Trusted(const CachedFile& file);
+  void ForgetIfUntrusted(const std::string& path);
 
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::unordered_map<std::string, CachedFile> cache_;
   int batch_depth_ = 0;
   std::uint64_t batch_number_ = 0;  // counts outermost batches

@@ -1,7 +1,9 @@
 // Reads inside a batch: a file is checked on disk once per batch, so a plan
 // reading thousands of values from a just-downloaded (young) file parses it
 // once; the copy never outlives the batch, and writes still see the disk.
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "tests/platform/profile_test_util.h"
 
@@ -54,6 +56,33 @@ TEST_F(ProfileStoreBatchReads, AFileMissingAtTheFirstReadIsStillCreatedOnlyInAFo
   EXPECT_FALSE(std::filesystem::exists(file));
   store_.EndBatch();
   EXPECT_EQ(ReadFile(file), "[S]\r\nk=v\r\n");
+}
+
+TEST_F(ProfileStoreBatchReads, CopiesNoLaterReadCouldUseAreNotKept) {
+  posix::PosixProfileStore store(std::chrono::milliseconds(100));
+  const auto read = [&](const std::string& file) {
+    char buf[16];
+    return std::string(buf, store.GetString("S", "k", "d", buf, sizeof buf, file));
+  };
+  const std::string old = Path("record.ini");
+  const std::string young = Path("manifest.ini");
+  WriteFile(old, "[S]\r\nk=2\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));  // settles
+  WriteFile(young, "[S]\r\nk=1\r\n");
+  {
+    platform::ProfileBatch batch(store);
+    EXPECT_EQ(read(young), "1");
+    EXPECT_EQ(read(old), "2");
+    EXPECT_EQ(read(Path("missing.ini")), "d");
+    EXPECT_EQ(store.CachedFileCount(), 3u);
+  }
+  EXPECT_EQ(store.CachedFileCount(), 1u);  // only the settled file
+  EXPECT_EQ(read(young), "1");
+  EXPECT_EQ(read(Path("missing.ini")), "d");
+  EXPECT_EQ(store.CachedFileCount(), 1u);
+  ASSERT_TRUE(store.WriteString("S", "k", "3", young));  // we wrote it: trusted
+  EXPECT_EQ(store.CachedFileCount(), 2u);
+  EXPECT_EQ(read(young), "3");
 }
 
 }  // namespace
