@@ -9,6 +9,7 @@
 # Needs: hyperfine, curl, python3, GNU time; nginx optional.
 set -euo pipefail
 
+here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: bench/download.sh BUILD_DIR}
 fetch=$build/bin/mb-fetch
 server=$build/bin/mailbeacon-server
@@ -87,7 +88,10 @@ for srv in "${!base_url[@]}"; do
   rm -f "$work/out/"*.bin
   echo "== $srv: $rounds rounds of $runs runs each (hyperfine)"
   for ((i = 1; i <= rounds; i++)); do
-    hyperfine -N --style none --warmup 1 --runs "$runs" --cleanup "rm -f $work/out/a.bin $work/out/b.bin" \
+    # --prepare, not --cleanup (which runs only after all runs of a command):
+    # every run writes a new file. Replacing a 1 GiB file is a different
+    # case - see bench/README.md.
+    hyperfine -N --style none --warmup 1 --runs "$runs" --prepare "rm -f $work/out/a.bin $work/out/b.bin" \
       --export-json "$work/$srv-round$i.json" \
       -n mb-fetch "$fetch $url $work/out/a.bin" -n "curl -o" "curl -sf -o $work/out/b.bin $url" \
       >/dev/null
@@ -98,7 +102,9 @@ for srv in "${!base_url[@]}"; do
     for prog in mb-fetch curl; do
       if [[ $prog == mb-fetch ]]; then cmd=("$fetch" "$u" "$work/out/r.bin"); else cmd=(curl -sf -o "$work/out/r.bin" "$u"); fi
       kb=$(/usr/bin/time -v "${cmd[@]}" 2>&1 >/dev/null | sed -n 's/.*Maximum resident set size (kbytes): //p')
-      echo "$srv $prog $size $kb" >>"$work/rss.txt"
+      rm -f "$work/out/r.bin"
+      anon=$("$here/peak_private.py" "${cmd[@]}")
+      echo "$srv $prog $size $kb $anon" >>"$work/rss.txt"
       rm -f "$work/out/r.bin"
     done
   done
@@ -108,17 +114,20 @@ python3 - "$work" "$rounds" <<'PY'
 import glob, json, statistics, sys
 work, rounds = sys.argv[1], int(sys.argv[2])
 size = 1024 ** 3
-rss = {}
+rss, anon = {}, {}
 for line in open(f"{work}/rss.txt"):
-    srv, prog, which, kb = line.split()
+    srv, prog, which, kb, private = line.split()
     rss[(srv, prog, which)] = int(kb)
+    anon[(srv, prog, which)] = int(private)
 servers = sorted({p.split("/")[-1].rsplit("-round", 1)[0] for p in glob.glob(f"{work}/*-round*.json")})
 print()
 print("1 GiB file over loopback; MB/s = 10^6 bytes/s from the wall-clock median and best;")
-print("ratio = mb-fetch's throughput / curl's. Peak RSS (GNU time) for 64 MiB and 1 GiB files.")
+print("ratio = mb-fetch's throughput / curl's. Peak RSS (GNU time) and peak private memory")
+print("(RssAnon sampled every 5 ms: heap and stacks, no mapped files) for 64 MiB and 1 GiB files.")
 print()
-print("| server | program | runs | median s | MB/s median | MB/s best | ratio median | ratio best | peak RSS 64 MiB | peak RSS 1 GiB |")
-print("|---|---|---|---|---|---|---|---|---|---|")
+print("| server | program | runs | median s | MB/s median | MB/s best | ratio median | ratio best "
+      "| peak RSS 64 MiB | peak RSS 1 GiB | private 64 MiB | private 1 GiB |")
+print("|---|---|---|---|---|---|---|---|---|---|---|---|")
 for srv in servers:
     times = {}
     for i in range(1, rounds + 1):
@@ -129,5 +138,6 @@ for srv in servers:
     for prog, key in (("mb-fetch", "mb-fetch"), ("curl -o", "curl")):
         print(f"| {srv} | {prog} | {len(times[prog])} | {med[prog]:.3f} | {size / med[prog] / 1e6:.0f} "
               f"| {size / best[prog] / 1e6:.0f} | {med['curl -o'] / med[prog]:.3f} | {best['curl -o'] / best[prog]:.3f} "
-              f"| {rss[(srv, key, 'mid')]} KiB | {rss[(srv, key, 'big')]} KiB |")
+              f"| {rss[(srv, key, 'mid')]} KiB | {rss[(srv, key, 'big')]} KiB "
+              f"| {anon[(srv, key, 'mid')]} KiB | {anon[(srv, key, 'big')]} KiB |")
 PY

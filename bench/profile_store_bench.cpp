@@ -3,9 +3,11 @@
 // of N sections cost the same whatever N is. The reported complexities show
 // whether that holds.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -51,6 +53,9 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
   std::fclose(f);
 }
 
+// Heap bytes in use (glibc), to report what one parsed document holds.
+std::size_t HeapInUse() { return mallinfo2().uordblks; }
+
 void BM_ProfileParse(benchmark::State& state) {
   const std::string bytes = PendingList(state.range(0));
   for (auto _ : state) {
@@ -58,6 +63,12 @@ void BM_ProfileParse(benchmark::State& state) {
     benchmark::DoNotOptimize(&doc);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+  const std::size_t heap_before = HeapInUse();
+  {
+    mb::posix::ProfileDocument doc(bytes);
+    state.counters["doc_bytes"] = static_cast<double>(HeapInUse() - heap_before);
+    state.counters["file_bytes"] = static_cast<double>(bytes.size());
+  }
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_ProfileParse)->RangeMultiplier(10)->Range(100, 100000)->Complexity(benchmark::oN);
