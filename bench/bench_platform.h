@@ -34,14 +34,7 @@ class FixedProcess : public platform::Process {
 // Every backend the agent touches, over one install directory. The
 // registry stays unset: the measured operations never read it.
 struct BenchPlatform {
-  explicit BenchPlatform(const std::string& install_dir) : codepage(949), process(install_dir) {
-    p.profiles = &profiles;
-    p.fs = &fs;
-    p.net = &net;
-    p.codepage = &codepage;
-    p.windows = &windows;
-    p.process = &process;
-  }
+  explicit BenchPlatform(const std::string& install_dir) : codepage(949), process(install_dir) {}
   BenchPlatform(const BenchPlatform&) = delete;
   BenchPlatform& operator=(const BenchPlatform&) = delete;
 
@@ -51,7 +44,12 @@ struct BenchPlatform {
   posix::CurlNetwork net;
   QuietWindowSystem windows;
   FixedProcess process;
-  platform::Platform p;
+  platform::Platform p{.profiles = &profiles,
+                       .fs = &fs,
+                       .net = &net,
+                       .codepage = &codepage,
+                       .windows = &windows,
+                       .process = &process};
 };
 
 }  // namespace mb::bench

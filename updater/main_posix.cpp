@@ -13,10 +13,7 @@ int main(int argc, char** argv) {
   posix::PosixFileSystem fs;
   posix::PosixProcess process(argc, argv);
 
-  platform::Platform p;
-  p.profiles = &profiles;
-  p.fs = &fs;
-  p.codepage = &codepage;
-  p.process = &process;
+  platform::Platform p{
+      .profiles = &profiles, .fs = &fs, .codepage = &codepage, .process = &process};
   return updater::Updater(p).Run();
 }

@@ -14,10 +14,7 @@ int main() {
   win32::Win32FileSystem fs;
   win32::Win32Process process;
 
-  platform::Platform p;
-  p.profiles = &profiles;
-  p.fs = &fs;
-  p.codepage = &codepage;
-  p.process = &process;
+  platform::Platform p{
+      .profiles = &profiles, .fs = &fs, .codepage = &codepage, .process = &process};
   return updater::Updater(p).Run();
 }

@@ -28,14 +28,13 @@ int main(int argc, char** argv) {
 
   if (const char* runs = std::getenv("MAILBEACON_MAX_RUNS")) windows.SetTimerEventLimit(std::atoi(runs));
 
-  platform::Platform p;
-  p.registry = &registry;
-  p.profiles = &profiles;
-  p.fs = &fs;
-  p.net = &net;
-  p.codepage = &codepage;
-  p.windows = &windows;
-  p.process = &process;
+  platform::Platform p{.registry = &registry,
+                       .profiles = &profiles,
+                       .fs = &fs,
+                       .net = &net,
+                       .codepage = &codepage,
+                       .windows = &windows,
+                       .process = &process};
 
   frmTray tray(p);
   return tray.Start();

@@ -24,14 +24,13 @@ int RunAgent(HINSTANCE instance) {
   win32::Win32WindowSystem windows(instance);
   win32::Win32Process process([&windows]() -> void* { return windows.MainWindow(); });
 
-  platform::Platform p;
-  p.registry = &registry;
-  p.profiles = &profiles;
-  p.fs = &fs;
-  p.net = &net;
-  p.codepage = &codepage;
-  p.windows = &windows;
-  p.process = &process;
+  platform::Platform p{.registry = &registry,
+                       .profiles = &profiles,
+                       .fs = &fs,
+                       .net = &net,
+                       .codepage = &codepage,
+                       .windows = &windows,
+                       .process = &process};
 
   frmTray tray(p);
   return tray.Start();

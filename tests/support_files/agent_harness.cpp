@@ -13,12 +13,6 @@ AgentHarness::AgentHarness() {
   process.install_dir = install;
   process.system_dir = install + "\\system32";
   p.registry = registry.get();
-  p.profiles = &profiles;
-  p.fs = &fs;
-  p.net = &net;
-  p.codepage = &codepage;
-  p.windows = &windows;
-  p.process = &process;
   tray = std::make_unique<frmTray>(p);
 }
 

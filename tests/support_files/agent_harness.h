@@ -122,7 +122,12 @@ struct AgentHarness {
   SwitchableNetwork net;
   HarnessWindowSystem windows;
   HarnessProcess process;
-  platform::Platform p;
+  platform::Platform p{.profiles = &profiles,  // the registry is set once its file is named
+                       .fs = &fs,
+                       .net = &net,
+                       .codepage = &codepage,
+                       .windows = &windows,
+                       .process = &process};
   std::unique_ptr<frmTray> tray;
 
   AgentHarness();
