@@ -24,17 +24,11 @@ corpus() {
   sed 's/$/\r/' "$here/registry_corpus.reg" | iconv -f UTF-8 -t UTF-16LE
 }
 
-known_for() {  # CODE-PAGE
-  grep -v '^#' "$here/registry_known_differences.txt" | grep -v '^$' |
-    sed -n -e "/^cp$1:/{s/^cp$1://;p;d}" -e '/^cp[0-9]*:/d' -e p || true
-}
-drop_known() {  # FILE
-  if [[ -n "$known" ]]; then grep -v -F -f <(printf '%s\n' "$known") "$1"; else cat "$1"; fi
-}
+source "$here/conformance_lib.sh"
 
 compare() {  # LOCALE CODE-PAGE
   export LANG=$1 LC_ALL=$1
-  known=$(known_for "$2")
+  known=$(known_for "$here/registry_known_differences.txt" "$2")
   corpus >"$work/import.reg"
   corpus >"$work/posix.reg"
   wine reg delete 'HKCU\Software\MbConformance' /f >/dev/null 2>&1 || true
@@ -42,19 +36,8 @@ compare() {  # LOCALE CODE-PAGE
   "$MB_NATIVE_BUILD/bin/mb_reg_probe" "$work/posix.reg" >"$work/posix.txt"
   wine "$MB_WIN_BIN/mb_reg_probe.exe" | tr -d '\r' >"$work/windows.txt"
   wine reg delete 'HKCU\Software\MbConformance' /f >/dev/null 2>&1 || true
-  local answers
-  answers=$(wc -l <"$work/windows.txt")
-  if [[ $answers -eq 0 ]]; then
-    echo "registry_conformance (code page $2): the Windows probe printed nothing" >&2
-    return 1
-  fi
-  if diff -u <(drop_known "$work/posix.txt") <(drop_known "$work/windows.txt") >"$work/diff.txt"; then
-    echo "registry_conformance (code page $2): $answers answers agree ($(printf '%s\n' "$known" | grep -c . || true) known differences left out)"
-  else
-    echo "registry_conformance (code page $2): the POSIX registry (-) and RegQueryValueExA (+) differ:"
-    cat "$work/diff.txt"
-    return 1
-  fi
+  verdict registry_conformance "$2" "the POSIX registry (-) and RegQueryValueExA (+)" \
+    "$work/posix.txt" "$work/windows.txt"
 }
 
 status=0
