@@ -1,0 +1,145 @@
+// The package's custom actions (mb_msi_actions.dll, stored in the package):
+//
+// FindSuccessor (immediate, on uninstall): sets MB_SUCCESSOR to the product
+// code of another installed release of this product, if any. Then this
+// uninstall is the removal of an older release by a newer one, which takes
+// over the agent's files. (Windows Installer says so in
+// UPGRADINGPRODUCTCODE; Wine's does not, so the package asks itself.)
+//
+// RemoveLeftovers (deferred, on a real uninstall): removes what the agent
+// made beside itself and the package cannot name file by file: the update
+// folder with everything in it, and the "_old" backups of the programs.
+// Windows Installer's RemoveFile table would need a wildcard for the
+// folder's files (Wine's installer does not expand one) and cannot remove
+// subfolders at all. The paths come in CustomActionData, separated by "|"
+// (a character no Windows path holds); only absolute paths below a folder
+// are taken. A path that cannot be removed is logged and left: the
+// programs' removal goes on, as for a file in use.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// After windows.h, which they need:
+#include <msi.h>
+#include <msiquery.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+void Log(MSIHANDLE install, const std::wstring& text) {
+  PMSIHANDLE record = MsiCreateRecord(0);
+  MsiRecordSetStringW(record, 0, text.c_str());
+  MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+}
+
+std::wstring Property(MSIHANDLE install, const wchar_t* name) {
+  DWORD size = 0;
+  wchar_t empty[1] = L"";
+  if (MsiGetPropertyW(install, name, empty, &size) != ERROR_MORE_DATA) return {};
+  std::wstring value(size + 1, L'\0');
+  size = static_cast<DWORD>(value.size());
+  if (MsiGetPropertyW(install, name, value.data(), &size) != ERROR_SUCCESS) return {};
+  value.resize(size);
+  return value;
+}
+
+std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
+  std::vector<std::wstring> parts;
+  size_t start = 0;
+  for (size_t end; (end = text.find(separator, start)) != std::wstring::npos; start = end + 1) {
+    parts.push_back(text.substr(start, end - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// "C:\dir\name" or "\\server\share\dir\name": never a relative path (the
+// action's working folder is not ours) and never a drive or share root.
+bool IsBelowAFolder(const std::wstring& path) {
+  size_t root_end = std::wstring::npos;
+  if (path.size() > 3 && path[1] == L':' && path[2] == L'\\') {
+    root_end = 3;
+  } else if (path.rfind(L"\\\\", 0) == 0) {
+    const size_t share = path.find(L'\\', 2);
+    const size_t below = share == std::wstring::npos ? share : path.find(L'\\', share + 1);
+    if (below != std::wstring::npos) root_end = below + 1;
+  }
+  return root_end != std::wstring::npos && path.size() > root_end;
+}
+
+bool IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool Failed(MSIHANDLE install, const std::wstring& path) {
+  const DWORD error = GetLastError();
+  if (IsMissing(error)) return false;
+  Log(install,
+      L"RemoveLeftovers: cannot remove " + path + L" (error " + std::to_wstring(error) + L")");
+  return true;
+}
+
+bool RemoveTree(MSIHANDLE install, const std::wstring& path);
+
+// Removes a folder's entries, each as far as it goes.
+bool RemoveEntries(MSIHANDLE install, const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return !Failed(install, folder);
+  bool removed = true;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..")
+      removed = RemoveTree(install, folder + L"\\" + name) && removed;
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  return removed;
+}
+
+// Removes a file, or a folder with everything in it; a link or junction is
+// removed itself, never followed. True when nothing is left at the path.
+bool RemoveTree(MSIHANDLE install, const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return !Failed(install, path);
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return DeleteFileW(path.c_str()) || !Failed(install, path);
+  const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  if (!link && !RemoveEntries(install, path)) return false;
+  return RemoveDirectoryW(path.c_str()) || !Failed(install, path);
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall FindSuccessor(MSIHANDLE install) {
+  const std::wstring upgrade_code = Property(install, L"UpgradeCode");
+  const std::wstring product_code = Property(install, L"ProductCode");
+  wchar_t related[39];
+  for (DWORD i = 0; MsiEnumRelatedProductsW(upgrade_code.c_str(), 0, i, related) == ERROR_SUCCESS;
+       ++i) {
+    if (_wcsicmp(related, product_code.c_str()) != 0) {
+      MsiSetPropertyW(install, L"MB_SUCCESSOR", related);
+      Log(install, L"FindSuccessor: " + std::wstring(related) + L" takes over");
+      break;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall RemoveLeftovers(MSIHANDLE install) {
+  for (std::wstring& path : Split(Property(install, L"CustomActionData"), L'|')) {
+    while (path.size() > 1 && path.back() == L'\\') path.pop_back();
+    if (!IsBelowAFolder(path)) {
+      if (!path.empty())
+        Log(install, L"RemoveLeftovers: not an absolute path below a folder, left: " + path);
+      continue;
+    }
+    const bool present = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (present && RemoveTree(install, path)) Log(install, L"RemoveLeftovers: removed " + path);
+  }
+  return ERROR_SUCCESS;
+}
