@@ -11,7 +11,8 @@
 # the installed agent updating against the server and handing off (which
 # leaves "_old" backups beside it); an upgrade to the newer package; the
 # uninstall; and a first install with one setting, which writes only that one,
-# refuses an older package and leaves a value it did not write.
+# refuses an older package, is replaced by a rebuild of its version, and
+# leaves a value it did not write.
 set -uo pipefail
 : "${WINEPREFIX:?}" "${MB_WIN_BUILD_DIR:?}" "${MB_SERVER:?}"
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -81,7 +82,11 @@ signed_by() {  # FILE CA
 not_signed_by() { ! signed_by "$@"; }
 same_file() { cmp -s "$1" "$2"; }
 contains() { grep -q -- "$2" "$1" 2>/dev/null; }
-product_version() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductVersion" {print $2}'; }
+msi_property() {  # MSI NAME
+  msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name {print $2}'
+}
+product_version() { msi_property "$1" ProductVersion; }
+product_code() { msi_property "$1" ProductCode; }
 # Products registered for this user under our name, one line each.
 registered_products() {
   wine reg query 'HKCU\Software\Microsoft\Installer\Products' /s 2>/dev/null | tr -d '\r' |
@@ -190,7 +195,7 @@ scenario_uninstall() {
 }
 
 scenario_one_setting() {
-  echo "--- a first install with one setting writes only that one; an older package is refused"
+  echo "--- a first install with one setting writes only that one; an older package is refused; a rebuild replaces it"
   wine reg add "$key" /v InstallType /t REG_SZ /d outlook /f >/dev/null
   msiexec /i "$(win_path "$new_msi")" MB_URL=http://127.0.0.1:0
   check "msiexec /i succeeds (status $msi_status)" test "$msi_status" -eq 0
@@ -201,6 +206,16 @@ scenario_one_setting() {
   msiexec /i "$(win_path "$old_msi")"
   check "the older package is refused (status $msi_status)" test "$msi_status" -ne 0
   check "and changes nothing" carries_version "$install_dir/Mailbeacon.exe" "$new_version"
+  # Last: Wine's installer, replacing a release after installing the new one,
+  # drops the upgrade code's registration, so later upgrades find nothing.
+  local product_code
+  product_code=$(product_code "$new_msi")
+  scripts/package-windows "$new_build" >/dev/null  # a rebuild: same version, new product code
+  msiexec /i "$(win_path "$new_msi")"
+  check "a rebuild of the same version replaces it (status $msi_status)" test "$msi_status" -eq 0
+  check "one product left registered ($(registered_products))" test "$(registered_products)" -eq 1
+  check "under a new product code" test "$(product_code "$new_msi")" != "$product_code"
+  check "URL kept" value_is URL http://127.0.0.1:0
   msiexec /x "$(win_path "$new_msi")"
   check "uninstall removes the URL it wrote" value_missing URL
   check "and leaves the InstallType it did not write" value_is InstallType outlook
@@ -212,6 +227,7 @@ if ! build_packages; then
   echo "msi: FAIL: packaging"
   exit 1
 fi
+wine reg delete "$key" /f >/dev/null 2>&1  # what earlier runs in this prefix left
 scenario_install
 scenario_signatures
 scenario_agent_run
