@@ -152,7 +152,6 @@ void Export(const ExportOptions& o, std::ostream& out, std::ostream& err) {
   }
   fs::path dir = o.out;
   fs::create_directories(dir / "logs");
-  fs::create_directories(dir / "tmp");
   // Written beside, then put in place, so a half-done export never mixes in.
   fs::path fresh = dir / "answers.new";
   fs::remove_all(fresh);
