@@ -142,6 +142,8 @@ std::string NginxConf(const ExportLayout& layout) {
          "    access_log off;\n"
          "    sendfile on;\n    tcp_nopush on;\n    tcp_nodelay on;\n"
          "    keepalive_requests 100000;\n"
+         "    open_file_cache max=10000 inactive=60s;\n"
+         "    open_file_cache_valid 1s;  # a new export shows within a second\n"
          "    server_tokens off;\n"
          "    client_body_temp_path client_body_temp;\n"
          "    proxy_temp_path proxy_temp;\n"
