@@ -16,6 +16,9 @@ namespace mb::server {
 namespace fs = std::filesystem;
 namespace {
 
+constexpr const char* kPlainPathCharacters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-";
+
 struct ExportOptions {
   std::string root;
   std::string out;
@@ -59,6 +62,12 @@ std::optional<ExportOptions> Parse(const std::vector<std::string>& args, std::st
   if (o.root.empty() || o.out.empty()) error = "export needs --root and --out";
   if (o.listen.empty() || o.listen.find_first_of(" ;{}\"'\n") != std::string::npos)
     error = "--listen takes ADDR:PORT";
+  // Both end up in nginx's configuration: letters, digits and a few marks only.
+  if (NormalizeVirtualDir(o.vdir).find_first_not_of(kPlainPathCharacters) != std::string::npos)
+    error = "--vdir may hold only letters, digits and / . _ -";
+  if (!o.out.empty() &&
+      fs::absolute(o.out).string().find_first_of("\"\\$;{}\n\r") != std::string::npos)
+    error = "--out must not hold quotes, backslashes, $ ; { } or line breaks";
   if (!error.empty()) return std::nullopt;
   return o;
 }

@@ -68,12 +68,12 @@ TEST(ServerProgram, WritesItsPortServesAndStopsOnSigterm) {
 TEST(ServerProgram, RefusesBadOptionsAndUnknownCodePages) {
   test::TempDir temp;
   test::WriteFile(temp / "file", "not a folder");
-  for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
-           {"--nonsense"},
-           {"--codepage", "4242"},
-           {"--root", (temp / "file").string()},
-           {"--root", (temp / "missing").string()},
-           {"--misbehave-on", "x"}}) {
+  for (const std::vector<std::string>& extra :
+       std::vector<std::vector<std::string>>{{"--nonsense"},
+                                             {"--codepage", "4242"},
+                                             {"--root", (temp / "file").string()},
+                                             {"--root", (temp / "missing").string()},
+                                             {"--misbehave-on", "x"}}) {
     std::vector<std::string> args = {std::string(MB_BIN_DIR) + "/mailbeacon-server"};
     args.insert(args.end(), extra.begin(), extra.end());
     int status = -1;
@@ -96,8 +96,13 @@ TEST(ServerProgram, PrintsAnIpv6UrlWithBrackets) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 2, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> args = {std::string(MB_BIN_DIR) + "/mailbeacon-server", "--root",
-                                   temp.str(), "--host", "::1", "--port-file", port_file};
+  std::vector<std::string> args = {std::string(MB_BIN_DIR) + "/mailbeacon-server",
+                                   "--root",
+                                   temp.str(),
+                                   "--host",
+                                   "::1",
+                                   "--port-file",
+                                   port_file};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -106,7 +111,8 @@ TEST(ServerProgram, PrintsAnIpv6UrlWithBrackets) {
   Reaper reaper{pid};
   for (int i = 0; i < 500 && !std::filesystem::exists(port_file); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (!std::filesystem::exists(port_file)) GTEST_SKIP() << "no IPv6 loopback: " << test::ReadFile(out);
+  if (!std::filesystem::exists(port_file))
+    GTEST_SKIP() << "no IPv6 loopback: " << test::ReadFile(out);
   std::string port = test::ReadFile(port_file);
   port.pop_back();
   for (int i = 0; i < 500 && test::ReadFile(out).find("serving") == std::string::npos; ++i)

@@ -165,6 +165,8 @@ TEST(StaticExport, RefusesWhatCannotBeExported) {
   EXPECT_EQ(Export({"--root", (temp / "none").string(), "--out", (temp / "out").string()}), 1);
   EXPECT_EQ(Export({"--root", temp.str()}), 2);
   EXPECT_EQ(Export({"--root", temp.str(), "--out", "x", "--listen", "1.2.3.4:80; evil"}), 2);
+  EXPECT_EQ(Export({"--root", temp.str(), "--out", "x", "--vdir", "/a\"b"}), 2);
+  EXPECT_EQ(Export({"--root", temp.str(), "--out", "x;y"}), 2);
 }
 
 TEST(StaticExport, AgentUpdatesThroughNginx) {
