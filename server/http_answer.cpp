@@ -75,7 +75,11 @@ void AddValidators(MHD_Response* response, const Answer& answer) {
 
 MHD_Response* MakeResponse(const Answer& answer) {
   MHD_Response* response;
-  if (answer.file) {
+  if (answer.file && answer.file->Held() != nullptr) {
+    const std::string& bytes = *answer.file->Held();
+    response = MHD_create_response_from_buffer(bytes.size(), const_cast<char*>(bytes.data()),
+                                               MHD_RESPMEM_PERSISTENT);
+  } else if (answer.file) {
     response =
         MHD_create_response_from_callback(answer.file->Size(), kFileBlock, ReadFileBlock,
                                           const_cast<PublishedBytes*>(answer.file.get()), nullptr);

@@ -17,6 +17,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kFolders[] = {"ORG", "MIRROR"};
+// Small release files are held in memory up to this much per snapshot (two
+// snapshots live side by side while one replaces the other).
+constexpr std::uint64_t kHeldBytesPerSnapshot = std::uint64_t{256} << 20;
 constexpr Component kComponents[] = {Component::kOutlook, Component::kExpress, Component::kAgent};
 
 std::time_t ModifiedTime(const fs::path& path) {
@@ -67,8 +70,8 @@ Answer RefusedComponent(const CachePolicy& policy) {
 class ComponentBuilder {
  public:
   ComponentBuilder(const fs::path& dir, const AnsiCodePage& cp, const CachePolicy& policy,
-                   std::vector<std::string>& warnings)
-      : dir_(dir), cp_(cp), policy_(policy), warnings_(warnings) {}
+                   std::uint64_t& memory_budget, std::vector<std::string>& warnings)
+      : dir_(dir), cp_(cp), policy_(policy), memory_budget_(memory_budget), warnings_(warnings) {}
 
   ComponentRelease Build() {
     ComponentRelease release;
@@ -116,7 +119,7 @@ class ComponentBuilder {
   // (with the reason) when it is left out.
   std::optional<std::time_t> Add(const PublishedFile& f, int index, std::string& sections,
                                  std::map<std::string, Answer>& answers) {
-    std::shared_ptr<const PublishedBytes> bytes = PublishedBytes::Open(f.path);
+    std::shared_ptr<const PublishedBytes> bytes = PublishedBytes::Open(f.path, memory_budget_);
     if (!bytes) {
       Warn(f.name + ": left out, the file cannot be read");
       return std::nullopt;
@@ -142,6 +145,7 @@ class ComponentBuilder {
   const fs::path& dir_;
   const AnsiCodePage& cp_;
   const CachePolicy& policy_;
+  std::uint64_t& memory_budget_;
   std::vector<std::string>& warnings_;
 };
 
@@ -193,23 +197,25 @@ std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::Build(const ReleaseFolde
   s.pause_ = pause ? TextAnswer(*pause, ModifiedTime(release.PauseFile()), policy)
                    : TextAnswer("N", ModifiedTime(root), policy);
   WarnAboutPause(root, pause, s.warnings_);
+  std::uint64_t memory_budget = kHeldBytesPerSnapshot;
   for (const char* folder : kFolders) {
     if (std::optional<fs::path> notice = release.NoticeFile(folder)) {
       if (std::optional<std::string> bytes = ReadBytes(*notice))
         s.notices_[folder] = TextAnswer(*bytes, ModifiedTime(*notice), policy);
     }
-    for (Component c : kComponents) s.AddComponent(release, cp, policy, folder, c);
+    for (Component c : kComponents) s.AddComponent(release, cp, policy, folder, c, memory_budget);
   }
   return snapshot;
 }
 
 void ReleaseSnapshot::AddComponent(const ReleaseFolder& release, const AnsiCodePage& cp,
                                    const CachePolicy& policy, const std::string& folder,
-                                   Component c) {
+                                   Component c, std::uint64_t& memory_budget) {
   std::error_code ec;
   fs::path dir = release.Root() / folder / std::string(ComponentFolderName(c));
   if (!fs::is_directory(dir, ec)) return;
-  components_[ComponentKey(folder, c)] = ComponentBuilder(dir, cp, policy, warnings_).Build();
+  components_[ComponentKey(folder, c)] =
+      ComponentBuilder(dir, cp, policy, memory_budget, warnings_).Build();
   if (c != Component::kOutlook) return;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
     std::string label = entry.path().filename().string();
@@ -228,7 +234,7 @@ void ReleaseSnapshot::AddComponent(const ReleaseFolder& release, const AnsiCodeP
                           "the same name in another case");
       continue;
     }
-    components_[key] = ComponentBuilder(entry.path(), cp, policy, warnings_).Build();
+    components_[key] = ComponentBuilder(entry.path(), cp, policy, memory_budget, warnings_).Build();
   }
 }
 

@@ -7,6 +7,7 @@
 // from the same moment of the folder.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -67,7 +68,7 @@ class ReleaseSnapshot {
 
  private:
   void AddComponent(const ReleaseFolder& release, const AnsiCodePage& cp, const CachePolicy& policy,
-                    const std::string& folder, Component c);
+                    const std::string& folder, Component c, std::uint64_t& memory_budget);
 
   Answer pause_;
   std::map<std::string, Answer> notices_;  // by folder
