@@ -31,7 +31,8 @@ struct Exchange {
 
 const int kAllowedMemoryPerConnection = 16 * 1024;
 
-struct sockaddr_storage ListenAddress(const std::string& host, int port, socklen_t& size) {
+// The address to listen on; a host name is looked up.
+sockaddr_storage ListenAddress(const std::string& host, int port) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -42,7 +43,6 @@ struct sockaddr_storage ListenAddress(const std::string& host, int port, socklen
     throw std::runtime_error("cannot listen on " + host + ": not an address");
   sockaddr_storage address{};
   std::memcpy(&address, found->ai_addr, found->ai_addrlen);
-  size = found->ai_addrlen;
   freeaddrinfo(found);
   return address;
 }
@@ -192,8 +192,7 @@ MHD_Result Server::Impl::Answer(MHD_Connection* connection, Exchange& exchange,
 }
 
 void Server::Impl::Start() {
-  socklen_t size = 0;
-  sockaddr_storage address = ListenAddress(options.host, options.port, size);
+  sockaddr_storage address = ListenAddress(options.host, options.port);
   bool misbehaving = options.misbehaviour != Misbehaviour::kNone;
   // A misbehaving server blocks in its answers (slow and endless bodies):
   // one thread per connection keeps that to the connection itself.
@@ -205,16 +204,21 @@ void Server::Impl::Start() {
   MHD_OptionItem pool = misbehaving ? MHD_OptionItem{MHD_OPTION_END, 0, nullptr}
                                     : MHD_OptionItem{MHD_OPTION_THREAD_POOL_SIZE, threads, nullptr};
   MHD_OptionItem items[] = {pool, {MHD_OPTION_END, 0, nullptr}};
+  // clang-format off
   daemon = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &Impl::Handle, this, MHD_OPTION_SOCK_ADDR,
-      reinterpret_cast<sockaddr*>(&address), MHD_OPTION_URI_LOG_CALLBACK, &Impl::Arrived, this,
-      MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this, MHD_OPTION_CONNECTION_LIMIT,
-      static_cast<unsigned>(options.max_connections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-      static_cast<unsigned>(options.per_ip_connections), MHD_OPTION_CONNECTION_TIMEOUT,
-      static_cast<unsigned>(options.idle_timeout_s), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-      static_cast<std::size_t>(kAllowedMemoryPerConnection), MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024u,
-      MHD_OPTION_STRICT_FOR_CLIENT, 1, MHD_OPTION_ARRAY, items, MHD_OPTION_END);
-  (void)size;
+      flags, 0, nullptr, nullptr, &Impl::Handle, this,
+      MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
+      MHD_OPTION_URI_LOG_CALLBACK, &Impl::Arrived, this,
+      MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this,
+      MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(options.max_connections),
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(options.per_ip_connections),
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(options.idle_timeout_s),
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<std::size_t>(kAllowedMemoryPerConnection),
+      MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024u,
+      MHD_OPTION_STRICT_FOR_CLIENT, 1,  // 400 for more malformed requests
+      MHD_OPTION_ARRAY, items,
+      MHD_OPTION_END);
+  // clang-format on
   if (daemon == nullptr)
     throw std::runtime_error("cannot listen on " + options.host + ":" +
                              std::to_string(options.port));
