@@ -101,12 +101,7 @@ class ComponentBuilder {
     std::optional<std::string> head = ManifestHead(count, *last_version, cp_);
     if (!head)
       problems.push_back("LAST_VERSION has no form in code page " + std::to_string(cp_.Number()));
-    if (!problems.empty()) {
-      for (const std::string& p : problems) Warn(p);
-      Warn("component not published (its manifest answers 500)");
-      release.files.clear();
-      return release;
-    }
+    if (!problems.empty()) return Refused(problems);
     release.manifest = TextAnswer(*head + sections, newest, policy_);
     release.manifest.manifest = true;
     return release;
@@ -114,6 +109,13 @@ class ComponentBuilder {
 
  private:
   void Warn(const std::string& text) { warnings_.push_back(dir_.string() + ": " + text); }
+
+  // Nothing of the component is served: its manifest answers 500.
+  ComponentRelease Refused(const std::vector<std::string>& problems) {
+    for (const std::string& p : problems) Warn(p);
+    Warn("component not published (its manifest answers 500)");
+    return {RefusedComponent(policy_), {}};
+  }
 
   // Opens, digests and encodes one file; its modification time, or nothing
   // (with the reason) when it is left out.
@@ -138,8 +140,9 @@ class ComponentBuilder {
     a.last_modified = bytes->ModifiedTime();
     a.max_age = policy_.file_max_age;
     a.file = std::move(bytes);
+    std::time_t modified = a.last_modified;
     answers[*program] = std::move(a);
-    return a.last_modified;
+    return modified;
   }
 
   const fs::path& dir_;
