@@ -1,46 +1,11 @@
 #include "server/ansi_code_page.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <stdexcept>
+
+#include "platform/posix/codepage_iconv.h"
 
 namespace mb::server {
 namespace {
-
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Converter() {
-    if (ok()) iconv_close(cd_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  // (iconv_t)-1 is how iconv_open reports failure.
-  bool ok() const {
-    return cd_ != reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
-  }
-
-  // Strict conversion: any invalid or unconvertible input fails.
-  std::optional<std::string> Run(std::string_view in) {
-    std::string input(in), out;
-    char* src = input.data();
-    std::size_t src_left = input.size();
-    char buffer[256];
-    while (src_left > 0) {
-      char* dst = buffer;
-      std::size_t dst_left = sizeof buffer;
-      std::size_t rc = iconv(cd_, &src, &src_left, &dst, &dst_left);
-      out.append(buffer, static_cast<std::size_t>(dst - buffer));
-      if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) return std::nullopt;
-      if (rc != static_cast<std::size_t>(-1) && rc != 0) return std::nullopt;  // inexact
-    }
-    return out;
-  }
-
- private:
-  iconv_t cd_;
-};
 
 // Length of the UTF-8 sequence that begins with this byte.
 std::size_t Utf8Length(unsigned char lead) {
@@ -52,24 +17,30 @@ std::size_t Utf8Length(unsigned char lead) {
 
 }  // namespace
 
-AnsiCodePage::AnsiCodePage(int number) : number_(number), name_("CP" + std::to_string(number)) {
-  if (!Converter(name_.c_str(), "UTF-8").ok())
+AnsiCodePage::AnsiCodePage(int number) : number_(number) {
+  try {
+    converter_ = std::make_unique<posix::IconvCodePage>(number);
+  } catch (const std::exception&) {
     throw std::runtime_error("no converter for code page " + std::to_string(number));
+  }
 }
 
-std::optional<std::string> AnsiCodePage::Convert(const char* to, const char* from,
-                                                 std::string_view in) const {
-  Converter converter(to, from);
-  if (!converter.ok()) return std::nullopt;
-  return converter.Run(in);
-}
+AnsiCodePage::~AnsiCodePage() = default;
 
 std::optional<std::string> AnsiCodePage::FromUtf8(std::string_view utf8) const {
-  return Convert(name_.c_str(), "UTF-8", utf8);
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string text(utf8);
+  std::string ansi = converter_->ToAnsi(text);
+  if (converter_->FromAnsi(ansi) != text) return std::nullopt;
+  return ansi;
 }
 
 std::optional<std::string> AnsiCodePage::ToUtf8(std::string_view ansi) const {
-  return Convert("UTF-8", name_.c_str(), ansi);
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string bytes(ansi);
+  std::string utf8 = converter_->FromAnsi(bytes);
+  if (converter_->ToAnsi(utf8) != bytes) return std::nullopt;
+  return utf8;
 }
 
 std::optional<std::vector<AnsiChar>> AnsiCodePage::Characters(std::string_view utf8) const {

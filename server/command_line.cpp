@@ -1,5 +1,6 @@
 #include "server/command_line.h"
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -72,6 +73,28 @@ const std::map<std::string, Setter>& Setters() {
        [](CommandLine& c, const std::string& v) { return SetNumber(c.options.drip_ms, v); }},
       {"--codepage",
        [](CommandLine& c, const std::string& v) { return SetNumber(c.options.code_page, v); }},
+      {"--max-age",
+       [](CommandLine& c, const std::string& v) {
+         return SetNumber(c.options.cache.text_max_age, v);
+       }},
+      {"--file-max-age",
+       [](CommandLine& c, const std::string& v) {
+         return SetNumber(c.options.cache.file_max_age, v);
+       }},
+      {"--max-connections",
+       [](CommandLine& c, const std::string& v) {
+         return SetNumber(c.options.max_connections, v) && c.options.max_connections > 0;
+       }},
+      {"--per-ip-connections",
+       [](CommandLine& c, const std::string& v) {
+         return SetNumber(c.options.per_ip_connections, v);
+       }},
+      {"--idle-timeout",
+       [](CommandLine& c, const std::string& v) {
+         return SetNumber(c.options.idle_timeout_s, v) && c.options.idle_timeout_s > 0;
+       }},
+      {"--threads",
+       [](CommandLine& c, const std::string& v) { return SetNumber(c.options.threads, v); }},
   };
   return setters;
 }
@@ -81,13 +104,39 @@ const std::map<std::string, Setter>& Setters() {
 const char* const kUsage =
     "usage: mailbeacon-server [--root DIR] [--port N] [--host ADDR] [--vdir PATH]\n"
     "                         [--codepage N] [--port-file FILE] [--log FILE]\n"
+    "                         [--max-age S] [--file-max-age S] [--max-connections N]\n"
+    "                         [--per-ip-connections N] [--idle-timeout S] [--threads N]\n"
     "                         [--misbehave MODE [--misbehave-on TEXT] [--drip-ms N]]\n"
+    "       mailbeacon-server export --root DIR --out OUT [--vdir PATH] [--codepage N]\n"
+    "                         [--listen ADDR:PORT] [--max-age S] [--file-max-age S]\n"
     "Serves the release folder DIR (default .) under http://ADDR:N/PATH/download/.\n"
     "Defaults: --host 127.0.0.1, --port 0 (any free port), --vdir /mailbeaconhome,\n"
-    "--codepage 949; requests are logged to stderr unless --log is given.\n"
+    "--codepage 949, --max-age 2 (pause state, manifests, notices), --file-max-age 60,\n"
+    "--max-connections 10000, no per-address limit, --idle-timeout 15, one thread per\n"
+    "processor; requests are logged to stderr unless --log is given. SIGHUP reads the\n"
+    "release folder at once (it is also checked four times a second).\n"
     "MODE breaks the answers to targets containing TEXT (default: all): reset,\n"
     "short-body, endless, slow-drip (one byte per --drip-ms, default 100),\n"
-    "error-500, redirect-loop, wrong-hash.\n";
+    "error-500, redirect-loop, wrong-hash.\n"
+    "export writes every answer of DIR to OUT with an nginx configuration that\n"
+    "serves them (OUT/nginx.conf, listening on ADDR:PORT, default 127.0.0.1:8080).\n";
+
+namespace {
+
+// Options that mean something only beside another one.
+std::optional<std::string> Inconsistency(const CommandLine& line,
+                                         const std::vector<std::string>& args) {
+  auto given = [&](const std::string& name) {
+    return std::find(args.begin(), args.end(), name) != args.end();
+  };
+  bool misbehaving = line.options.misbehaviour != Misbehaviour::kNone;
+  for (const char* name : {"--misbehave-on", "--drip-ms"}) {
+    if (given(name) && !misbehaving) return std::string(name) + " needs --misbehave";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error) {
@@ -108,6 +157,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       return std::nullopt;
     }
     ++i;
+  }
+  if (std::optional<std::string> problem = Inconsistency(line, args)) {
+    error = *problem;
+    return std::nullopt;
   }
   return line;
 }

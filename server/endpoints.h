@@ -1,57 +1,47 @@
 // The answers of the download endpoints under "<vdir>/download/", apart from
 // HTTP: pause.aspx, update_notice.aspx, and the manifest and file answers of
-// outlook_dll.aspx, express_exe.aspx and agent_exe.aspx. Paths and query keys
-// are matched without regard to case, as IIS does.
+// outlook_dll.aspx, express_exe.aspx and agent_exe.aspx, looked up in a
+// release snapshot.
+//
+// The target is read exactly as sent (nothing is percent-decoded), the way
+// the static export's nginx configuration reads it: the path and query keys
+// match without regard to case, as IIS does; "Folder" is ORG or MIRROR in
+// any case, ORG when it is absent or empty; an empty "program" or "version"
+// counts as none. Anything else answers 404.
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
-#include "server/ansi_code_page.h"
-#include "server/release_folder.h"
+#include "server/release_snapshot.h"
 
 namespace mb::server {
 
-// Query parameters as decoded key/value pairs, in request order.
-using Query = std::vector<std::pair<std::string, std::string>>;
-
 struct Reply {
-  int status = 404;
-  std::string body;                           // the answer, unless file is set
-  std::optional<std::filesystem::path> file;  // a file sent as the answer
-  std::uintmax_t file_size = 0;               // its size when the answer was made
-  std::string content_type = "text/plain";
-  bool manifest = false;
-  std::vector<std::string> notes;  // why a request was refused, files left out
+  const Answer* answer = nullptr;  // never null
+  std::string note;                // why a request was refused, for the log
 };
-
-// The answer's bytes, the file's read into memory.
-std::string BodyOf(const Reply& reply);
 
 // "" stays empty; otherwise one leading "/" and no trailing "/".
 std::string NormalizeVirtualDir(std::string_view vdir);
 
 class Endpoints {
  public:
-  Endpoints(ReleaseFolder release, std::string_view vdir, int code_page);
+  Endpoints(std::string_view vdir, const CachePolicy& policy);
 
-  Reply Handle(std::string_view path, const Query& query) const;
+  // target: path and query as sent. The reply points into the snapshot or
+  // into this object.
+  Reply Handle(std::string_view target, const ReleaseSnapshot& release) const;
+  // "<vdir>/download/" in lower case.
+  const std::string& Prefix() const { return prefix_; }
 
  private:
-  Reply Pause() const;
-  Reply Notice(const Query& query) const;
-  Reply ComponentAnswer(Component c, const Query& query) const;
-  Reply File(const std::filesystem::path& dir, const std::string& encoded) const;
-  Reply Manifest(const std::filesystem::path& dir) const;
+  Reply NotFound(std::string why) const { return {&not_found_, std::move(why)}; }
+  Reply Notice(std::string_view query, const ReleaseSnapshot& release) const;
+  Reply ComponentAnswer(Component c, std::string_view query, const ReleaseSnapshot& release) const;
 
-  ReleaseFolder release_;
-  std::string prefix_;  // lower-case "<vdir>/download/"
-  AnsiCodePage code_page_;
+  std::string prefix_;
+  Answer not_found_;
 };
 
 }  // namespace mb::server

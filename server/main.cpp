@@ -1,5 +1,8 @@
 // mailbeacon-server: serves a release folder to Mailbeacon agents until it
-// receives SIGINT or SIGTERM.
+// receives SIGINT or SIGTERM (SIGHUP reads the folder again at once), or
+// with "export" writes the answers as files for nginx.
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +12,7 @@
 #include "server/command_line.h"
 #include "server/endpoints.h"
 #include "server/server.h"
+#include "server/static_export.h"
 
 namespace {
 
@@ -23,27 +27,50 @@ void WritePortFile(const std::string& path, int port) {
   std::filesystem::rename(temporary, path);
 }
 
-int WaitForStopSignal(sigset_t& signals) {
-  int received = 0;
-  sigwait(&signals, &received);
-  return received;
+// Every connection is a descriptor: take as many as the system allows.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// "http://127.0.0.1:8080" or "http://[::1]:8080".
+std::string BaseUrl(const std::string& host, int port) {
+  bool v6 = host.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 int Run(const mb::server::CommandLine& line) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(line.options.root, ec))
+    throw std::runtime_error("--root " + line.options.root + " is not a directory");
   // Blocked before any thread starts, so only sigwait sees them.
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  RaiseDescriptorLimit();
 
-  mb::server::Server server(line.options);
+  mb::server::ServerOptions options = line.options;
+  options.record_requests = false;  // only tests read them; a long run would pile them up
+  mb::server::Server server(options);
   server.Start();
+  if (!options.log_file.empty()) {
+    for (const std::string& w : server.Warnings()) std::cerr << "warning: " << w << "\n";
+  }
   if (!line.port_file.empty()) WritePortFile(line.port_file, server.Port());
-  std::cerr << "mailbeacon-server: serving " << line.options.root << " on http://"
-            << line.options.host << ":" << server.Port()
-            << mb::server::NormalizeVirtualDir(line.options.vdir) << "/download/" << std::endl;
-  WaitForStopSignal(signals);
+  std::cerr << "mailbeacon-server: serving " << options.root << " on "
+            << BaseUrl(options.host, server.Port()) << mb::server::NormalizeVirtualDir(options.vdir)
+            << "/download/" << std::endl;
+  for (;;) {
+    int received = 0;
+    sigwait(&signals, &received);
+    if (received != SIGHUP) break;
+    server.Reload();
+  }
   server.Stop();
   return 0;
 }
@@ -51,9 +78,13 @@ int Run(const mb::server::CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args.front() == "export") {
+    args.erase(args.begin());
+    return mb::server::RunExport(args, std::cout, std::cerr);
+  }
   std::string error;
-  std::optional<mb::server::CommandLine> line =
-      mb::server::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
+  std::optional<mb::server::CommandLine> line = mb::server::ParseCommandLine(args, error);
   if (!line) {
     std::cerr << "mailbeacon-server: " << error << "\n" << mb::server::kUsage;
     return 2;

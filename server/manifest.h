@@ -1,26 +1,28 @@
 // The manifest of one component: INI text in the agents' ANSI code page,
-// CRLF line ends, generated from the files the component folder holds.
+// CRLF line ends.
 //
 //   [DOWNLOAD]  TOTAL_FILES, LAST_VERSION
 //   [FILE_1] .. [FILE_n]  NAME, VERSION, ORG_NAME, TARGET_DIR, SELF_REGISTER, HASH
+//
+// Sections are separated by an empty line. Each section is made on its own,
+// so a file whose name or values the code page cannot hold is left out alone.
 #pragma once
 
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "server/ansi_code_page.h"
+#include "server/release_files.h"
 
 namespace mb::server {
 
-struct ManifestResult {
-  std::optional<std::string> text;    // nothing when the folder cannot be published
-  std::vector<std::string> warnings;  // files left out and other findings, for the log
-};
+// "\r\n[FILE_i]\r\n..." for one file; nothing when the code page cannot
+// hold a value.
+std::optional<std::string> ManifestFileSection(int index, const PublishedFile& file,
+                                               const std::string& hash, const AnsiCodePage& cp);
 
-// Reads release.ini's [RELEASE] LAST_VERSION and the folder's files; a file
-// whose name or values the code page cannot hold is left out.
-ManifestResult BuildManifest(const std::filesystem::path& component_dir, const AnsiCodePage& cp);
+// "[DOWNLOAD]\r\n..."; nothing when the code page cannot hold LAST_VERSION.
+std::optional<std::string> ManifestHead(int total_files, const std::string& last_version,
+                                        const AnsiCodePage& cp);
 
 }  // namespace mb::server

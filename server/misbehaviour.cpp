@@ -1,95 +1,93 @@
 #include "server/misbehaviour.h"
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
-#include <memory>
 #include <thread>
+
+#include "server/http_answer.h"
 
 namespace mb::server {
 namespace {
 
-using Body = std::shared_ptr<const std::string>;
-
-struct Peer {
-  int local_port;
-  int remote_port;
+// What a broken body sends, kept by its response.
+struct BadBody {
+  std::string bytes;
+  int socket = -1;
+  int drip_ms = 0;
+  const std::atomic<bool>* stopping = nullptr;
 };
 
-// Content-Length of the whole body, but only its first half is sent; the
-// provider's false makes the server drop the connection there.
-void CutShort(const Body& body, const Reply& reply, httplib::Response& res) {
-  std::size_t claimed = std::max<std::size_t>(body->size(), 1);
-  res.set_content_provider(claimed, reply.content_type,
-                           [body](std::size_t, std::size_t, httplib::DataSink& sink) {
-                             sink.write(body->data(), body->size() / 2);
-                             return false;
-                           });
+void FreeBody(void* cls) { delete static_cast<BadBody*>(cls); }
+
+std::string BodyOf(const Answer& answer) {
+  if (!answer.file) return answer.body;
+  return answer.file->ReadAll().value_or("");
 }
 
-// The port of a socket address; 0 if it is no IP address.
-int PortOf(const sockaddr_storage& a) {
-  if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port);
-  if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port);
-  return 0;
+// Copies up to max bytes of the body from pos.
+ssize_t CopyOut(const std::string& bytes, std::uint64_t pos, std::size_t end, char* buf,
+                std::size_t max) {
+  std::size_t from = static_cast<std::size_t>(pos);
+  std::size_t n = std::min(max, end - from);
+  std::copy_n(bytes.data() + from, n, buf);
+  return static_cast<ssize_t>(n);
 }
 
-// The server's socket of the connection between these ports, or -1. The
-// HTTP library keeps its sockets to itself, so they are looked up by address.
-int FindConnection(int local_port, int remote_port) {
-  for (int fd = 3; fd < 65536; ++fd) {
-    sockaddr_storage local{}, remote{};
-    socklen_t local_size = sizeof local, remote_size = sizeof remote;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_size) != 0) continue;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &remote_size) != 0) continue;
-    if (PortOf(local) == local_port && PortOf(remote) == remote_port) return fd;
-  }
-  return -1;
+// The first half, then the connection ends without the rest.
+ssize_t HalfThenClose(void* cls, std::uint64_t pos, char* buf, std::size_t max) {
+  auto& body = *static_cast<BadBody*>(cls);
+  std::size_t half = body.bytes.size() / 2;
+  if (pos < half) return CopyOut(body.bytes, pos, half, buf, max);
+  return MHD_CONTENT_READER_END_WITH_ERROR;
 }
 
-// Half the body, then an abortive disconnect: connect() to an address of
-// family 0 makes the kernel drop the connection with a RST; the library's own
-// shutdown and close that follow find it already gone.
-void ResetHalfway(const Body& body, const Reply& reply, const Peer& peer, httplib::Response& res) {
-  std::size_t claimed = std::max<std::size_t>(body->size(), 1);
-  res.set_content_provider(claimed, reply.content_type,
-                           [body, peer](std::size_t, std::size_t, httplib::DataSink& sink) {
-                             sink.write(body->data(), body->size() / 2);
-                             int fd = FindConnection(peer.local_port, peer.remote_port);
-                             sockaddr no_family{};  // sa_family 0
-                             // If it fails, the close that follows still cuts the body short.
-                             if (fd >= 0) (void)connect(fd, &no_family, sizeof no_family);
-                             return false;
-                           });
+// The first half, then an abortive disconnect: connect() to an address of
+// family 0 makes the kernel drop the connection with a RST; the library's
+// own close that follows finds it already gone.
+ssize_t HalfThenReset(void* cls, std::uint64_t pos, char* buf, std::size_t max) {
+  auto& body = *static_cast<BadBody*>(cls);
+  std::size_t half = body.bytes.size() / 2;
+  if (pos < half) return CopyOut(body.bytes, pos, half, buf, max);
+  sockaddr no_family{};  // sa_family 0
+  // If it fails, the close that follows still cuts the body short.
+  if (body.socket >= 0) (void)connect(body.socket, &no_family, sizeof no_family);
+  return MHD_CONTENT_READER_END_WITH_ERROR;
 }
 
-void NeverEnd(const Body& body, const Reply& reply, const std::atomic<bool>& stopping,
-              httplib::Response& res) {
-  auto filler = std::make_shared<const std::string>(64 * 1024, 'x');
-  res.set_chunked_content_provider(
-      reply.content_type, [body, filler, &stopping](std::size_t offset, httplib::DataSink& sink) {
-        const std::string& next = offset == 0 && !body->empty() ? *body : *filler;
-        return !stopping && sink.write(next.data(), next.size());
-      });
+ssize_t Endless(void* cls, std::uint64_t pos, char* buf, std::size_t max) {
+  auto& body = *static_cast<BadBody*>(cls);
+  if (*body.stopping) return MHD_CONTENT_READER_END_WITH_ERROR;
+  if (pos < body.bytes.size()) return CopyOut(body.bytes, pos, body.bytes.size(), buf, max);
+  std::fill_n(buf, max, 'x');
+  return static_cast<ssize_t>(max);
 }
 
 // Sleeps ms, waking early once the server stops.
 void Pause(int ms, const std::atomic<bool>& stopping) {
   for (int slept = 0; slept < ms && !stopping; slept += 10)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, ms - slept)));
 }
 
-void Drip(const Body& body, const Reply& reply, int drip_ms, const std::atomic<bool>& stopping,
-          httplib::Response& res) {
-  res.set_content_provider(
-      body->size(), reply.content_type,
-      [body, drip_ms, &stopping](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-        if (stopping || !sink.write(body->data() + offset, 1)) return false;
-        Pause(drip_ms, stopping);
-        return true;
-      });
+ssize_t Drip(void* cls, std::uint64_t pos, char* buf, std::size_t) {
+  auto& body = *static_cast<BadBody*>(cls);
+  if (pos > 0) Pause(body.drip_ms, *body.stopping);
+  if (*body.stopping) return MHD_CONTENT_READER_END_WITH_ERROR;
+  buf[0] = body.bytes[static_cast<std::size_t>(pos)];
+  return 1;
+}
+
+MHD_Response* FromCallback(std::uint64_t size, MHD_ContentReaderCallback read, BadBody* body,
+                           const Answer& answer) {
+  MHD_Response* r = MHD_create_response_from_callback(size, 64 * 1024, read, body, FreeBody);
+  if (r == nullptr) {
+    delete body;
+    return nullptr;
+  }
+  MHD_add_response_header(r, "Content-Type", answer.content_type.c_str());
+  return r;
 }
 
 char NextHexDigit(char c) {
@@ -127,33 +125,46 @@ std::string WithWrongHashes(const std::string& manifest) {
   return out;
 }
 
-void RespondBadly(const ServerOptions& options, const Reply& reply, const httplib::Request& req,
-                  const std::atomic<bool>& stopping, httplib::Response& res) {
-  auto body = std::make_shared<const std::string>(BodyOf(reply));
-  res.status = reply.status;
+BadResponse RespondBadly(const ServerOptions& options, const Answer& answer,
+                         const std::string& target, int socket, const std::atomic<bool>& stopping) {
+  auto* body = new BadBody{BodyOf(answer), socket, options.drip_ms, &stopping};
+  std::uint64_t claimed = std::max<std::size_t>(body->bytes.size(), 1);
+  BadResponse bad{nullptr, answer.status};
   switch (options.misbehaviour) {
-    case Misbehaviour::kNone:
-      res.set_content(*body, reply.content_type);
-      return;
     case Misbehaviour::kResetMidBody:
-      return ResetHalfway(body, reply, Peer{req.local_port, req.remote_port}, res);
+      bad.response = FromCallback(claimed, HalfThenReset, body, answer);
+      return bad;
     case Misbehaviour::kShortBody:
-      return CutShort(body, reply, res);
+      bad.response = FromCallback(claimed, HalfThenClose, body, answer);
+      return bad;
     case Misbehaviour::kEndlessBody:
-      return NeverEnd(body, reply, stopping, res);
+      bad.response = FromCallback(MHD_SIZE_UNKNOWN, Endless, body, answer);
+      return bad;
     case Misbehaviour::kSlowDrip:
-      return Drip(body, reply, options.drip_ms, stopping, res);
+      bad.response = FromCallback(body->bytes.size(), Drip, body, answer);
+      return bad;
     case Misbehaviour::kServerError:
-      res.status = 500;
-      res.set_content("Internal Server Error", "text/plain");
-      return;
+      delete body;
+      return {MakeTextResponse("Internal Server Error", 0), 500};
     case Misbehaviour::kRedirectLoop:
-      res.set_redirect(req.target, 302);
-      return;
+      delete body;
+      bad = {MakeTextResponse("", 0), 302};
+      if (bad.response != nullptr)
+        MHD_add_response_header(bad.response, "Location", target.c_str());
+      return bad;
     case Misbehaviour::kWrongHash:
-      res.set_content(reply.manifest ? WithWrongHashes(*body) : *body, reply.content_type);
-      return;
+    case Misbehaviour::kNone:
+      if (answer.manifest && options.misbehaviour == Misbehaviour::kWrongHash)
+        body->bytes = WithWrongHashes(body->bytes);
+      bad.response = MHD_create_response_from_buffer(body->bytes.size(), body->bytes.data(),
+                                                     MHD_RESPMEM_MUST_COPY);
+      if (bad.response != nullptr)
+        MHD_add_response_header(bad.response, "Content-Type", answer.content_type.c_str());
+      delete body;
+      return bad;
   }
+  delete body;
+  return bad;
 }
 
 }  // namespace mb::server

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "server/release_snapshot.h"
+
 namespace mb::server {
 
 // Deliberate faults, for testing how an agent copes with a broken server.
@@ -27,6 +29,14 @@ struct ServerOptions {
   Misbehaviour misbehaviour = Misbehaviour::kNone;
   std::string misbehave_on;  // only targets containing this text; empty: every request
   int drip_ms = 100;         // kSlowDrip: pause after each byte
+
+  CachePolicy cache;            // Cache-Control max-age of answers
+  int max_connections = 10000;  // open connections at once; more wait in the backlog
+  int per_ip_connections = 0;   // from one address at once; 0: no limit of its own
+  int idle_timeout_s = 15;      // a connection silent this long is closed
+  int threads = 0;              // serving threads; 0: one per processor
+  int check_interval_ms = 250;  // how often the release folder is looked at
+  bool record_requests = true;  // keep every target for Requests() (tests)
 };
 
 }  // namespace mb::server

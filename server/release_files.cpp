@@ -59,10 +59,17 @@ bool Publishable(const PublishedFile& f, std::vector<std::string>& warnings) {
   return true;
 }
 
+std::string Folded(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+// Sections name files without regard to case, as the INI engine reads them.
 void WarnAboutMissing(const ReleaseIni& files, const std::set<std::string>& on_disk,
                       std::vector<std::string>& warnings) {
   for (const std::string& section : files.Sections()) {
-    if (!on_disk.count(section))
+    if (!on_disk.count(Folded(section)))
       warnings.push_back(section + ": in files.ini but not in the folder");
   }
 }
@@ -82,7 +89,7 @@ std::vector<PublishedFile> ListPublishedFiles(const fs::path& dir, const std::st
   for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
     std::string name = entry.path().filename().string();
     if (!entry.is_regular_file(ec) || !IsReleaseFileName(name)) continue;
-    on_disk.insert(name);
+    on_disk.insert(Folded(name));
     Candidate c = Describe(entry.path(), files, last_version, warnings);
     if (!Publishable(c.file, warnings)) continue;
     if (!FileInside(dir, name)) {

@@ -31,16 +31,6 @@ std::optional<fs::path> ReleaseFolder::NoticeFile(const std::string& folder) con
   return std::nullopt;
 }
 
-std::optional<fs::path> ReleaseFolder::ComponentDir(Component c, const std::string& folder,
-                                                    const std::string& version) const {
-  std::error_code ec;
-  fs::path dir = root_ / folder / std::string(ComponentFolderName(c));
-  if (!fs::is_directory(dir, ec)) return std::nullopt;
-  if (c == Component::kOutlook && IsPlainFileName(version) && fs::is_directory(dir / version, ec))
-    return dir / version;
-  return dir;
-}
-
 std::optional<fs::path> FileInside(const fs::path& dir, const std::string& name) {
   if (!IsPlainFileName(name)) return std::nullopt;
   std::error_code ec;

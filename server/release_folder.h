@@ -33,11 +33,6 @@ class ReleaseFolder {
   std::filesystem::path PauseFile() const { return root_ / "pause.txt"; }
   // The notice of a server folder ("ORG" or "MIRROR"), if one exists.
   std::optional<std::filesystem::path> NoticeFile(const std::string& folder) const;
-  // The folder of a component's release; for the Outlook add-in the version
-  // label picks a sub-folder of that name when there is one. Nothing when
-  // the component has no folder.
-  std::optional<std::filesystem::path> ComponentDir(Component c, const std::string& folder,
-                                                    const std::string& version) const;
 
  private:
   std::filesystem::path root_;

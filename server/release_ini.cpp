@@ -2,26 +2,38 @@
 
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <set>
 
 namespace mb::server {
 namespace {
 
-std::string Trim(const std::string& s) {
-  const char* blanks = " \t\r";
-  std::size_t first = s.find_first_not_of(blanks);
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(blanks) - first + 1);
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 std::string WithoutBom(const std::string& text) {
   return text.rfind("\xEF\xBB\xBF", 0) == 0 ? text.substr(3) : text;
+}
+
+std::string Folded(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+// The section names as the engine reads them: "[name]" runs to the line's
+// last "]", blanks trimmed; the first spelling of a name is kept.
+std::vector<std::string> SectionNames(std::string_view text) {
+  std::vector<std::string> names;
+  std::set<std::string> seen;
+  while (!text.empty()) {
+    std::size_t end = text.find_first_of("\r\n");
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    while (!line.empty() && posix::IsIniSpace(line.front())) line.remove_prefix(1);
+    std::size_t close = line.rfind(']');
+    if (line.empty() || line.front() != '[' || close == std::string_view::npos) continue;
+    std::string_view name = posix::NormalizeIniName(line.substr(1, close - 1));
+    if (seen.insert(Folded(name)).second) names.emplace_back(name);
+  }
+  return names;
 }
 
 }  // namespace
@@ -34,36 +46,18 @@ ReleaseIni ReleaseIni::Load(const std::filesystem::path& path) {
 
 ReleaseIni ReleaseIni::Parse(const std::string& text) {
   ReleaseIni ini;
-  std::istringstream lines(WithoutBom(text));
-  std::string line, section;
-  while (std::getline(lines, line)) {
-    line = Trim(line);
-    if (line.empty() || line.front() == ';' || line.front() == '#') continue;
-    if (line.front() == '[' && line.back() == ']') {
-      section = Trim(line.substr(1, line.size() - 2));
-      if (!ini.HasSection(section)) ini.order_.push_back(section);
-      ini.values_[section];
-      continue;
-    }
-    std::size_t eq = line.find('=');
-    if (eq == std::string::npos || !ini.HasSection(section)) continue;
-    std::string key = Upper(Trim(line.substr(0, eq)));
-    ini.values_[section].try_emplace(key, Trim(line.substr(eq + 1)));
-  }
+  std::string bytes = WithoutBom(text);
+  ini.sections_ = SectionNames(bytes);
+  ini.document_ = posix::ProfileDocument(std::move(bytes));
   return ini;
 }
 
 std::optional<std::string> ReleaseIni::Get(const std::string& section,
                                            const std::string& key) const {
-  auto s = values_.find(section);
-  if (s == values_.end()) return std::nullopt;
-  auto v = s->second.find(Upper(key));
-  if (v == s->second.end()) return std::nullopt;
-  return v->second;
-}
-
-bool ReleaseIni::HasSection(const std::string& section) const {
-  return values_.count(section) != 0;
+  std::string_view value;
+  if (!document_.Find(posix::NormalizeIniName(section), posix::NormalizeIniName(key), value))
+    return std::nullopt;
+  return std::string(value);
 }
 
 }  // namespace mb::server

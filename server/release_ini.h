@@ -1,14 +1,16 @@
 // The vendor's description files of a release folder (release.ini and
-// files.ini): UTF-8 INI text, sections in brackets, "KEY=value" lines, ";"
-// comments. Section names are kept as written (they are file names); keys are
-// matched without regard to case; values lose surrounding blanks.
+// files.ini): UTF-8 INI text read by the agents' own INI engine, so section
+// and key names match without regard to case and the first of a name wins,
+// as on Windows. Values are taken as written, trimmed. A UTF-8 byte order
+// mark is skipped.
 #pragma once
 
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/posix/profile_document.h"
 
 namespace mb::server {
 
@@ -19,13 +21,13 @@ class ReleaseIni {
   static ReleaseIni Parse(const std::string& text);
 
   std::optional<std::string> Get(const std::string& section, const std::string& key) const;
-  bool HasSection(const std::string& section) const;
-  // Sections in the order they first appear.
-  const std::vector<std::string>& Sections() const { return order_; }
+  // Section names as written, in the order they first appear (for
+  // reporting sections that name no file).
+  const std::vector<std::string>& Sections() const { return sections_; }
 
  private:
-  std::vector<std::string> order_;
-  std::map<std::string, std::map<std::string, std::string>> values_;  // keys upper-cased
+  posix::ProfileDocument document_;
+  std::vector<std::string> sections_;
 };
 
 }  // namespace mb::server

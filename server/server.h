@@ -1,7 +1,8 @@
 // The vendor-server stand-in as an object: it serves a release folder over
-// HTTP on its own thread, logs every request, and remembers the request
-// targets so that an in-process test can check which URLs arrived in which
-// order.
+// HTTP on its own threads (libmicrohttpd: an epoll event loop per processor;
+// a thread per connection while it misbehaves on purpose), logs every
+// request, and remembers the request targets so that an in-process test can
+// check which URLs arrived in which order.
 #pragma once
 
 #include <memory>
@@ -20,15 +21,20 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Binds and starts serving on a thread; connections are accepted as soon
-  // as it returns. Throws std::runtime_error when the address cannot be bound.
+  // Reads the release folder, binds and starts serving; connections are
+  // accepted as soon as it returns. Throws std::runtime_error when the
+  // address cannot be bound.
   void Start();
   // The port listened on (the chosen one for port 0); 0 before Start.
   int Port() const;
   // The request targets (path and query as sent), oldest first.
   std::vector<std::string> Requests() const;
   void ClearRequests();
-  // Stops accepting and waits for the serving thread; safe to call twice.
+  // Reads the release folder again now, rather than at the next check.
+  void Reload();
+  // What the current snapshot of the release folder found wrong.
+  std::vector<std::string> Warnings() const;
+  // Stops accepting and waits for the serving threads; safe to call twice.
   void Stop();
 
  private:

@@ -53,6 +53,9 @@ class Sandbox {
   // Starts mailbeacon-server on a free loopback port (extra options appended).
   void StartServer(const std::vector<std::string>& extra = {});
   void StopServer();
+  // Points the registry at another loopback server on this port (nginx
+  // serving a static export), instead of the sandbox's mailbeacon-server.
+  void UseServerPort(int port) { port_ = port; }
   // The registry: server URL (with the virtual directory), English, the
   // install type, plus further raw sections.
   void WriteRegistry(const std::string& install_type = "express", const std::string& extra = "");

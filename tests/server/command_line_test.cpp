@@ -38,12 +38,18 @@ TEST(ServerCommandLine, RefusesWhatItCannotUse) {
                                              {"--port", "70000"},
                                              {"--port", "-1"},
                                              {"--codepage", "949x"},
-                                             {"--misbehave", "odd"}}) {
+                                             {"--misbehave", "odd"},
+                                             {"--misbehave-on", "program="},
+                                             {"--drip-ms", "5"},
+                                             {"--max-age", "-1"},
+                                             {"--idle-timeout", "0"}}) {
     EXPECT_FALSE(Parse(args)) << args[0];
   }
   std::string error;
   ParseCommandLine({"--bogus"}, error);
   EXPECT_EQ(error, "unknown option --bogus");
+  ParseCommandLine({"--drip-ms", "5", "--root", "/r"}, error);
+  EXPECT_EQ(error, "--drip-ms needs --misbehave");
 }
 
 }  // namespace

@@ -140,6 +140,7 @@ TEST_F(ReleaseServerTest, ServesFilesByTheirEncodedNames) {
   std::string big;
   for (unsigned i = 0; i < (1u << 20) + 3; ++i) big.push_back(static_cast<char>((i * 7919u) >> 3));
   WriteFile(temp_ / "ORG/agent/big.bin", big);
+  server_->Reload();
   EXPECT_EQ(Body(kAgent + "?program=" + *EncodeProgramName("big.bin", cp)), big);
 }
 
@@ -151,7 +152,8 @@ TEST_F(ReleaseServerTest, RefusesWhatIsNotAPublishedFile) {
         "files.ini", "link.txt", "Mailbeacon.exe/"}) {
     EXPECT_EQ(Get(kAgent + "?program=" + *EncodeProgramName(name, cp)).first, 404) << name;
   }
-  EXPECT_EQ(Get(kAgent + "?program=").first, 404);
+  // An empty value is no value, as for nginx: the manifest.
+  EXPECT_EQ(Get(kAgent + "?program=").second, Body(kAgent));
   EXPECT_EQ(Get(kAgent + "?program=-573*").first, 404);    // a NUL
   EXPECT_EQ(Get(kAgent + "?program=-32195*").first, 404);  // not CP949 text
   EXPECT_EQ(Get(kAgent + "?program=garbage").first, 404);
@@ -171,12 +173,14 @@ TEST_F(ReleaseServerTest, UnknownEndpointsAndPathsAreNotFound) {
 TEST_F(ReleaseServerTest, PauseAndNoticeAreServedAsTheyAre) {
   EXPECT_EQ(Body("/mailbeaconhome/download/pause.aspx"), "N");  // no pause.txt
   WriteFile(temp_ / "pause.txt", "R\r\nmaintenance\r\n");
+  server_->Reload();
   EXPECT_EQ(Body("/mailbeaconhome/download/pause.aspx"), "R\r\nmaintenance\r\n");
 
   const std::string notice = "/mailbeaconhome/download/update_notice.aspx";
   EXPECT_EQ(Get(notice + "?Folder=ORG").first, 404);  // no notice yet
   WriteFile(temp_ / "notice.txt", "for everyone");
   WriteFile(temp_ / "notice/MIRROR.txt", "mirror only");
+  server_->Reload();
   EXPECT_EQ(Body(notice + "?Folder=ORG"), "for everyone");
   EXPECT_EQ(Body(notice + "?Folder=MIRROR"), "mirror only");
   EXPECT_EQ(Body(notice), "for everyone");
@@ -215,9 +219,123 @@ TEST_F(ReleaseServerTest, LeavesOutFilesTheAgentCouldNotAskFor) {
   std::string manifest = Body(kAgent);
   EXPECT_NE(manifest.find("TOTAL_FILES=3\r\n"), std::string::npos);
   EXPECT_EQ(manifest.find("[FILE_4]"), std::string::npos);
+  // What the manifest leaves out is not served either.
+  AnsiCodePage cp(949);
+  EXPECT_EQ(Get(kAgent + "?program=" + *EncodeProgramName(" spaced.dll", cp)).first, 404);
+  EXPECT_EQ(Get(kAgent + "?program=" + *EncodeProgramName(".hidden", cp)).first, 404);
   std::string log = Log();
   EXPECT_NE(log.find("code page 949 cannot hold"), std::string::npos);
   EXPECT_NE(log.find("gone.dll: in files.ini but not in the folder"), std::string::npos);
+}
+
+TEST_F(ReleaseServerTest, AnswersCarryValidatorsAndUnchangedOnesGet304) {
+  Started();
+  httplib::Client client("127.0.0.1", server_->Port());
+  const std::string manifest = kAgent + "?version=new&Folder=ORG";
+  httplib::Result first = client.Get(manifest.c_str());
+  ASSERT_TRUE(first);
+  std::string etag = first->get_header_value("ETag");
+  std::string modified = first->get_header_value("Last-Modified");
+  EXPECT_EQ(etag.size(), 34u) << etag;  // a quoted MD5
+  EXPECT_NE(modified.find(" GMT"), std::string::npos);
+  EXPECT_EQ(first->get_header_value("Cache-Control"), "max-age=2");
+  for (const httplib::Headers& asks : {httplib::Headers{{"If-None-Match", etag}},
+                                       httplib::Headers{{"If-None-Match", "\"x\", W/" + etag}},
+                                       httplib::Headers{{"If-Modified-Since", modified}}}) {
+    httplib::Result again = client.Get(manifest.c_str(), asks);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->status, 304);
+    EXPECT_EQ(again->body, "");
+    EXPECT_EQ(again->get_header_value("ETag"), etag);
+  }
+  // The agent's own request: no validators, no-cache: the whole answer.
+  httplib::Result agent =
+      client.Get(manifest.c_str(), {{"Cache-Control", "no-cache"}, {"Pragma", "no-cache"}});
+  ASSERT_TRUE(agent);
+  EXPECT_EQ(agent->status, 200);
+  EXPECT_EQ(agent->body, first->body);
+  httplib::Result file = client.Get((kAgent + "?program=" + kKoreanProgram).c_str());
+  EXPECT_EQ(file->get_header_value("Cache-Control"), "max-age=60");
+  EXPECT_EQ(file->get_header_value("ETag"), "\"" + std::string(kKoreanMd5) + "\"");
+  // A new release: the old validators no longer match.
+  Release("ORG/agent", "1.0.6");
+  server_->Reload();
+  httplib::Result changed = client.Get(manifest.c_str(), {{"If-None-Match", etag}});
+  EXPECT_EQ(changed->status, 200);
+  EXPECT_NE(changed->body.find("LAST_VERSION=1.0.6"), std::string::npos);
+  // Only GET and HEAD.
+  httplib::Result head = client.Head(manifest.c_str());
+  EXPECT_EQ(head->status, 200);
+  EXPECT_EQ(head->body, "");
+  httplib::Result post = client.Post(manifest.c_str(), "x", "text/plain");
+  EXPECT_EQ(post->status, 405);
+  EXPECT_EQ(post->get_header_value("Allow"), "GET, HEAD");
+}
+
+TEST_F(ReleaseServerTest, SectionNamesMatchWithoutRegardToCase) {
+  WriteFile(temp_ / "ORG/agent/release.ini", "[release]\r\nlast_version=1.0.7\r\n");
+  WriteFile(temp_ / "ORG/agent/files.ini", "[MAILBEACON.EXE]\nORG_NAME=Renamed.exe\n");
+  std::string manifest = Body(kAgent);
+  EXPECT_NE(manifest.find("LAST_VERSION=1.0.7\r\n"), std::string::npos);
+  EXPECT_NE(manifest.find("NAME=Mailbeacon.exe\r\nVERSION=1.0.7\r\nORG_NAME=Renamed.exe\r\n"),
+            std::string::npos)
+      << manifest;
+  EXPECT_EQ(Log().find("in files.ini but not in the folder"), std::string::npos);
+}
+
+TEST_F(ReleaseServerTest, ComponentsThatCannotBeInstalledAreNotPublished) {
+  const std::string express = "/mailbeaconhome/download/express_exe.aspx?version=new";
+  auto publish = [&](const std::string& files_ini) {
+    std::filesystem::remove_all(temp_ / "ORG/express");
+    Release("ORG/express", "1");
+    WriteFile(temp_ / "ORG/express/plugin.dll", "p");
+    WriteFile(temp_ / "ORG/express/plugin_11.dll", "q");
+    WriteFile(temp_ / "ORG/express/files.ini", files_ini);
+    if (server_) server_->Reload();
+    return Get(express).first;
+  };
+  for (const char* good :
+       {"", "[plugin.dll]\nTARGET_DIR=C:\\Program Files\\X\n[plugin_11.dll]\nTARGET_DIR=system32\n",
+        "[plugin.dll]\nTARGET_DIR=\\\\server\\share\\x\n[plugin_11.dll]\nTARGET_DIR=\\root\n",
+        "[plugin.dll]\nTARGET_DIR=.\\addin\n[plugin_11.dll]\nTARGET_DIR=.x\n"}) {
+    EXPECT_EQ(publish(good), 200) << good;
+  }
+  for (const char* bad :
+       {"[plugin.dll]\nTARGET_DIR=sub\n", "[plugin.dll]\nTARGET_DIR=C:sub\n",
+        "[plugin.dll]\nTARGET_DIR=System32\n", "[plugin.dll]\nTARGET_DIR=C:\\a|b\n",
+        "[plugin.dll]\nTARGET_DIR=.\\con\n", "[plugin.dll]\nTARGET_DIR=\\\\server\n",
+        "[plugin_11.dll]\nORG_NAME=PLUGIN.dll\n",
+        "[plugin.dll]\nTARGET_DIR=.\\a\n[plugin_11.dll]\nTARGET_DIR=.\\A\\\nORG_NAME=plugin."
+        "dll\n"}) {
+    EXPECT_EQ(publish(bad), 500) << bad;
+    // Nor are its files.
+    EXPECT_EQ(Get("/mailbeaconhome/download/express_exe.aspx?program=" +
+                  *EncodeProgramName("plugin.dll", AnsiCodePage(949)))
+                  .first,
+              404);
+  }
+  std::string log = Log();
+  EXPECT_NE(log.find("plugin_11.dll: installed as .\\PLUGIN.dll, like plugin.dll"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("TARGET_DIR \"sub\" cannot work: a relative folder"), std::string::npos);
+}
+
+TEST_F(ReleaseServerTest, PauseFilesThatCannotWorkAreReported) {
+  std::filesystem::remove_all(temp_ / "MIRROR");
+  WriteFile(temp_ / "pause.txt", "Y\r\n");
+  Started();
+  std::vector<std::string> warnings = server_->Warnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("no MIRROR folder"), std::string::npos);
+  std::filesystem::create_directories(temp_ / "MIRROR");
+  server_->Reload();
+  EXPECT_TRUE(server_->Warnings().empty());
+  WriteFile(temp_ / "pause.txt", "");
+  server_->Reload();
+  ASSERT_EQ(server_->Warnings().size(), 1u);
+  EXPECT_NE(server_->Warnings()[0].find("pause.txt is empty"), std::string::npos);
+  EXPECT_NE(Log().find("warning: pause.txt is empty"), std::string::npos);
 }
 
 TEST_F(ReleaseServerTest, ComponentWithoutReleaseVersionIsAnError) {

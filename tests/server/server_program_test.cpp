@@ -5,6 +5,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <thread>
 
@@ -64,14 +66,60 @@ TEST(ServerProgram, WritesItsPortServesAndStopsOnSigterm) {
 }
 
 TEST(ServerProgram, RefusesBadOptionsAndUnknownCodePages) {
+  test::TempDir temp;
+  test::WriteFile(temp / "file", "not a folder");
   for (const std::vector<std::string>& extra :
-       std::vector<std::vector<std::string>>{{"--nonsense"}, {"--codepage", "4242"}}) {
+       std::vector<std::vector<std::string>>{{"--nonsense"},
+                                             {"--codepage", "4242"},
+                                             {"--root", (temp / "file").string()},
+                                             {"--root", (temp / "missing").string()},
+                                             {"--misbehave-on", "x"}}) {
     std::vector<std::string> args = {std::string(MB_BIN_DIR) + "/mailbeacon-server"};
     args.insert(args.end(), extra.begin(), extra.end());
     int status = -1;
     waitpid(Spawn(args), &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << extra[0];
   }
+}
+
+}  // namespace
+}  // namespace mb::server
+
+namespace mb::server {
+namespace {
+
+TEST(ServerProgram, PrintsAnIpv6UrlWithBrackets) {
+  test::TempDir temp;
+  std::string port_file = (temp / "port").string();
+  std::string out = (temp / "out").string();
+  pid_t pid = -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> args = {std::string(MB_BIN_DIR) + "/mailbeacon-server",
+                                   "--root",
+                                   temp.str(),
+                                   "--host",
+                                   "::1",
+                                   "--port-file",
+                                   port_file};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  Reaper reaper{pid};
+  for (int i = 0; i < 500 && !std::filesystem::exists(port_file); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!std::filesystem::exists(port_file))
+    GTEST_SKIP() << "no IPv6 loopback: " << test::ReadFile(out);
+  std::string port = test::ReadFile(port_file);
+  port.pop_back();
+  for (int i = 0; i < 500 && test::ReadFile(out).find("serving") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_NE(test::ReadFile(out).find("on http://[::1]:" + port + "/mailbeaconhome/download/"),
+            std::string::npos)
+      << test::ReadFile(out);
 }
 
 }  // namespace

@@ -1,0 +1,38 @@
+// An answer of a release snapshot as an HTTP response of libmicrohttpd,
+// with its validators (ETag, Last-Modified) and Cache-Control, and the
+// conditional GET that turns an unchanged answer into 304.
+#pragma once
+
+#include <microhttpd.h>
+
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "server/release_snapshot.h"
+
+namespace mb::server {
+
+// "Sun, 06 Nov 1994 08:49:37 GMT"
+std::string HttpDate(std::time_t t);
+std::optional<std::time_t> ParseHttpDate(const std::string& text);
+
+// True when the request's If-None-Match (or, without one, its
+// If-Modified-Since) says the client already holds this answer.
+bool ClientHoldsAnswer(const Answer& answer, const char* if_none_match,
+                       const char* if_modified_since);
+
+// The response for the answer (body or file), validators attached. The
+// answer must outlive the response: keep its snapshot until the request
+// completes. A file's bytes are read while they are sent and the transfer
+// is cut short if the file changes under it.
+MHD_Response* MakeResponse(const Answer& answer);
+// 304: no body, the answer's validators.
+MHD_Response* MakeNotModified(const Answer& answer);
+// A small text answer with no validators, the body copied.
+MHD_Response* MakeTextResponse(const std::string& body, int max_age);
+
+void AddValidators(MHD_Response* response, const Answer& answer);
+
+}  // namespace mb::server

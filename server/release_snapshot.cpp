@@ -1,0 +1,259 @@
+#include "server/release_snapshot.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "server/install_targets.h"
+#include "server/manifest.h"
+#include "server/release_files.h"
+#include "server/release_ini.h"
+#include "support/md5.h"
+
+namespace mb::server {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr const char* kFolders[] = {"ORG", "MIRROR"};
+// Small release files are held in memory up to this much per snapshot (two
+// snapshots live side by side while one replaces the other).
+constexpr std::uint64_t kHeldBytesPerSnapshot = std::uint64_t{256} << 20;
+constexpr Component kComponents[] = {Component::kOutlook, Component::kExpress, Component::kAgent};
+
+std::time_t ModifiedTime(const fs::path& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec : 0;
+}
+
+std::string LowerCase(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string Quoted(const std::string& digest) { return "\"" + digest + "\""; }
+
+std::string Md5HexOf(const std::string& bytes) {
+  Md5 md5;
+  md5.Update(bytes.data(), bytes.size());
+  return Md5Hex(md5.Finish());
+}
+
+Answer TextAnswer(std::string body, std::time_t modified, const CachePolicy& policy) {
+  Answer a;
+  a.etag = Quoted(Md5HexOf(body));
+  a.body = std::move(body);
+  a.last_modified = modified;
+  a.max_age = policy.text_max_age;
+  return a;
+}
+
+std::optional<std::string> ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The line the agent reads: up to the first CR.
+std::string FirstLine(const std::string& bytes) { return bytes.substr(0, bytes.find('\r')); }
+
+Answer RefusedComponent(const CachePolicy& policy) {
+  Answer a;
+  a.status = 500;
+  a.body = "Internal Server Error";
+  a.max_age = policy.text_max_age;
+  return a;
+}
+
+class ComponentBuilder {
+ public:
+  ComponentBuilder(const fs::path& dir, const AnsiCodePage& cp, const CachePolicy& policy,
+                   std::uint64_t& memory_budget, std::vector<std::string>& warnings)
+      : dir_(dir), cp_(cp), policy_(policy), memory_budget_(memory_budget), warnings_(warnings) {}
+
+  ComponentRelease Build() {
+    ComponentRelease release;
+    release.manifest = RefusedComponent(policy_);
+    std::optional<std::string> last_version =
+        ReleaseIni::Load(dir_ / "release.ini").Get("RELEASE", "LAST_VERSION");
+    if (!last_version || last_version->empty()) {
+      Warn((dir_ / "release.ini").string() + ": no [RELEASE] LAST_VERSION, nothing published");
+      return release;
+    }
+    std::vector<std::string> notes;
+    std::vector<PublishedFile> files = ListPublishedFiles(dir_, *last_version, notes);
+    for (const std::string& n : notes) Warn(n);
+    std::string sections;
+    int count = 0;
+    std::time_t newest =
+        std::max(ModifiedTime(dir_ / "release.ini"), ModifiedTime(dir_ / "files.ini"));
+    std::vector<InstallTarget> targets;
+    for (const PublishedFile& f : files) {
+      std::optional<std::time_t> modified = Add(f, count + 1, sections, release.files);
+      if (!modified) continue;
+      ++count;
+      newest = std::max(newest, *modified);
+      targets.push_back({f.name, f.target_dir, f.org_name});
+    }
+    std::vector<std::string> problems = InstallTargetProblems(targets);
+    std::optional<std::string> head = ManifestHead(count, *last_version, cp_);
+    if (!head)
+      problems.push_back("LAST_VERSION has no form in code page " + std::to_string(cp_.Number()));
+    if (!problems.empty()) return Refused(problems);
+    release.manifest = TextAnswer(*head + sections, newest, policy_);
+    release.manifest.manifest = true;
+    return release;
+  }
+
+ private:
+  void Warn(const std::string& text) { warnings_.push_back(dir_.string() + ": " + text); }
+
+  // Nothing of the component is served: its manifest answers 500.
+  ComponentRelease Refused(const std::vector<std::string>& problems) {
+    for (const std::string& p : problems) Warn(p);
+    Warn("component not published (its manifest answers 500)");
+    return {RefusedComponent(policy_), {}};
+  }
+
+  // Opens, digests and encodes one file; its modification time, or nothing
+  // (with the reason) when it is left out.
+  std::optional<std::time_t> Add(const PublishedFile& f, int index, std::string& sections,
+                                 std::map<std::string, Answer>& answers) {
+    std::shared_ptr<const PublishedBytes> bytes = PublishedBytes::Open(f.path, memory_budget_);
+    if (!bytes) {
+      Warn(f.name + ": left out, the file cannot be read");
+      return std::nullopt;
+    }
+    std::optional<std::string> program = EncodeProgramName(f.name, cp_);
+    std::optional<std::string> section = ManifestFileSection(index, f, bytes->Md5Hex(), cp_);
+    if (!program || !section) {
+      Warn(f.name + ": left out, code page " + std::to_string(cp_.Number()) +
+           " cannot hold its name or values");
+      return std::nullopt;
+    }
+    sections += *section;
+    Answer a;
+    a.content_type = "application/octet-stream";
+    a.etag = Quoted(bytes->Md5Hex());
+    a.last_modified = bytes->ModifiedTime();
+    a.max_age = policy_.file_max_age;
+    a.file = std::move(bytes);
+    std::time_t modified = a.last_modified;
+    answers[*program] = std::move(a);
+    return modified;
+  }
+
+  const fs::path& dir_;
+  const AnsiCodePage& cp_;
+  const CachePolicy& policy_;
+  std::uint64_t& memory_budget_;
+  std::vector<std::string>& warnings_;
+};
+
+}  // namespace
+
+std::string ComponentKey(const std::string& folder, Component c, const std::string& label) {
+  std::string key = folder + "/" + std::string(ComponentFolderName(c));
+  return label.empty() ? key : key + "/" + label;
+}
+
+bool IsVersionLabel(const std::string& label) {
+  if (label.empty() || label == "." || label == "..") return false;
+  for (char c : label) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '.' || c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+namespace {
+
+void WarnAboutPause(const fs::path& root, const std::optional<std::string>& pause,
+                    std::vector<std::string>& warnings) {
+  if (!pause) return;
+  std::string line = FirstLine(*pause);
+  std::error_code ec;
+  if (pause->empty()) {
+    warnings.push_back(
+        "pause.txt is empty: agents read no state from it, show an error and "
+        "retry every 500 ms; write at least one letter");
+  } else if (!line.empty() && line.find('N') == std::string::npos &&
+             line.find('R') == std::string::npos && !fs::is_directory(root / "MIRROR", ec)) {
+    warnings.push_back(
+        "pause.txt selects the MIRROR folder (its first line holds neither N nor "
+        "R), but there is no MIRROR folder: agents find nothing to install");
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::Build(const ReleaseFolder& release,
+                                                              const AnsiCodePage& cp,
+                                                              const CachePolicy& policy) {
+  auto snapshot = std::make_shared<ReleaseSnapshot>();
+  ReleaseSnapshot& s = *snapshot;
+  const fs::path& root = release.Root();
+  std::optional<std::string> pause = ReadBytes(release.PauseFile());
+  s.pause_ = pause ? TextAnswer(*pause, ModifiedTime(release.PauseFile()), policy)
+                   : TextAnswer("N", ModifiedTime(root), policy);
+  WarnAboutPause(root, pause, s.warnings_);
+  std::uint64_t memory_budget = kHeldBytesPerSnapshot;
+  for (const char* folder : kFolders) {
+    if (std::optional<fs::path> notice = release.NoticeFile(folder)) {
+      if (std::optional<std::string> bytes = ReadBytes(*notice))
+        s.notices_[folder] = TextAnswer(*bytes, ModifiedTime(*notice), policy);
+    }
+    for (Component c : kComponents) s.AddComponent(release, cp, policy, folder, c, memory_budget);
+  }
+  return snapshot;
+}
+
+void ReleaseSnapshot::AddComponent(const ReleaseFolder& release, const AnsiCodePage& cp,
+                                   const CachePolicy& policy, const std::string& folder,
+                                   Component c, std::uint64_t& memory_budget) {
+  std::error_code ec;
+  fs::path dir = release.Root() / folder / std::string(ComponentFolderName(c));
+  if (!fs::is_directory(dir, ec)) return;
+  components_[ComponentKey(folder, c)] =
+      ComponentBuilder(dir, cp, policy, memory_budget, warnings_).Build();
+  if (c != Component::kOutlook) return;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
+    std::string label = entry.path().filename().string();
+    if (!entry.is_directory(ec)) continue;
+    if (!IsVersionLabel(label)) {
+      warnings_.push_back(entry.path().string() +
+                          ": not published, a version folder's name holds only letters, digits, "
+                          "\".\", \"_\" and \"-\"");
+      continue;
+    }
+    // Labels match without regard to case, as the export's nginx maps do.
+    std::string key = ComponentKey(folder, c, LowerCase(label));
+    if (components_.count(key)) {
+      warnings_.push_back(entry.path().string() +
+                          ": not published, another version folder has "
+                          "the same name in another case");
+      continue;
+    }
+    components_[key] = ComponentBuilder(entry.path(), cp, policy, memory_budget, warnings_).Build();
+  }
+}
+
+const Answer* ReleaseSnapshot::Notice(const std::string& folder) const {
+  auto it = notices_.find(folder);
+  return it == notices_.end() ? nullptr : &it->second;
+}
+
+const ComponentRelease* ReleaseSnapshot::Find(Component c, const std::string& folder,
+                                              const std::string& version) const {
+  if (c == Component::kOutlook && IsVersionLabel(version)) {
+    auto it = components_.find(ComponentKey(folder, c, LowerCase(version)));
+    if (it != components_.end()) return &it->second;
+  }
+  auto it = components_.find(ComponentKey(folder, c));
+  return it == components_.end() ? nullptr : &it->second;
+}
+
+}  // namespace mb::server
