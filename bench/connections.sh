@@ -4,7 +4,8 @@
 # agent and the server. Servers: mailbeacon-server, and nginx (Debian package
 # nginx-light) serving the same three answers as static files, when installed.
 # With a Windows build folder, Mailbeacon.exe is measured under Wine too.
-# Usage: bench/connections.sh BUILD_DIR [WIN_BIN_DIR]   (MB_RUNS, default 10)
+# Usage: bench/connections.sh BUILD_DIR [WIN_BIN_DIR]
+#   MB_RUNS: runs of the POSIX agent (10); MB_WINE_SECONDS: how long Mailbeacon.exe runs (8)
 # Needs: python3; nginx, wine (with xvfb-run when there is no display) optional.
 set -euo pipefail
 
@@ -142,7 +143,7 @@ if [[ -n $win_bin ]] && command -v wine >/dev/null; then
     # must not outlive the display of an earlier xvfb-run.
     wineserver -k 2>/dev/null || true
     wineserver -w
-    "${no_display[@]}" timeout 8 wine 'C:\mb\Mailbeacon.exe' >"$work/wine.out" 2>&1 || true
+    "${no_display[@]}" timeout "${MB_WINE_SECONDS:-8}" wine 'C:\mb\Mailbeacon.exe' >"$work/wine.out" 2>&1 || true
     wineserver -k 2>/dev/null || true
     [[ $(requests "$srv") -gt $before ]] || cat "$work/wine.out" >&2
     total=$(connections)
