@@ -1,23 +1,20 @@
 #include "platform/posix/network_curl.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <utility>
 
+#include "platform/posix/part_file.h"
 #include "platform/posix/posix_path.h"
 #include "platform/transfer_pace.h"
 
@@ -42,75 +39,6 @@ bool g_curl_ready = false;
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { g_curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-}
-
-// ---------------------------------------------------------------------------
-// The temporary file that receives the body.
-
-std::string RandomSuffix() {
-  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 engine{std::random_device{}()};
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof(kChars) - 2);
-  std::string out(6, 'X');
-  for (char& c : out) c = kChars[pick(engine)];
-  return out;
-}
-
-// A hidden ".<name>.part-XXXXXX" file beside the destination. It is removed
-// unless Commit() renamed it over the destination, so a failed transfer never
-// disturbs the file already there.
-class PartFile {
- public:
-  explicit PartFile(const std::string& destination) : destination_(destination) {
-    const auto slash = destination.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
-    const std::string name = destination.substr(dir.size());
-    if (name.empty() || name == "." || name == "..") return;
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      temp_path_ = dir + "." + name + ".part-" + RandomSuffix();
-      // 0666 lets the umask decide, as for any other file the agent writes.
-      fd_ = open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ < 0 && errno != EEXIST) break;
-    }
-  }
-  ~PartFile() {
-    if (fd_ >= 0) close(fd_);
-    if (created() && !committed_) unlink(temp_path_.c_str());
-  }
-  PartFile(const PartFile&) = delete;
-  PartFile& operator=(const PartFile&) = delete;
-
-  bool created() const { return fd_ >= 0 || closed_; }
-  int fd() const { return fd_; }
-
-  bool Commit() {
-    const int fd = fd_;
-    fd_ = -1;
-    closed_ = true;
-    if (close(fd) != 0) return false;
-    committed_ = rename(temp_path_.c_str(), destination_.c_str()) == 0;
-    return committed_;
-  }
-
- private:
-  std::string destination_;
-  std::string temp_path_;
-  int fd_ = -1;
-  bool closed_ = false;
-  bool committed_ = false;
-};
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------
