@@ -20,6 +20,15 @@ struct DownloadOptions {
   std::int64_t max_bytes = std::int64_t{4} << 20;  // bigger bodies fail
   long connect_timeout_ms = 15000;
   long stall_timeout_ms = 30000;  // no byte received for this long fails
+  // Slow retrieval: from the moment a connection stands, every window of
+  // rate_window_ms must bring min_rate_bytes_per_s on average, or the
+  // transfer fails. 1 KiB/s (8 kbit/s) is a seventh of what a 56k modem
+  // carries, and a minute averages out bursts, retransmissions and short
+  // pauses, so an honest slow link finishes; a drip of a byte every few
+  // seconds, which never trips the stall time-out, fails after a minute.
+  // 0 in either turns the check off.
+  long min_rate_bytes_per_s = 1024;
+  long rate_window_ms = 60000;
   int max_redirects = 5;
   DownloadObserver* observer = nullptr;
 };

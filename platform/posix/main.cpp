@@ -12,6 +12,7 @@
 #include "platform/posix/process_posix.h"
 #include "platform/posix/profile_store_posix.h"
 #include "platform/posix/registry_file.h"
+#include "platform/posix/run_failure_line.h"
 #include "platform/posix/window_system_posix.h"
 
 int main(int argc, char** argv) {
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
   posix::PosixWindowSystem windows(stderr, isatty(STDERR_FILENO) != 0, answers != nullptr ? answers : stdin);
 
   if (const char* runs = std::getenv("MAILBEACON_MAX_RUNS")) windows.SetTimerEventLimit(std::atoi(runs));
+  windows.SetAfterTimerEvent(
+      [&net] { posix::PrintRunFailure(net, stderr, isatty(STDERR_FILENO) != 0); });
 
   platform::Platform p{.registry = &registry,
                        .profiles = &profiles,

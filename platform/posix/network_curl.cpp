@@ -1,36 +1,38 @@
 #include "platform/posix/network_curl.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
+#include <string>
+#include <utility>
 
+#include "platform/posix/part_file.h"
 #include "platform/posix/posix_path.h"
+#include "platform/transfer_pace.h"
 
 namespace mb::posix {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using platform::DownloadOptions;
+using Verdict = platform::TransferPace::Verdict;
 
 // Large reads keep a loopback transfer close to the speed of the wire.
 constexpr long kReceiveBufferBytes = 512L * 1024;
-// Upper bound of one wait for socket activity, so stalls are noticed promptly.
-constexpr long kMaxPollMs = 1000;
 // While a transfer runs its observer hears of it at least this often, new
 // bytes or not, so the agent's window keeps being pumped through a stall.
-constexpr long kReportEveryMs = 100;
+constexpr std::chrono::milliseconds kReportEvery{100};
+// Idle connections kept for later downloads: a run talks to one server, and
+// perhaps to the target of a redirect.
+constexpr long kCachedConnections = 4;
 
 bool g_curl_ready = false;
 
@@ -40,84 +42,16 @@ void InitCurlOnce() {
 }
 
 // ---------------------------------------------------------------------------
-// The temporary file that receives the body.
-
-std::string RandomSuffix() {
-  static constexpr char kChars[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 engine{std::random_device{}()};
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof(kChars) - 2);
-  std::string out(6, 'X');
-  for (char& c : out) c = kChars[pick(engine)];
-  return out;
-}
-
-// A hidden ".<name>.part-XXXXXX" file beside the destination. It is removed
-// unless Commit() renamed it over the destination, so a failed transfer never
-// disturbs the file already there.
-class PartFile {
- public:
-  explicit PartFile(const std::string& destination) : destination_(destination) {
-    const auto slash = destination.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
-    const std::string name = destination.substr(dir.size());
-    if (name.empty() || name == "." || name == "..") return;
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      temp_path_ = dir + "." + name + ".part-" + RandomSuffix();
-      // 0666 lets the umask decide, as for any other file the agent writes.
-      fd_ = open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ < 0 && errno != EEXIST) break;
-    }
-  }
-  ~PartFile() {
-    if (fd_ >= 0) close(fd_);
-    if (created() && !committed_) unlink(temp_path_.c_str());
-  }
-  PartFile(const PartFile&) = delete;
-  PartFile& operator=(const PartFile&) = delete;
-
-  bool created() const { return fd_ >= 0 || closed_; }
-  int fd() const { return fd_; }
-
-  bool Commit() {
-    const int fd = fd_;
-    fd_ = -1;
-    closed_ = true;
-    if (close(fd) != 0) return false;
-    committed_ = rename(temp_path_.c_str(), destination_.c_str()) == 0;
-    return committed_;
-  }
-
- private:
-  std::string destination_;
-  std::string temp_path_;
-  int fd_ = -1;
-  bool closed_ = false;
-  bool committed_ = false;
-};
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// ---------------------------------------------------------------------------
 // One transfer: what the callbacks see and record.
 
 struct Transfer {
+  explicit Transfer(const DownloadOptions& o) : pace(o) {}
+
   CURL* easy = nullptr;
   int fd = -1;
   std::int64_t max_bytes = 0;
-  long stall_timeout_ms = 0;
   platform::DownloadObserver* observer = nullptr;
+  platform::TransferPace pace;
 
   std::int64_t expected = -1;  // Content-Length of the final response
   std::int64_t received = 0;
@@ -126,8 +60,8 @@ struct Transfer {
   bool body_started = false;
   bool too_large = false;
   bool local_error = false;
-  // Unset until a connection stands; from then on, the time of the last byte.
-  std::optional<Clock::time_point> last_activity;
+  Verdict verdict = Verdict::kKeepGoing;  // why the pace ended it, if it did
+  char error[CURL_ERROR_SIZE] = {};       // libcurl's own words on a failure
 };
 
 std::int64_t AnnouncedLength(CURL* easy) {
@@ -139,7 +73,7 @@ std::int64_t AnnouncedLength(CURL* easy) {
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
-  t.last_activity = Clock::now();
+  t.pace.Received(static_cast<std::int64_t>(bytes), Clock::now());
   if (!t.body_started) {
     // Redirect bodies are skipped by libcurl, so this is the final response.
     t.body_started = true;
@@ -159,14 +93,16 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 }
 
 std::size_t OnHeader(char*, std::size_t size, std::size_t count, void* user) {
-  static_cast<Transfer*>(user)->last_activity = Clock::now();
+  static_cast<Transfer*>(user)->pace.Received(static_cast<std::int64_t>(size * count),
+                                              Clock::now());
   return size * count;
 }
 
-// Called once a connection stands (also after a redirect): the stall clock
-// starts here, the connect timeout covers what comes before.
+// Called once a connection stands or is taken from the cache, before each
+// request (also after a redirect): the pace is judged from here on, the
+// connect timeout covers what comes before.
 int OnConnected(void* user, char*, char*, int, int) {
-  static_cast<Transfer*>(user)->last_activity = Clock::now();
+  static_cast<Transfer*>(user)->pace.Connected(Clock::now());
   return CURL_PREREQFUNC_OK;
 }
 
@@ -184,15 +120,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 // Between bytes: the same figures again once the last report is old enough.
 void ReportIfQuiet(Transfer& t) {
-  if (t.observer == nullptr) return;
-  const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t.last_report);
-  if (quiet.count() >= kReportEveryMs) Report(t);
-}
-
-long MsUntilStall(const Transfer& t, Clock::time_point now) {
-  if (t.stall_timeout_ms <= 0 || !t.last_activity) return kMaxPollMs;
-  const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - *t.last_activity);
-  return t.stall_timeout_ms - static_cast<long>(idle.count());
+  if (t.observer != nullptr && Clock::now() - t.last_report >= kReportEvery) Report(t);
 }
 
 // ---------------------------------------------------------------------------
@@ -200,9 +128,6 @@ long MsUntilStall(const Transfer& t, Clock::time_point now) {
 
 struct EasyCleanup {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-struct MultiCleanup {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
 struct ListCleanup {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -217,8 +142,8 @@ ListPtr NoCacheHeaders() {
   return ListPtr(more);
 }
 
-bool Configure(CURL* easy, const std::string& url, const DownloadOptions& options,
-               Transfer& t, curl_slist* headers) {
+bool Configure(CURL* easy, const std::string& url, const DownloadOptions& options, Transfer& t,
+               curl_slist* headers) {
   bool ok = true;
   auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
   set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
@@ -226,7 +151,8 @@ bool Configure(CURL* easy, const std::string& url, const DownloadOptions& option
   set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
   set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
   set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
-  set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(std::max(options.max_redirects, 0))));
+  set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS,
+                       static_cast<long>(std::max(options.max_redirects, 0))));
   set(curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L));
   set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers));
   set(curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
@@ -234,7 +160,8 @@ bool Configure(CURL* easy, const std::string& url, const DownloadOptions& option
     set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, options.connect_timeout_ms));
   }
   if (options.max_bytes > 0) {
-    set(curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes)));
+    set(curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(options.max_bytes)));
   }
   set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody));
   set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t));
@@ -245,6 +172,7 @@ bool Configure(CURL* easy, const std::string& url, const DownloadOptions& option
   set(curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress));
   set(curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t));
   set(curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L));
+  set(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.error));
   return ok;
 }
 
@@ -256,32 +184,34 @@ CURLcode DoneResult(CURLM* multi) {
   return CURLE_FAILED_INIT;
 }
 
-// Drives the transfer with waits short enough to notice a stall to the
-// millisecond (curl_easy_perform would only look once a second).
-CURLcode Perform(CURL* easy, Transfer& t) {
-  std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
-  if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) return CURLE_FAILED_INIT;
+// Drives the transfer with waits short enough to judge its pace to the
+// millisecond (curl_easy_perform would only look once a second). The multi
+// handle outlives the transfer: its connection cache keeps the connection.
+CURLcode Perform(CURLM* multi, CURL* easy, Transfer& t) {
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
   CURLcode result = CURLE_OK;
   for (;;) {
     int running = 0;
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
       result = CURLE_FAILED_INIT;
       break;
     }
     if (running == 0) {
-      result = DoneResult(multi.get());
+      result = DoneResult(multi);
       break;
     }
-    const long wait_ms = MsUntilStall(t, Clock::now());
-    if (wait_ms <= 0) {
+    const Clock::time_point now = Clock::now();
+    t.verdict = t.pace.Judge(now);
+    if (t.verdict != Verdict::kKeepGoing) {
       result = CURLE_OPERATION_TIMEDOUT;
       break;
     }
-    curl_multi_poll(multi.get(), nullptr, 0,
-                    static_cast<int>(std::min({wait_ms, kMaxPollMs, kReportEveryMs})), nullptr);
+    const auto wait = t.pace.UntilDue(now, kReportEvery);
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long>(wait.count(), 1)), nullptr);
     ReportIfQuiet(t);
   }
-  curl_multi_remove_handle(multi.get(), easy);
+  // A transfer cut short leaves its connection closed, never cached.
+  curl_multi_remove_handle(multi, easy);
   return result;
 }
 
@@ -296,21 +226,54 @@ long Classify(CURLcode code, const Transfer& t, long http_status) {
   return platform::kDownloadOk;
 }
 
-long Fetch(const std::string& url, const DownloadOptions& options, int fd) {
+std::string Duration(long ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// What went wrong, in words, for a download that failed on the server's side.
+std::string Reason(long result, CURLcode code, const Transfer& t, long http_status,
+                   const DownloadOptions& o) {
+  if (t.verdict == Verdict::kStalled) return "no data for " + Duration(o.stall_timeout_ms);
+  if (t.verdict == Verdict::kTooSlow) {
+    return "slower than " + std::to_string(o.min_rate_bytes_per_s) + " bytes/s over " +
+           Duration(o.rate_window_ms);
+  }
+  if (result == platform::kDownloadTooLarge) {
+    return "the answer is over the limit of " + std::to_string(o.max_bytes) + " bytes";
+  }
+  if (result == platform::kDownloadHttpError)
+    return "the server answered HTTP " + std::to_string(http_status);
+  if (code == CURLE_OK) {
+    return "the connection closed after " + std::to_string(t.received) + " of " +
+           std::to_string(t.expected) + " bytes";
+  }
+  return t.error[0] != '\0' ? t.error : curl_easy_strerror(code);
+}
+
+struct Outcome {
+  long result = platform::kDownloadOk;
+  std::string reason;  // set for a failure on the server's side
+};
+
+Outcome Fetch(CURLM* multi, const std::string& url, const DownloadOptions& options, int fd) {
   std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
   ListPtr headers = NoCacheHeaders();
-  if (!easy || !headers) return platform::kDownloadTransportError;
-  Transfer t;
+  if (!easy || !headers) return {platform::kDownloadTransportError, "libcurl cannot start"};
+  Transfer t(options);
   t.easy = easy.get();
   t.fd = fd;
   t.max_bytes = options.max_bytes;
-  t.stall_timeout_ms = options.stall_timeout_ms;
   t.observer = options.observer;
-  if (!Configure(easy.get(), url, options, t, headers.get())) return platform::kDownloadTransportError;
-  const CURLcode code = Perform(easy.get(), t);
+  if (!Configure(easy.get(), url, options, t, headers.get())) {
+    return {platform::kDownloadTransportError, "libcurl refused the options"};
+  }
+  const CURLcode code = Perform(multi, easy.get(), t);
   long http_status = 0;
   curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &http_status);
-  return Classify(code, t, http_status);
+  const long result = Classify(code, t, http_status);
+  if (result == platform::kDownloadOk || result == platform::kDownloadLocalError)
+    return {result, ""};
+  return {result, Reason(result, code, t, http_status, options)};
 }
 
 bool IsOnlineInterface(const ifaddrs& entry) {
@@ -323,7 +286,23 @@ bool IsOnlineInterface(const ifaddrs& entry) {
 
 }  // namespace
 
-CurlNetwork::CurlNetwork() { InitCurlOnce(); }
+struct CurlNetwork::Connections {
+  struct MultiCleanup {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  };
+  std::unique_ptr<CURLM, MultiCleanup> multi;
+};
+
+CurlNetwork::CurlNetwork() : connections_(std::make_unique<Connections>()) {
+  InitCurlOnce();
+  if (!g_curl_ready) return;
+  connections_->multi.reset(curl_multi_init());
+  if (connections_->multi) {
+    curl_multi_setopt(connections_->multi.get(), CURLMOPT_MAXCONNECTS, kCachedConnections);
+  }
+}
+
+CurlNetwork::~CurlNetwork() = default;
 
 bool CurlNetwork::IsConnected() {
   ifaddrs* list = nullptr;
@@ -338,12 +317,17 @@ bool CurlNetwork::IsConnected() {
 
 long CurlNetwork::Download(const std::string& url, const std::string& path,
                            const platform::DownloadOptions& options) {
-  if (!g_curl_ready) return platform::kDownloadTransportError;
+  if (!connections_->multi) return platform::kDownloadTransportError;
   PartFile part(ToPosixPath(path));
   if (!part.created()) return platform::kDownloadLocalError;
-  const long result = Fetch(url, options, part.fd());
-  if (result != platform::kDownloadOk) return result;
+  const Outcome outcome = Fetch(connections_->multi.get(), url, options, part.fd());
+  if (!outcome.reason.empty() && !failure_) failure_ = TransferFailure{url, outcome.reason};
+  if (outcome.result != platform::kDownloadOk) return outcome.result;
   return part.Commit() ? platform::kDownloadOk : platform::kDownloadLocalError;
+}
+
+std::optional<TransferFailure> CurlNetwork::TakeFailure() {
+  return std::exchange(failure_, std::nullopt);
 }
 
 }  // namespace mb::posix

@@ -2,15 +2,26 @@
 // its network interfaces.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/network.h"
 
 namespace mb::posix {
 
+// Why a download failed on the server's side, for a person to read.
+struct TransferFailure {
+  std::string url;
+  std::string reason;
+};
+
 class CurlNetwork : public platform::Network {
  public:
   CurlNetwork();  // initialises libcurl once per process
+  ~CurlNetwork() override;
+  CurlNetwork(const CurlNetwork&) = delete;
+  CurlNetwork& operator=(const CurlNetwork&) = delete;
 
   // True when an interface other than loopback is up, running and holds an
   // IPv4 or IPv6 address, as seen from this process's network namespace.
@@ -18,8 +29,21 @@ class CurlNetwork : public platform::Network {
 
   // Streams the body into a hidden temporary file beside the destination and
   // renames it over the destination only once the whole body has arrived.
+  // Connections stay open between downloads, as long as the server keeps
+  // them, so the requests of a run and of later runs share one. One
+  // download at a time.
   long Download(const std::string& url, const std::string& path,
                 const platform::DownloadOptions& options) override;
+
+  // The first download since the last call that failed on the server's side
+  // (unreachable, an error status, an answer over a limit or too slow);
+  // failures of the local disk are not counted.
+  std::optional<TransferFailure> TakeFailure();
+
+ private:
+  struct Connections;  // libcurl's connection cache
+  std::unique_ptr<Connections> connections_;
+  std::optional<TransferFailure> failure_;
 };
 
 }  // namespace mb::posix

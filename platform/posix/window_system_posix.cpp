@@ -67,7 +67,13 @@ void PosixWindowSystem::RunMessageLoop(const std::function<void()>& on_timer) {
        ++events) {
     std::this_thread::sleep_until(*timer_due_);
     timer_due_.reset();
-    on_timer();
+    try {
+      on_timer();
+    } catch (...) {
+      if (after_timer_event_) after_timer_event_();
+      throw;
+    }
+    if (after_timer_event_) after_timer_event_();
   }
 }
 

@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/desktop.h"
 
@@ -40,6 +42,8 @@ class PosixWindowSystem : public platform::WindowSystem {
   // Stops the message loop after this many timer events (0: no limit), so a
   // script can let the agent make a bounded number of runs.
   void SetTimerEventLimit(int limit) { timer_event_limit_ = limit; }
+  // Called after each timer event (each run), also one that ends the process.
+  void SetAfterTimerEvent(std::function<void()> hook) { after_timer_event_ = std::move(hook); }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -53,6 +57,7 @@ class PosixWindowSystem : public platform::WindowSystem {
   std::FILE* in_;
   std::optional<Clock::time_point> timer_due_;  // armed when set
   int timer_event_limit_ = 0;
+  std::function<void()> after_timer_event_;
 };
 
 }  // namespace mb::posix

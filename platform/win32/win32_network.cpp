@@ -8,10 +8,15 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "platform/transfer_pace.h"
 #include "platform/win32/win32_filesystem.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_text.h"
@@ -20,17 +25,25 @@ namespace mb::win32 {
 namespace {
 
 using platform::DownloadOptions;
+using Clock = std::chrono::steady_clock;
+using Verdict = platform::TransferPace::Verdict;
+
+constexpr std::chrono::milliseconds kReportEvery{100};
+constexpr DWORD kReadBytes = 64 * 1024;
 
 class InternetHandle {
  public:
   explicit InternetHandle(HINTERNET h = nullptr) : h_(h) {}
-  ~InternetHandle() {
-    if (h_ != nullptr) InternetCloseHandle(h_);
-  }
+  ~InternetHandle() { Close(); }
   InternetHandle(const InternetHandle&) = delete;
   InternetHandle& operator=(const InternetHandle&) = delete;
   HINTERNET Get() const { return h_; }
   explicit operator bool() const { return h_ != nullptr; }
+  // On Windows this also cancels a call pending on the handle.
+  void Close() {
+    if (h_ != nullptr) InternetCloseHandle(h_);
+    h_ = nullptr;
+  }
 
  private:
   HINTERNET h_;
@@ -45,7 +58,8 @@ struct Response {
 
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
-                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT;
+                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                INTERNET_FLAG_KEEP_CONNECTION;
 
 // The body's file until it replaces the destination; removed on every other
 // way out, an exception from the observer included.
@@ -69,17 +83,6 @@ bool IsHttpUrl(const std::string& url) {
     });
   };
   return starts("http://") || starts("https://");
-}
-
-void SetTimeouts(HINTERNET session, const DownloadOptions& o) {
-  auto set = [&](DWORD option, long ms) {
-    DWORD value = static_cast<DWORD>(std::max(ms, 1L));
-    InternetSetOptionA(session, option, &value, sizeof value);
-  };
-  set(INTERNET_OPTION_CONNECT_TIMEOUT, o.connect_timeout_ms);
-  set(INTERNET_OPTION_SEND_TIMEOUT, o.stall_timeout_ms);
-  set(INTERNET_OPTION_RECEIVE_TIMEOUT, o.stall_timeout_ms);
-  set(INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, o.stall_timeout_ms);
 }
 
 DWORD QueryNumber(HINTERNET request, DWORD what, bool* found) {
@@ -123,47 +126,165 @@ Response Classify(HINTERNET request, const std::string& url) {
   return {};
 }
 
-// Reads the body into `out`, telling the observer; the transfer fails when
-// the body outgrows the limit or ends short of its announced length.
-long ReadBody(HINTERNET request, HANDLE out, const DownloadOptions& o) {
-  bool announced = false;
-  const DWORD length = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, &announced);
-  const std::int64_t expected = announced ? static_cast<std::int64_t>(length) : -1;
-  if (expected > o.max_bytes) return platform::kDownloadTooLarge;
-  if (o.observer != nullptr) o.observer->OnProgress(expected, 0);
-  std::array<char, 64 * 1024> buf;
+// Where the request of a URL goes: InternetConnect takes the server,
+// HttpOpenRequest the object (path and query).
+struct Target {
+  std::string host;
+  INTERNET_PORT port = 0;
+  std::string object;
+  bool secure = false;
+};
+
+std::optional<Target> Crack(const std::string& url) {
+  URL_COMPONENTSA parts{};
+  parts.dwStructSize = sizeof parts;
+  // Non-zero lengths without buffers: the parts point into `url`.
+  parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
+  if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts) || parts.dwHostNameLength == 0) return {};
+  Target t;
+  t.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  t.port = parts.nPort;
+  t.object.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  if (t.object.empty()) t.object = "/";
+  std::string extra(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  t.object += extra.substr(0, extra.find('#'));  // a fragment is not sent
+  t.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return t;
+}
+
+// The caller's limit on the wait for the answer's headers. A blocking call
+// does not tell when its connection stands, so the wait is bounded by the
+// connect and the stall time-outs together (0: unbounded).
+long HeadersLimitMs(const DownloadOptions& o) {
+  return o.stall_timeout_ms > 0 ? std::max(o.connect_timeout_ms, 0L) + o.stall_timeout_ms : 0;
+}
+
+// WinINet's own time-outs, set on the request as a backstop: Wine ignores
+// them on the session but applies them to the request's socket, so a call
+// the caller gave up on still ends there. Twice the caller's limits, so the
+// caller's own limits are what a transfer meets.
+void SetBackstopTimeouts(HINTERNET request, const DownloadOptions& o) {
+  auto set = [&](DWORD option, long ms) {
+    if (ms <= 0) return;
+    DWORD value = static_cast<DWORD>(2 * ms);
+    InternetSetOptionA(request, option, &value, sizeof value);
+  };
+  set(INTERNET_OPTION_CONNECT_TIMEOUT, o.connect_timeout_ms);
+  set(INTERNET_OPTION_SEND_TIMEOUT, HeadersLimitMs(o));
+  set(INTERNET_OPTION_RECEIVE_TIMEOUT, HeadersLimitMs(o));
+}
+
+// What a call on the CallThread leaves behind. Shared with the call, which
+// may run on after the caller gave up on it.
+struct CallResult {
+  BOOL ok = FALSE;
+  DWORD available = 0;
+  DWORD got = 0;
+  std::vector<char> data;
+};
+
+// Tells the observer how far the transfer is: after each piece of the body,
+// and every 100 ms while nothing arrives, so the agent's window keeps being
+// pumped through a stall.
+struct Progress {
+  platform::DownloadObserver* observer = nullptr;
+  std::int64_t expected = -1;
   std::int64_t received = 0;
+  void Tell() const {
+    if (observer != nullptr) observer->OnProgress(expected, received);
+  }
+};
+
+// Sends the request and waits for the answer's headers.
+bool SendRequest(CallThread& calls, InternetHandle& request, const DownloadOptions& o,
+                 const Progress& progress) {
+  const long limit_ms = HeadersLimitMs(o);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
+  auto result = std::make_shared<CallResult>();
+  const HINTERNET h = request.Get();
+  const bool returned = calls.Run(
+      [h, result] { result->ok = HttpSendRequestA(h, nullptr, 0, nullptr, 0); },
+      [&] {
+        progress.Tell();
+        return limit_ms == 0 || Clock::now() < deadline;
+      },
+      kReportEvery);
+  if (!returned) request.Close();
+  return returned && result->ok != FALSE;
+}
+
+// Waits until some of the body has arrived and reads it; got 0 at its end.
+void ReadSome(HINTERNET request, CallResult& r) {
+  r.got = 0;
+  // Asking what has arrived first lets the read return at once, so a slow
+  // transfer is followed byte by byte instead of waiting for a full buffer.
+  r.ok = InternetQueryDataAvailable(request, &r.available, 0, 0);
+  if (!r.ok || r.available == 0) return;
+  const DWORD want = std::min<DWORD>(r.available, static_cast<DWORD>(r.data.size()));
+  r.ok = InternetReadFile(request, r.data.data(), want, &r.got);
+}
+
+// Reads the body into `out`, telling the observer; the transfer fails when
+// the body outgrows the limit, stalls, stays under the rate floor, or ends
+// short of its announced length.
+long ReadBody(CallThread& calls, InternetHandle& request, HANDLE out, const DownloadOptions& o,
+              Progress& progress) {
+  bool announced = false;
+  const DWORD length = QueryNumber(request.Get(), HTTP_QUERY_CONTENT_LENGTH, &announced);
+  progress.expected = announced ? static_cast<std::int64_t>(length) : -1;
+  if (progress.expected > o.max_bytes) return platform::kDownloadTooLarge;
+  progress.Tell();
+  platform::TransferPace pace(o);
+  pace.Connected(Clock::now());
+  auto chunk = std::make_shared<CallResult>();
+  chunk->data.resize(kReadBytes);
+  const HINTERNET h = request.Get();
   for (;;) {
-    // Asking what has arrived first lets each read return at once, so the
-    // observer follows a slow transfer instead of waiting for a full buffer.
-    DWORD available = 0;
-    if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+    const bool returned = calls.Run([h, chunk] { ReadSome(h, *chunk); },
+                                    [&] {
+                                      progress.Tell();
+                                      return pace.Judge(Clock::now()) == Verdict::kKeepGoing;
+                                    },
+                                    kReportEvery);
+    if (!returned) {
+      request.Close();
       return platform::kDownloadTransportError;
     }
-    if (available == 0) break;
-    const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(buf.size()));
-    DWORD got = 0;
-    if (!InternetReadFile(request, buf.data(), want, &got)) {
-      return platform::kDownloadTransportError;
-    }
-    if (got == 0) break;
-    received += got;
-    if (received > o.max_bytes) return platform::kDownloadTooLarge;
+    if (!chunk->ok) return platform::kDownloadTransportError;
+    if (chunk->got == 0) break;
+    progress.received += chunk->got;
+    if (progress.received > o.max_bytes) return platform::kDownloadTooLarge;
     DWORD wrote = 0;
-    if (!WriteFile(out, buf.data(), got, &wrote, nullptr) || wrote != got) {
+    if (!WriteFile(out, chunk->data.data(), chunk->got, &wrote, nullptr) || wrote != chunk->got) {
       return platform::kDownloadLocalError;
     }
-    if (o.observer != nullptr) o.observer->OnProgress(expected, received);
+    progress.Tell();
+    // A drip of a byte now and then returns from every read within 100 ms.
+    pace.Received(chunk->got, Clock::now());
+    if (pace.Judge(Clock::now()) != Verdict::kKeepGoing) return platform::kDownloadTransportError;
   }
-  if (expected >= 0 && received != expected) return platform::kDownloadTransportError;
+  if (progress.expected >= 0 && progress.received != progress.expected) {
+    return platform::kDownloadTransportError;
+  }
   return platform::kDownloadOk;
 }
 
 // Follows the redirects (bounded) and stores the final body in `tmp`.
-long Fetch(HINTERNET session, std::string url, const std::wstring& tmp, const DownloadOptions& o) {
+long Fetch(HINTERNET session, CallThread& calls, std::string url, const std::wstring& tmp,
+           const DownloadOptions& o) {
+  Progress progress{o.observer};
   for (int hops = 0;; ++hops) {
-    InternetHandle request(InternetOpenUrlA(session, url.c_str(), nullptr, 0, kRequestFlags, 0));
+    const std::optional<Target> target = Crack(url);
+    if (!target) return platform::kDownloadTransportError;
+    InternetHandle connection(InternetConnectA(session, target->host.c_str(), target->port, nullptr,
+                                               nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) return platform::kDownloadTransportError;
+    const DWORD flags = kRequestFlags | (target->secure ? INTERNET_FLAG_SECURE : 0);
+    InternetHandle request(HttpOpenRequestA(connection.Get(), "GET", target->object.c_str(),
+                                            nullptr, nullptr, nullptr, flags, 0));
     if (!request) return platform::kDownloadTransportError;
+    SetBackstopTimeouts(request.Get(), o);
+    if (!SendRequest(calls, request, o, progress)) return platform::kDownloadTransportError;
     const Response r = Classify(request.Get(), url);
     if (r.failure != platform::kDownloadOk) return r.failure;
     if (!r.location.empty()) {
@@ -174,11 +295,15 @@ long Fetch(HINTERNET session, std::string url, const std::wstring& tmp, const Do
     UniqueHandle out(CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out.Valid()) return platform::kDownloadLocalError;
-    return ReadBody(request.Get(), out.Get(), o);
+    return ReadBody(calls, request, out.Get(), o, progress);
   }
 }
 
 }  // namespace
+
+Win32Network::~Win32Network() {
+  if (session_ != nullptr) InternetCloseHandle(static_cast<HINTERNET>(session_));
+}
 
 bool Win32Network::IsConnected() {
   DWORD flags = 0;
@@ -188,13 +313,13 @@ bool Win32Network::IsConnected() {
 long Win32Network::Download(const std::string& url, const std::string& path,
                             const DownloadOptions& options) {
   if (!IsHttpUrl(url)) return platform::kDownloadTransportError;
-  InternetHandle session(
-      InternetOpenA("Mailbeacon", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session) return platform::kDownloadTransportError;
-  SetTimeouts(session.Get(), options);
+  if (session_ == nullptr) {
+    session_ = InternetOpenA("Mailbeacon", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  }
+  if (session_ == nullptr) return platform::kDownloadTransportError;
   const std::wstring dest = Utf8ToWide(path);
   TemporaryFile tmp(TempNameBeside(dest));
-  const long rc = Fetch(session.Get(), url, tmp.path, options);
+  const long rc = Fetch(static_cast<HINTERNET>(session_), calls_, url, tmp.path, options);
   if (rc != platform::kDownloadOk) return rc;
   if (!MoveFileExW(tmp.path.c_str(), dest.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -6,17 +6,34 @@
 // check the HTTP status, bound the size and the redirects, and bypass the
 // cache, while the body goes to a temporary file that replaces the
 // destination only once it is complete.
+//
+// One WinINet session serves the process, so its connections stay open
+// between downloads, for as long as the server keeps them, as the Windows
+// download functions do. The blocking calls run on a CallThread while the
+// caller enforces the connect, stall and rate limits and keeps reporting to
+// the observer, which pumps the agent's window.
 #pragma once
 
 #include "platform/network.h"
+#include "platform/win32/win32_call_thread.h"
 
 namespace mb::win32 {
 
 class Win32Network : public platform::Network {
  public:
+  Win32Network() = default;
+  ~Win32Network() override;
+  Win32Network(const Win32Network&) = delete;
+  Win32Network& operator=(const Win32Network&) = delete;
+
   bool IsConnected() override;
+  // One download at a time.
   long Download(const std::string& url, const std::string& path,
                 const platform::DownloadOptions& options) override;
+
+ private:
+  void* session_ = nullptr;  // HINTERNET of InternetOpen, made on first use
+  CallThread calls_;
 };
 
 }  // namespace mb::win32

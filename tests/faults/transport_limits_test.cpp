@@ -1,8 +1,8 @@
 // The limits that keep a hostile server from holding or flooding the agent,
 // at the download backend the agent uses (POSIX: libcurl). The agent's own
-// limits (a 30 s stall time-out, a 4 GiB cap on a listed file) are too
-// large for a test, so these run the same backend with small ones; the
-// agent-level tests cover the 4 MiB cap of the text answers.
+// limits (a 30 s stall time-out, a rate floor over 60 s, a 4 GiB cap on a
+// listed file) are too large for a test, so these run the same backend with
+// small ones; the agent-level tests cover the 4 MiB cap of the text answers.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -69,6 +69,21 @@ TEST_F(FaultyTransfer, DripInsideTheStallTimeoutCompletesWithProgressAllAlong) {
   EXPECT_EQ(ReadFile(dest), "0123456789");
   EXPECT_GE(observer.received.size(), 5u);
   EXPECT_TRUE(std::is_sorted(observer.received.begin(), observer.received.end()));
+}
+
+// Slow retrieval: a drip far under the rate floor fails at the end of a
+// window, though no pause between its bytes reaches the stall time-out; a
+// slow but steady body above the floor finishes. (The agent's floor is
+// 1 KiB/s over 60 s; the same backend with 20 bytes/s over 1 s here.)
+TEST_F(FaultyTransfer, DripUnderTheRateFloorFailsASteadySlowBodyFinishes) {
+  platform::DownloadOptions o = Limits(2000);
+  o.min_rate_bytes_per_s = 20;
+  o.rate_window_ms = 1000;
+  EXPECT_EQ(Fetch(Drip(std::string(100, 't'), 300), o), platform::kDownloadTransportError);
+  ExpectEarlierCopyKept();
+
+  EXPECT_EQ(Fetch(Drip(std::string(100, 's'), 5), o), platform::kDownloadOk);
+  EXPECT_EQ(ReadFile(dest), std::string(100, 's'));
 }
 
 TEST_F(FaultyTransfer, EndlessBodyFailsAtTheCap) {

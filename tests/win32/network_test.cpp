@@ -1,9 +1,13 @@
 // Downloads through WinINet against a loopback server: only a complete body
 // with a good status replaces the destination, redirects and sizes are
-// bounded, and nothing comes from a cache.
+// bounded, nothing comes from a cache, connections are kept between
+// downloads, and a silent, stalled or too slow server is left at the limits
+// while the window keeps being pumped (under Wine, which applies none of
+// WinINet's session time-outs, as on Windows).
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -162,6 +166,87 @@ TEST_F(Win32NetworkTest, UnreachableServersAndOtherSchemesFail) {
   EXPECT_EQ(net_.Download("file:///C:/windows/win.ini", Dest(), o),
             platform::kDownloadTransportError);
   EXPECT_FALSE(std::filesystem::exists(Dest()));
+}
+
+// The requests of a run, and of later runs, share one connection while the
+// server keeps it open; a server that closes it gets a new one.
+TEST_F(Win32NetworkTest, ConnectionsStayOpenBetweenDownloads) {
+  const std::vector<std::string> paths{"/pause.aspx", "/express.ini", "/agent.ini"};
+  for (const std::string& p : paths) server_.Set(p, test::KeptResponse(200, "answer of " + p));
+  auto run = [&] {
+    for (const std::string& p : paths) {
+      ASSERT_EQ(Get(p), platform::kDownloadOk) << p;
+      EXPECT_EQ(test::ReadFile(Dest()), "answer of " + p);
+    }
+  };
+  for (int i = 0; i < 3; ++i) run();
+  EXPECT_EQ(server_.Connections(), 1);
+
+  server_.DropIdleConnections();
+  run();
+  EXPECT_EQ(server_.Connections(), 2);
+
+  // A body refused at the cap leaves no half-read answer for the next request.
+  server_.Set("/big", test::KeptResponse(200, std::string(5000, 'b')));
+  DownloadOptions capped;
+  capped.max_bytes = 100;
+  EXPECT_EQ(Get("/big", capped), platform::kDownloadTooLarge);
+  run();
+  EXPECT_EQ(EntryCount(), 1);
+}
+
+// A server that accepts and never answers, or stops in the middle of the
+// body, fails the download at the limits. The caller is never stuck in the
+// blocking call: the observer (which pumps the agent's window) is told all
+// along, and can end the process, which leaves no temporary file.
+TEST_F(Win32NetworkTest, SilentOrStalledServersFailAtTheLimitsWhileTheWindowIsPumped) {
+  server_.Hold("/silent");
+  server_.Drip("/stalled", "0123456789", 600000);
+  Recorder progress;
+  DownloadOptions o;
+  o.connect_timeout_ms = 200;
+  o.stall_timeout_ms = 400;
+  o.observer = &progress;
+  for (const char* path : {"/silent", "/stalled"}) {
+    progress.calls.clear();
+    EXPECT_EQ(net_.Download(server_.Url(path), Dest(), o), platform::kDownloadTransportError)
+        << path;
+    EXPECT_GE(progress.calls.size(), 2u) << path;
+  }
+  EXPECT_EQ(EntryCount(), 0);
+
+  class Quitter : public platform::DownloadObserver {
+   public:
+    void OnProgress(std::int64_t, std::int64_t) override {
+      if (++calls == 3) throw ProcessEnd{0};
+    }
+    int calls = 0;
+  } quitter;
+  o.stall_timeout_ms = 600000;
+  o.observer = &quitter;
+  EXPECT_THROW(net_.Download(server_.Url("/silent"), Dest(), o), ProcessEnd);
+  EXPECT_EQ(EntryCount(), 0);
+
+  // The calls given up do not hold up the next download.
+  server_.Set("/ok", test::HttpResponse(200, "fine"));
+  ASSERT_EQ(Get("/ok"), platform::kDownloadOk);
+  EXPECT_EQ(test::ReadFile(Dest()), "fine");
+}
+
+// Slow retrieval: a body that trickles in under the rate floor fails at the
+// end of a window, though no pause reaches the stall time-out; a slow but
+// steady one above the floor finishes.
+TEST_F(Win32NetworkTest, ADripUnderTheRateFloorFailsASteadySlowBodyFinishes) {
+  DownloadOptions o;
+  o.min_rate_bytes_per_s = 20;
+  o.rate_window_ms = 1000;
+  server_.Drip("/trickle", std::string(100, 't'), 300);  // about 3 bytes/s
+  EXPECT_EQ(Get("/trickle", o), platform::kDownloadTransportError);
+  EXPECT_EQ(EntryCount(), 0);
+
+  server_.Drip("/steady", std::string(150, 's'), 5);  // 100 to 200 bytes/s
+  ASSERT_EQ(Get("/steady", o), platform::kDownloadOk);
+  EXPECT_EQ(test::ReadFile(Dest()), std::string(150, 's'));
 }
 
 }  // namespace

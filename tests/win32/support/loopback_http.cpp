@@ -3,10 +3,13 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace mb::test {
 namespace {
+
+constexpr int kPollMs = 20;  // how often a waiting thread looks at the stop flag
 
 std::string StatusText(int status) {
   switch (status) {
@@ -23,14 +26,25 @@ std::string StatusText(int status) {
   }
 }
 
-std::string ReadRequestPath(SOCKET s) {
-  std::string head;
-  char buf[1024];
-  while (head.find("\r\n\r\n") == std::string::npos) {
-    const int n = recv(s, buf, sizeof buf, 0);
-    if (n <= 0) return {};
-    head.append(buf, static_cast<std::size_t>(n));
+bool Readable(SOCKET s, int ms) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  return select(0, &set, nullptr, nullptr, &tv) > 0;
+}
+
+bool SendAll(SOCKET s, const std::string& data) {
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    const int n = send(s, data.data() + sent, static_cast<int>(data.size() - sent), 0);
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
   }
+  return true;
+}
+
+std::string PathOf(const std::string& head) {
   const std::size_t a = head.find(' ');
   const std::size_t b = head.find(' ', a + 1);
   if (a == std::string::npos || b == std::string::npos) return {};
@@ -43,6 +57,11 @@ std::string HttpResponse(int status, const std::string& body, const std::string&
   return "HTTP/1.1 " + std::to_string(status) + " " + StatusText(status) +
          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n" +
          extra_headers + "\r\n" + body;
+}
+
+std::string KeptResponse(int status, const std::string& body) {
+  return "HTTP/1.1 " + std::to_string(status) + " " + StatusText(status) +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 LoopbackHttp::LoopbackHttp() {
@@ -65,14 +84,31 @@ LoopbackHttp::LoopbackHttp() {
 }
 
 LoopbackHttp::~LoopbackHttp() {
-  closesocket(static_cast<SOCKET>(listener_));
+  stop_ = true;
   thread_.join();
+  for (std::thread& client : clients_) client.join();
+  closesocket(static_cast<SOCKET>(listener_));
   WSACleanup();
 }
 
 void LoopbackHttp::Set(const std::string& path, const std::string& raw_response) {
   std::lock_guard<std::mutex> lock(mu_);
-  routes_[path] = raw_response;
+  routes_[path] = Route{Route::kCanned, raw_response, 0};
+}
+
+void LoopbackHttp::Hold(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mu_);
+  routes_[path] = Route{Route::kHold, "", 0};
+}
+
+void LoopbackHttp::Drip(const std::string& path, const std::string& body, int byte_ms) {
+  std::lock_guard<std::mutex> lock(mu_);
+  routes_[path] = Route{Route::kDrip, body, byte_ms};
+}
+
+void LoopbackHttp::DropIdleConnections() {
+  ++idle_drops_;
+  for (int waited = 0; open_ > 0 && waited < 5000; waited += kPollMs) Sleep(kPollMs);
 }
 
 std::string LoopbackHttp::Url(const std::string& path) const {
@@ -86,31 +122,72 @@ int LoopbackHttp::Requests(const std::string& path) const {
 }
 
 void LoopbackHttp::Serve() {
-  for (;;) {
-    SOCKET client = accept(static_cast<SOCKET>(listener_), nullptr, nullptr);
-    if (client == INVALID_SOCKET) return;  // the listener was closed
-    Answer(client);
+  const SOCKET listener = static_cast<SOCKET>(listener_);
+  while (!stop_) {
+    if (!Readable(listener, kPollMs)) continue;
+    const SOCKET client = accept(listener, nullptr, nullptr);
+    if (client == INVALID_SOCKET) continue;
+    ++connections_;
+    ++open_;
+    std::lock_guard<std::mutex> lock(mu_);
+    clients_.emplace_back([this, client] { ServeConnection(client); });
   }
 }
 
-void LoopbackHttp::Answer(unsigned long long client) {
+// Requests one after the other on one connection, until the client closes
+// it, an answer closes it, or it is dropped while it waits for a request.
+void LoopbackHttp::ServeConnection(unsigned long long client) {
   const SOCKET s = static_cast<SOCKET>(client);
-  const std::string path = ReadRequestPath(s);
-  std::string response;
+  for (bool open = true; open;) {
+    const int drops = idle_drops_;
+    std::string head;
+    while (open && head.find("\r\n\r\n") == std::string::npos) {
+      open = !stop_ && (!head.empty() || idle_drops_ == drops);
+      if (!open || !Readable(s, kPollMs)) continue;
+      char buf[1024];
+      const int n = recv(s, buf, sizeof buf, 0);
+      open = n > 0;
+      if (open) head.append(buf, static_cast<std::size_t>(n));
+    }
+    open = open && Answer(client, PathOf(head));
+  }
+  shutdown(s, SD_SEND);
+  closesocket(s);
+  --open_;
+}
+
+// Sends the answer; false when the connection is to be closed after it.
+bool LoopbackHttp::Answer(unsigned long long client, const std::string& path) {
+  const SOCKET s = static_cast<SOCKET>(client);
+  Route route{Route::kCanned, HttpResponse(404, "no such file"), 0};
   {
     std::lock_guard<std::mutex> lock(mu_);
     ++hits_[path];
     auto it = routes_.find(path);
-    response = it != routes_.end() ? it->second : HttpResponse(404, "no such file");
+    if (it != routes_.end()) route = it->second;
   }
-  std::size_t sent = 0;
-  while (sent < response.size()) {
-    const int n = send(s, response.data() + sent, static_cast<int>(response.size() - sent), 0);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
+  if (route.kind == Route::kCanned) {
+    return SendAll(s, route.response) &&
+           route.response.find("Connection: close") == std::string::npos;
   }
-  shutdown(s, SD_SEND);
-  closesocket(s);
+  if (route.kind == Route::kDrip) {
+    bool sent =
+        SendAll(s, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(route.response.size()) +
+                       "\r\nConnection: close\r\n\r\n");
+    for (std::size_t i = 0; sent && i < route.response.size(); ++i) {
+      sent = SendAll(s, route.response.substr(i, 1));
+      for (int left = route.byte_ms; left > 0 && !stop_; left -= kPollMs) {
+        Sleep(std::min(left, kPollMs));
+      }
+    }
+    return false;
+  }
+  // Held: until the client hangs up or the server stops.
+  char buf[256];
+  while (!stop_) {
+    if (Readable(s, kPollMs) && recv(s, buf, sizeof buf, 0) <= 0) break;
+  }
+  return false;
 }
 
 }  // namespace mb::test
