@@ -102,6 +102,11 @@ void PosixWindowSystem::MessageBoxOk(const std::string& text, const std::string&
   if (is_tty_) ReadAnswer();
 }
 
+// A terminal has no icons: the text says it all.
+void PosixWindowSystem::MessageBoxInformation(const std::string& text, const std::string& caption) {
+  MessageBoxOk(text, caption);
+}
+
 // Without a terminal (or at the end of its input) the answer is No, the
 // choice that changes nothing.
 bool PosixWindowSystem::MessageBoxYesNo(const std::string& text, const std::string& caption) {

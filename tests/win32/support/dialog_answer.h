@@ -23,6 +23,8 @@ class DialogAnswer {
   const std::wstring& Text() const { return text_; }
   bool HasButton(int id) const;
   bool HasIcon() const { return has_icon_; }
+  // The icon is the system's information icon (MB_ICONINFORMATION).
+  bool HasInformationIcon() const { return information_icon_; }
 
  private:
   void Run();
@@ -32,6 +34,7 @@ class DialogAnswer {
   int timeout_ms_;
   bool found_ = false;
   bool has_icon_ = false;
+  bool information_icon_ = false;
   std::wstring text_;
   int buttons_[8] = {};
   std::thread thread_;
