@@ -9,8 +9,9 @@
 //   window LEFT TOP RIGHT BOTTOM
 //   inner LEFT TOP RIGHT BOTTOM
 // Exit status 0 when the window was found, 1 when it did not come in time.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
