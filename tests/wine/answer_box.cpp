@@ -1,6 +1,7 @@
 // mb_answer_box CAPTION [ok|yes|no] [SECONDS]: for the end-to-end runs under
 // Wine. Waits for a message box with that caption, prints its text (UTF-8),
-// its buttons and its icon (no, information, or yes for any other), and
+// its buttons and its icon (no; information; yes for any other, and for the
+// information icon under Wine, which cannot tell it in another process), and
 // presses the button as a user would. Exit status 0 when a box was answered,
 // 1 when none came in time.
 #include <windows.h>

@@ -23,7 +23,9 @@ class DialogAnswer {
   const std::wstring& Text() const { return text_; }
   bool HasButton(int id) const;
   bool HasIcon() const { return has_icon_; }
-  // The icon is the system's information icon (MB_ICONINFORMATION).
+  // The icon is the system's information icon (MB_ICONINFORMATION). Told
+  // only for a box of this process under Wine, whose icon handles are not
+  // shared between processes as Windows' are.
   bool HasInformationIcon() const { return information_icon_; }
 
  private:
