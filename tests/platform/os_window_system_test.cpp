@@ -113,7 +113,10 @@ TEST(OsWindowSystemTest, OkBoxWithoutTerminalPrintsAndGoesOn) {
 TEST(OsWindowSystemTest, BoxTextsCannotSteerTheTerminal) {
   Console console(false, "");
   console.ws().MessageBoxOk("Installation failure : \x1b[2J\rgone\x07", "Mailbeacon");
-  console.ws().MessageBoxInformation("Download incomplete.\r\nNext \xC2\x9B" "31m", "Mailbeacon");
+  console.ws().MessageBoxInformation(
+      "Download incomplete.\r\nNext \xC2\x9B"
+      "31m",
+      "Mailbeacon");
   EXPECT_EQ(console.Output(),
             "Mailbeacon: Installation failure :  [2J\ngone \n"
             "Mailbeacon: Download incomplete.\nNext  31m\n");
