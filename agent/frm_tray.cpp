@@ -94,7 +94,7 @@ bool frmTray::AskRetry() {
     retry_prompt_count_ = 0;
     return true;
   }
-  p_.windows->MessageBoxOk(GetMsgByLangCode(9), kRetryTitle);
+  p_.windows->MessageBoxInformation(GetMsgByLangCode(9), kRetryTitle);
   return false;
 }
 

@@ -58,6 +58,8 @@ class WindowSystem {
 
   // Modal boxes: OK only and no icon; Yes/No returns true for Yes.
   virtual void MessageBoxOk(const std::string& text, const std::string& caption) = 0;
+  // An information message: OK only, with the information icon.
+  virtual void MessageBoxInformation(const std::string& text, const std::string& caption) = 0;
   virtual bool MessageBoxYesNo(const std::string& text, const std::string& caption) = 0;
 
   // Desktop geometry. GetTaskbarRect returns false when the shell cannot

@@ -34,6 +34,7 @@ class QuietWindowSystem : public WindowSystem {
   void RunMessageLoop(const std::function<void()>&) override {}
   void PumpMessages() override {}
   void MessageBoxOk(const std::string&, const std::string&) override {}
+  void MessageBoxInformation(const std::string&, const std::string&) override {}
   bool MessageBoxYesNo(const std::string&, const std::string&) override { return false; }
   bool GetTaskbarRect(PixelRect* rect) override {
     *rect = {0, 1040, 1920, 1080};

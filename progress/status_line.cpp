@@ -28,19 +28,27 @@ std::string Bytes(const TransferInfo& t) {
   return text;
 }
 
-// Everything after the status text, each piece led by two spaces; no bar
-// when bar_cells is 0.
-std::string Details(const StatusLineContent& c, int bar_cells) {
+// What the line shows after the status text, richest first.
+struct Layout {
+  int bar_cells;  // 0: no bar (the percentage still shows)
+  bool rate;
+  bool file_count;
+};
+constexpr Layout kLayouts[] = {
+    {24, true, true}, {12, true, true}, {12, false, true}, {12, false, false}};
+
+// Everything after the status text, each piece led by two spaces.
+std::string Details(const StatusLineContent& c, const Layout& l) {
   std::string out;
   if (c.fraction) {
     out += "  ";
-    if (bar_cells > 0) out += progress_text::RenderBar(*c.fraction, bar_cells) + " ";
+    if (l.bar_cells > 0) out += progress_text::RenderBar(*c.fraction, l.bar_cells) + " ";
     out += progress_text::FormatPercent(*c.fraction);
   }
   if (c.transfer) {
     out += "  " + Bytes(*c.transfer);
-    if (c.rate) out += "  " + progress_text::FormatRate(*c.rate);
-    if (c.transfer->file_count > 0) {
+    if (c.rate && l.rate) out += "  " + progress_text::FormatRate(*c.rate);
+    if (c.transfer->file_count > 0 && l.file_count) {
       out += "  file " + std::to_string(c.transfer->file_index) + " of " +
              std::to_string(c.transfer->file_count);
     }
@@ -50,16 +58,29 @@ std::string Details(const StatusLineContent& c, int bar_cells) {
 
 constexpr int kMinStatusColumns = 12;
 
-}  // namespace
-
-std::string ComposeStatusLine(const StatusLineContent& c, int columns) {
-  const std::string status = progress_text::Printable(c.status);
-  std::string details = Details(c, columns >= 70 ? 24 : 12);
+// A terminal too narrow for the whole status text and a bar: the status is
+// cut (not below kMinStatusColumns), then the bar goes.
+std::string NarrowLine(const StatusLineContent& c, const std::string& status, int columns) {
+  std::string details = Details(c, {columns >= 70 ? 24 : 12, true, true});
   const int room_for_status = columns - progress_text::DisplayWidth(details);
-  if (room_for_status < kMinStatusColumns) details = Details(c, 0);
+  if (room_for_status < kMinStatusColumns) details = Details(c, {0, true, true});
   const int room = columns - progress_text::DisplayWidth(details);
   std::string line = progress_text::FitToWidth(status, room > 0 ? room : 0);
   return progress_text::FitToWidth(line + details, columns);
+}
+
+}  // namespace
+
+// The status text stays whole while the rate, then the file count, can make
+// room for the bar.
+std::string ComposeStatusLine(const StatusLineContent& c, int columns) {
+  const std::string status = progress_text::Printable(c.status);
+  const int width = progress_text::DisplayWidth(status);
+  for (const Layout& l : kLayouts) {
+    const std::string details = Details(c, l);
+    if (width + progress_text::DisplayWidth(details) <= columns) return status + details;
+  }
+  return NarrowLine(c, status, columns);
 }
 
 }  // namespace mb

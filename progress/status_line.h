@@ -38,7 +38,9 @@ struct StatusLineContent {
   std::optional<double> rate;
 };
 
-// The line, at most `columns` wide (the status text is cut first).
+// The line, at most `columns` wide. The status text and the bar stay whole
+// while dropping the rate, then the file count, makes room for them; on a
+// terminal too narrow even so, the status text is cut, then the bar goes.
 std::string ComposeStatusLine(const StatusLineContent& c, int columns);
 
 }  // namespace mb

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <thread>
+#include <vector>
 
 #include "platform/posix/terminal_splash.h"
+#include "progress/progress_text.h"
 
 namespace mb::posix {
 namespace {
@@ -19,15 +21,15 @@ constexpr std::int32_t kTaskbarHeightPixels = 40;
 constexpr double kTwipsPerPixel = 15.0;
 
 // Box texts break lines with CR LF as Windows does; a terminal wants "\n",
-// and a lone CR would send the cursor back over the line.
+// and a lone CR would send the cursor back over the line. Any other control
+// character (an error's description may carry what a server sent) becomes a
+// space, so no text can steer the terminal or leak into a log.
 std::string TerminalLines(const std::string& text) {
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      out += text[i];
-    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
-      out += '\n';
-    }
+  const std::vector<std::string> lines = progress_text::SplitLines(text);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) out += '\n';
+    out += progress_text::Printable(lines[i]);
   }
   return out;
 }
@@ -106,6 +108,11 @@ std::optional<std::string> PosixWindowSystem::ReadAnswer() {
 void PosixWindowSystem::MessageBoxOk(const std::string& text, const std::string& caption) {
   PrintBox(text, caption, is_tty_ ? "[Enter]" : nullptr);
   if (is_tty_) ReadAnswer();
+}
+
+// A terminal has no icons: the text says it all.
+void PosixWindowSystem::MessageBoxInformation(const std::string& text, const std::string& caption) {
+  MessageBoxOk(text, caption);
 }
 
 // Without a terminal (or at the end of its input) the answer is No, the

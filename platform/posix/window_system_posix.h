@@ -29,6 +29,7 @@ class PosixWindowSystem : public platform::WindowSystem {
   void PumpMessages() override;
 
   void MessageBoxOk(const std::string& text, const std::string& caption) override;
+  void MessageBoxInformation(const std::string& text, const std::string& caption) override;
   bool MessageBoxYesNo(const std::string& text, const std::string& caption) override;
 
   bool GetTaskbarRect(platform::PixelRect* rect) override;

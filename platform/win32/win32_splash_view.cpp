@@ -22,14 +22,8 @@ void RegisterSplashClass(HINSTANCE instance, WNDPROC proc) {
   if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) throw LastError();
 }
 
-HFONT MakeFont(const splash::Font& f) {
-  HDC dc = GetDC(nullptr);
-  const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-  if (dc != nullptr) ReleaseDC(nullptr, dc);
-  const std::wstring face = Utf8ToWide(std::string(f.face));
-  return CreateFontW(-MulDiv(f.points, dpi, 72), 0, 0, 0, f.weight, FALSE, FALSE, FALSE,
-                     static_cast<DWORD>(f.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+int PixelsPerInch(double twips_per_pixel) {
+  return static_cast<int>(std::lround(1440.0 / twips_per_pixel));
 }
 
 void FillRectColor(HDC dc, const RECT& r, COLORREF color) {
@@ -41,14 +35,17 @@ void FillRectColor(HDC dc, const RECT& r, COLORREF color) {
 }  // namespace
 
 Win32SplashView::Win32SplashView(HINSTANCE instance, double tpp_x, double tpp_y)
-    : instance_(instance), tpp_x_(tpp_x), tpp_y_(tpp_y) {
+    : instance_(instance),
+      tpp_x_(tpp_x),
+      tpp_y_(tpp_y),
+      fonts_(splash::ControlOf(ControlId::kLblTitle).font, PixelsPerInch(tpp_y)) {
   RegisterSplashClass(instance_, &Win32SplashView::WndProc);
-  font_ = MakeFont(splash::ControlOf(ControlId::kLblTitle).font);
+  title_font_ = FontFor(ControlId::kLblTitle, title_);
+  status_font_ = FontFor(ControlId::kLblCurrent, status_);
 }
 
 Win32SplashView::~Win32SplashView() {
   Unload();
-  if (font_ != nullptr) DeleteObject(font_);
   if (picture_ != nullptr) DeleteObject(picture_);
 }
 
@@ -59,15 +56,40 @@ int Win32SplashView::PxY(double twips) const {
   return static_cast<int>(std::lround(twips / tpp_y_));
 }
 
-// Borderless (no caption, no control box) with a thin frame, topmost once
-// Form_Load asks for it, and off the taskbar like the main window.
+// No caption and no control box, topmost once Form_Load asks for it, and
+// off the taskbar like the main window. The outer size is the inner area
+// plus the frame, each rounded to pixels on its own, so that the inner area
+// is exactly the designed one.
 HWND Win32SplashView::EnsureWindow() {
   if (hwnd_ != nullptr) return hwnd_;
-  hwnd_ = CreateWindowExW(WS_EX_TOOLWINDOW, kSplashClass, L"", WS_POPUP | WS_BORDER, 0, 0,
-                          PxX(splash::kWindowWidth), PxY(splash::kWindowHeight), nullptr, nullptr,
-                          instance_, this);
+  const int width = PxX(splash::kClientWidth) + PxX(splash::kFrame);
+  const int height = PxY(splash::kClientHeight) + PxY(splash::kFrame);
+  hwnd_ = CreateWindowExW(WS_EX_TOOLWINDOW, kSplashClass, L"", WS_POPUP, 0, 0, width, height,
+                          nullptr, nullptr, instance_, this);
   if (hwnd_ == nullptr) throw LastError();
   return hwnd_;
+}
+
+// The frame is at the left and top only: the inner area starts that far in
+// and reaches the window's right and bottom edges.
+void Win32SplashView::FitFrame(RECT* window_rect) const {
+  window_rect->left += PxX(splash::kFrame);
+  window_rect->top += PxY(splash::kFrame);
+}
+
+// A thin raised edge in the system's 3D colours.
+void Win32SplashView::PaintFrame() {
+  HDC dc = GetWindowDC(hwnd_);
+  if (dc == nullptr) return;
+  RECT outer;
+  GetWindowRect(hwnd_, &outer);
+  OffsetRect(&outer, -outer.left, -outer.top);
+  const RECT left{0, 0, PxX(splash::kFrame), outer.bottom};
+  const RECT top{0, 0, outer.right, PxY(splash::kFrame)};
+  FillRect(dc, &left, GetSysColorBrush(COLOR_3DFACE));
+  FillRect(dc, &top, GetSysColorBrush(COLOR_3DFACE));
+  DrawEdge(dc, &outer, EDGE_RAISED, BF_LEFT | BF_TOP);
+  ReleaseDC(hwnd_, dc);
 }
 
 LRESULT CALLBACK Win32SplashView::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -76,6 +98,14 @@ LRESULT CALLBACK Win32SplashView::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
   }
   auto* self = reinterpret_cast<Win32SplashView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self != nullptr && msg == WM_NCCALCSIZE) {
+    self->FitFrame(reinterpret_cast<RECT*>(lp));  // for both forms, rgrc[0] comes first
+    return 0;
+  }
+  if (self != nullptr && msg == WM_NCPAINT) {
+    self->PaintFrame();
+    return 0;
+  }
   if (self != nullptr && msg == WM_ERASEBKGND) return 1;  // WM_PAINT covers everything
   if (self != nullptr && msg == WM_PAINT) {
     PAINTSTRUCT ps;
@@ -132,11 +162,13 @@ void Win32SplashView::LoadPicture() {
 
 void Win32SplashView::SetTitle(const std::string& text) {
   title_ = Utf8ToWide(text);
+  title_font_ = FontFor(ControlId::kLblTitle, title_);
   if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
 void Win32SplashView::SetStatus(const std::string& text) {
   status_ = Utf8ToWide(text);
+  status_font_ = FontFor(ControlId::kLblCurrent, status_);
   if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
@@ -156,19 +188,31 @@ int Win32SplashView::BarPixels() const {
   return static_cast<int>(std::lround(fraction * (r.right - r.left)));
 }
 
+HFONT Win32SplashView::FontFor(ControlId label, const std::wstring& text) {
+  const RECT box = ControlRect(label);
+  return fonts_.For(text, box.right - box.left, box.bottom - box.top);
+}
+
+HFONT Win32SplashView::LabelFont(ControlId label) const {
+  return label == ControlId::kLblTitle ? title_font_ : status_font_;
+}
+
 RECT Win32SplashView::ControlRect(ControlId id) const {
   const splash::Control& c = splash::ControlOf(id);
   const splash::Point p = splash::ClientOrigin(id);
   return RECT{PxX(p.x), PxY(p.y), PxX(p.x + c.width), PxY(p.y + c.height)};
 }
 
-// Drawn off screen and copied in one go, so the window never flickers.
+// Drawn off screen and copied in one go, so the window never flickers. The
+// surface starts as Picture1's background: a pixel that no control covers
+// (rounding at some pixels per inch) shows that, never stale memory.
 void Win32SplashView::Paint(HDC dc) {
   RECT client;
   GetClientRect(hwnd_, &client);
   HDC mem = CreateCompatibleDC(dc);
   HBITMAP surface = CreateCompatibleBitmap(dc, client.right, client.bottom);
   HGDIOBJ old = SelectObject(mem, surface);
+  FillRectColor(mem, client, Color(splash::ControlOf(ControlId::kPicture1).back));
   for (const splash::Control& c : splash::kControls) {
     if (c.visible && c.kind != splash::Kind::kWindow) PaintControl(mem, c);
   }
@@ -207,22 +251,27 @@ void Win32SplashView::PaintControl(HDC dc, const splash::Control& c) {
   }
 }
 
-// The image list's mask colour shows Picture1's background through.
+// The image list's mask colour shows Picture1's background through. The
+// picture is drawn at the size its pixels have on a 96 dpi screen (15 twips
+// each), so it keeps its place in the layout at any pixels per inch.
 void Win32SplashView::PaintPicture(HDC dc, const RECT& area) {
   if (picture_ == nullptr) return;
   BITMAP bm{};
   GetObjectW(picture_, sizeof bm, &bm);
+  constexpr double kTwipsPerImagePixel = 15.0;
+  const int width = PxX(bm.bmWidth * kTwipsPerImagePixel);
+  const int height = PxY(bm.bmHeight * kTwipsPerImagePixel);
   HDC src = CreateCompatibleDC(dc);
   HGDIOBJ old = SelectObject(src, picture_);
-  TransparentBlt(dc, area.left, area.top, bm.bmWidth, bm.bmHeight, src, 0, 0, bm.bmWidth,
-                 bm.bmHeight, Color(splash::kImageMask));
+  TransparentBlt(dc, area.left, area.top, width, height, src, 0, 0, bm.bmWidth, bm.bmHeight,
+                 Color(splash::kImageMask));
   SelectObject(src, old);
   DeleteDC(src);
 }
 
 void Win32SplashView::PaintLabel(HDC dc, const splash::Control& c, const RECT& area) {
   const std::wstring& text = c.id == ControlId::kLblTitle ? title_ : status_;
-  HGDIOBJ old = SelectObject(dc, font_);
+  HGDIOBJ old = SelectObject(dc, LabelFont(c.id));
   SetBkMode(dc, c.transparent ? TRANSPARENT : OPAQUE);
   SetBkColor(dc, Color(c.back));
   SetTextColor(dc, Color(c.fore));

@@ -1,12 +1,15 @@
-// The real progress window: borderless, topmost, painted from the designed
-// layout table (title picture, blue panels, separator, the two labels and
-// the progress bar on the status panel).
+// The real progress window: no caption, a thin frame at the left and top,
+// topmost, painted from the designed layout table (title picture, blue
+// panels, separator, the two labels and the progress bar on the status
+// panel). Everything scales with the screen's pixels per inch, the title
+// picture included.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "platform/desktop.h"
+#include "platform/win32/win32_label_font.h"
 #include "platform/win32/win32_windows.h"
 #include "progress/splash_layout.h"
 
@@ -34,23 +37,30 @@ class Win32SplashView : public platform::SplashView {
   HWND Window() const { return hwnd_; }
   // The progress bar's filled width in pixels, as last painted.
   int BarPixels() const;
+  // The font the label is drawn in, chosen for its current text.
+  HFONT LabelFont(splash::ControlId label) const;
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   HWND EnsureWindow();
   void LoadPicture();
   void Paint(HDC dc);
+  void PaintFrame();
+  void FitFrame(RECT* window_rect) const;
   void PaintControl(HDC dc, const splash::Control& c);
   void PaintPicture(HDC dc, const RECT& area);
   void PaintLabel(HDC dc, const splash::Control& c, const RECT& area);
   RECT ControlRect(splash::ControlId id) const;
+  HFONT FontFor(splash::ControlId label, const std::wstring& text);
   int PxX(double twips) const;
   int PxY(double twips) const;
 
   HINSTANCE instance_;
   double tpp_x_, tpp_y_;
   HWND hwnd_ = nullptr;
-  HFONT font_ = nullptr;
+  LabelFonts fonts_;
+  HFONT title_font_ = nullptr;
+  HFONT status_font_ = nullptr;
   HBITMAP picture_ = nullptr;
   int picture_index_ = splash::kImageDesigned;
   std::wstring title_;

@@ -110,6 +110,11 @@ void Win32WindowSystem::MessageBoxOk(const std::string& text, const std::string&
   MessageBoxW(nullptr, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), MB_OK);
 }
 
+void Win32WindowSystem::MessageBoxInformation(const std::string& text, const std::string& caption) {
+  MessageBoxW(nullptr, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(),
+              MB_OK | MB_ICONINFORMATION);
+}
+
 bool Win32WindowSystem::MessageBoxYesNo(const std::string& text, const std::string& caption) {
   return MessageBoxW(nullptr, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), MB_YESNO) ==
          IDYES;

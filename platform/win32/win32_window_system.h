@@ -27,6 +27,7 @@ class Win32WindowSystem : public platform::WindowSystem {
   void RunMessageLoop(const std::function<void()>& on_timer) override;
   void PumpMessages() override;
   void MessageBoxOk(const std::string& text, const std::string& caption) override;
+  void MessageBoxInformation(const std::string& text, const std::string& caption) override;
   bool MessageBoxYesNo(const std::string& text, const std::string& caption) override;
   bool GetTaskbarRect(platform::PixelRect* rect) override;
   std::int32_t ScreenWidthTwips() override;

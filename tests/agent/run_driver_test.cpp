@@ -158,6 +158,8 @@ TEST_F(RunDriver, AfterThreeIncompleteRunsTheUserMayStop) {
   EXPECT_EQ(h.windows.boxes[0].caption, "Mailbeacon Installation");
   EXPECT_EQ(h.windows.boxes[0].text, "New version downloading failure.\r\nDo you retry downloading again?");
   EXPECT_EQ(h.windows.boxes[1].text.rfind("Download incomplete.", 0), 0u);
+  EXPECT_FALSE(h.windows.boxes[0].information);
+  EXPECT_TRUE(h.windows.boxes[1].information);  // an information message, with its icon
   EXPECT_EQ(h.windows.armings, (std::vector<int>{10, 500, 500, 500}));
 }
 

@@ -110,6 +110,18 @@ TEST(OsWindowSystemTest, OkBoxWithoutTerminalPrintsAndGoesOn) {
   EXPECT_EQ(console.UnreadInput(), "typed ahead\n");
 }
 
+TEST(OsWindowSystemTest, BoxTextsCannotSteerTheTerminal) {
+  Console console(false, "");
+  console.ws().MessageBoxOk("Installation failure : \x1b[2J\rgone\x07", "Mailbeacon");
+  console.ws().MessageBoxInformation(
+      "Download incomplete.\r\nNext \xC2\x9B"
+      "31m",
+      "Mailbeacon");
+  EXPECT_EQ(console.Output(),
+            "Mailbeacon: Installation failure :  [2J\ngone \n"
+            "Mailbeacon: Download incomplete.\nNext  31m\n");
+}
+
 TEST(OsWindowSystemTest, OkBoxOnTerminalWaitsForEnter) {
   Console console(true, "\nnext answer\n");
   console.ws().MessageBoxOk("Installation failure : Disk full", "Mailbeacon");

@@ -73,6 +73,21 @@ TEST(StatusLine, NarrowTerminalsCutTheStatusThenTheBar) {
   EXPECT_NE(ComposeStatusLine(c, 40).find("25%  10 B / 40 B  file 1 of 3"), std::string::npos);
 }
 
+// An 80-column terminal (79 usable) during a download: the whole status
+// text and a bar, in English and in Korean, rather than a cut text or no bar.
+TEST(StatusLine, AtEightyColumnsTheStatusAndTheBarStayWhole) {
+  StatusLineContent c{"Downloading files..", 0.25, TransferInfo{1, 1, 200, 800}, 98.0};
+  EXPECT_EQ(ComposeStatusLine(c, 79),
+            "Downloading files..  [###---------] 25%  200 B / 800 B  98 B/s  file 1 of 1");
+  c.status = "파일을 다운로드 받고 있습니다.";
+  EXPECT_EQ(ComposeStatusLine(c, 79),
+            "파일을 다운로드 받고 있습니다.  [###---------] 25%  200 B / 800 B  file 1 of 1");
+  c.transfer->received = 123456;  // a longer byte count gives up the file count too
+  c.transfer->expected = 1234567;
+  EXPECT_EQ(ComposeStatusLine(c, 79),
+            "파일을 다운로드 받고 있습니다.  [###---------] 25%  120.6 KiB / 1.2 MiB");
+}
+
 TEST(StatusLine, RateIsPerFileAndNeedsAQuarterSecond) {
   RateMeter m;
   EXPECT_FALSE(m.Rate());

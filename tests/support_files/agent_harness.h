@@ -40,6 +40,7 @@ class HarnessWindowSystem : public platform::WindowSystem {
  public:
   struct Box {
     std::string text, caption;
+    bool information = false;  // shown with the information icon
   };
   std::vector<Box> boxes;
   std::deque<bool> yes_no_answers;  // answers in order; No when empty
@@ -61,6 +62,9 @@ class HarnessWindowSystem : public platform::WindowSystem {
   void PumpMessages() override {}
   void MessageBoxOk(const std::string& text, const std::string& caption) override {
     boxes.push_back({text, caption});
+  }
+  void MessageBoxInformation(const std::string& text, const std::string& caption) override {
+    boxes.push_back({text, caption, true});
   }
   bool MessageBoxYesNo(const std::string& text, const std::string& caption) override {
     boxes.push_back({text, caption});

@@ -4,7 +4,9 @@
 
 #include <cmath>
 
+#include "platform/win32/win32_label_font.h"
 #include "platform/win32/win32_splash_view.h"
+#include "platform/win32/win32_text.h"
 #include "platform/win32/win32_window_system.h"
 #include "progress/splash_layout.h"
 #include "support/error.h"
@@ -66,6 +68,14 @@ TEST_F(Win32WindowSystemTest, MessageBoxesHaveTheCallersCaptionAndOnlyTheirButto
     EXPECT_TRUE(answer.HasButton(IDOK));
     EXPECT_FALSE(answer.HasButton(IDCANCEL));
     EXPECT_FALSE(answer.HasIcon());
+  }
+  {
+    test::DialogAnswer answer(L"Mailbeacon Installation", IDOK);
+    ws_.MessageBoxInformation("Download incomplete.", "Mailbeacon Installation");
+    ASSERT_TRUE(answer.Found());
+    EXPECT_TRUE(answer.HasButton(IDOK));
+    EXPECT_FALSE(answer.HasButton(IDCANCEL));
+    EXPECT_TRUE(answer.HasInformationIcon());
   }
   {
     test::DialogAnswer answer(L"Mailbeacon Installation", IDYES);
@@ -135,6 +145,18 @@ TEST_F(Win32SplashViewTest, ABorderlessTopmostWindowWhereItIsMoved) {
   EXPECT_EQ(r.top, std::lround(3000 / ws_.TwipsPerPixelY()));
   EXPECT_NEAR(r.right - r.left, splash::kWindowWidth / ws_.TwipsPerPixelX(), 1.0);
   EXPECT_NEAR(r.bottom - r.top, splash::kWindowHeight / ws_.TwipsPerPixelY(), 1.0);
+  // The inner area has the designed size; the frame is at the left and top.
+  RECT inner;
+  GetClientRect(w, &inner);
+  EXPECT_EQ(inner.right, std::lround(splash::kClientWidth / ws_.TwipsPerPixelX()));
+  EXPECT_EQ(inner.bottom, std::lround(splash::kClientHeight / ws_.TwipsPerPixelY()));
+  POINT origin{0, 0}, corner{inner.right, inner.bottom};
+  ClientToScreen(w, &origin);
+  ClientToScreen(w, &corner);
+  EXPECT_EQ(origin.x - r.left, std::lround(splash::kFrame / ws_.TwipsPerPixelX()));
+  EXPECT_EQ(origin.y - r.top, std::lround(splash::kFrame / ws_.TwipsPerPixelY()));
+  EXPECT_EQ(corner.x, r.right);
+  EXPECT_EQ(corner.y, r.bottom);
   view_->Unload();
   EXPECT_FALSE(IsWindow(w));
 }
@@ -154,6 +176,35 @@ TEST_F(Win32SplashViewTest, PanelsSeparatorAndProgressBarArePainted) {
   // Clearing: a later, smaller bar leaves the rest of the surface blue.
   view_->PaintBar(0.0, splash::kSurfaceWidth, splash::kBarColor);
   EXPECT_EQ(PixelAt(ControlId::kPicture3, 0.1, 0.95), blue);
+  // Below the blue panel, down to the last row and column of the inner
+  // area, Picture1's own background shows.
+  RECT inner;
+  GetClientRect(win_->Window(), &inner);
+  HDC dc = GetDC(win_->Window());
+  EXPECT_EQ(GetPixel(dc, inner.right - 1, inner.bottom - 1), RGB(255, 255, 255));
+  EXPECT_EQ(GetPixel(dc, 0, inner.bottom - 1), RGB(255, 255, 255));
+  ReleaseDC(win_->Window(), dc);
+}
+
+// Wherever the window's own font is missing, the face the system hands back
+// instead may lack the glyphs (Wine's choice for a Korean face draws empty
+// boxes for every letter): each label gets a face that has them.
+TEST_F(Win32SplashViewTest, LabelsAreDrawnInAFaceThatHasTheirGlyphs) {
+  const std::string english = "Installing newest files..\r\nWait a moment...";
+  const std::string korean =  // "최신버전의 파일을 설치합니다." / "잠시만 기다려주십시오."
+      "\xEC\xB5\x9C\xEC\x8B\xA0\xEB\xB2\x84\xEC\xA0\x84\xEC\x9D\x98 \xED\x8C\x8C\xEC\x9D\xBC"
+      "\xEC\x9D\x84 \xEC\x84\xA4\xEC\xB9\x98\xED\x95\xA9\xEB\x8B\x88\xEB\x8B\xA4.\r\n"
+      "\xEC\x9E\xA0\xEC\x8B\x9C\xEB\xA7\x8C \xEA\xB8\xB0\xEB\x8B\xA4\xEB\xA0\xA4\xEC\xA3\xBC"
+      "\xEC\x8B\xAD\xEC\x8B\x9C\xEC\x98\xA4.";
+  for (const std::string& text : {english, korean}) {
+    view_->SetTitle(text);
+    view_->SetStatus(text);
+    for (splash::ControlId label : {splash::ControlId::kLblTitle, splash::ControlId::kLblCurrent}) {
+      HFONT font = win_->LabelFont(label);
+      EXPECT_TRUE(LabelFonts::HasGlyphsFor(font, Utf8ToWide(text)))
+          << WideToUtf8(LabelFonts::SelectedFace(font)) << " for " << text;
+    }
+  }
 }
 
 }  // namespace

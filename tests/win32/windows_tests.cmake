@@ -85,6 +85,11 @@ add_executable(mb_answer_box ${CMAKE_SOURCE_DIR}/tests/wine/answer_box.cpp
 target_include_directories(mb_answer_box PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(mb_answer_box PRIVATE mb_platform)
 
+# Reports the screen and the progress window's place on it for the screen
+# checks under Wine (tests/wine/screen_check.sh).
+add_executable(mb_window_probe ${CMAKE_SOURCE_DIR}/tests/wine/window_probe.cpp)
+target_link_libraries(mb_window_probe PRIVATE mb_platform)
+
 # The INI conformance probe (tests/wine/ini_conformance.sh runs it natively
 # and under Wine).
 add_executable(mb_ini_probe ${CMAKE_SOURCE_DIR}/tests/wine/ini_probe.cpp)

@@ -1,7 +1,9 @@
 // mb_answer_box CAPTION [ok|yes|no] [SECONDS]: for the end-to-end runs under
-// Wine. Waits for a message box with that caption, prints its text (UTF-8)
-// and its buttons, and presses the button as a user would. Exit status 0
-// when a box was answered, 1 when none came in time.
+// Wine. Waits for a message box with that caption, prints its text (UTF-8),
+// its buttons and its icon (no; information; yes for any other, and for the
+// information icon under Wine, which cannot tell it in another process), and
+// presses the button as a user would. Exit status 0 when a box was answered,
+// 1 when none came in time.
 #include <windows.h>
 
 #include <cstdio>
@@ -36,8 +38,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s\n", mb::win32::WideToUtf8(answer.Text()).c_str());
+  const char* icon = answer.HasInformationIcon() ? "information" : answer.HasIcon() ? "yes" : "no";
   std::printf("buttons:%s%s%s%s icon:%s\n", answer.HasButton(IDOK) ? " OK" : "",
               answer.HasButton(IDCANCEL) ? " Cancel" : "", answer.HasButton(IDYES) ? " Yes" : "",
-              answer.HasButton(IDNO) ? " No" : "", answer.HasIcon() ? "yes" : "no");
+              answer.HasButton(IDNO) ? " No" : "", icon);
   return 0;
 }

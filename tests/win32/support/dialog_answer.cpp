@@ -6,7 +6,18 @@ namespace mb::test {
 namespace {
 
 constexpr int kMessageBoxTextId = 0xFFFF;  // the static control holding the text
-constexpr int kMessageBoxIconId = 0x0014;  // the static control holding the icon
+// The static control holding the icon: 0x0014 on Windows, stc1 (0x0440)
+// under Wine, where it is there and visible even without an icon.
+constexpr int kMessageBoxIconIds[] = {0x0014, 0x0440};
+
+HICON IconOf(HWND dlg) {
+  for (int id : kMessageBoxIconIds) {
+    HWND icon = GetDlgItem(dlg, id);
+    if (icon == nullptr || !IsWindowVisible(icon)) continue;
+    if (auto shown = reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0))) return shown;
+  }
+  return nullptr;
+}
 
 std::wstring TextOf(HWND w) {
   wchar_t buf[1024] = {};
@@ -38,8 +49,10 @@ void DialogAnswer::Run() {
     if (dlg != nullptr && IsWindowVisible(dlg)) {
       found_ = true;
       text_ = TextOf(GetDlgItem(dlg, kMessageBoxTextId));
-      HWND icon = GetDlgItem(dlg, kMessageBoxIconId);
-      has_icon_ = icon != nullptr && IsWindowVisible(icon);
+      const HICON icon = IconOf(dlg);
+      has_icon_ = icon != nullptr;
+      information_icon_ =
+          has_icon_ && icon == LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_INFORMATION));
       int n = 0;
       for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
         if (GetDlgItem(dlg, id) != nullptr && n < 8) buttons_[n++] = id;

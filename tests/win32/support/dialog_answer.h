@@ -23,6 +23,10 @@ class DialogAnswer {
   const std::wstring& Text() const { return text_; }
   bool HasButton(int id) const;
   bool HasIcon() const { return has_icon_; }
+  // The icon is the system's information icon (MB_ICONINFORMATION). Told
+  // only for a box of this process under Wine, whose icon handles are not
+  // shared between processes as Windows' are.
+  bool HasInformationIcon() const { return information_icon_; }
 
  private:
   void Run();
@@ -32,6 +36,7 @@ class DialogAnswer {
   int timeout_ms_;
   bool found_ = false;
   bool has_icon_ = false;
+  bool information_icon_ = false;
   std::wstring text_;
   int buttons_[8] = {};
   std::thread thread_;
