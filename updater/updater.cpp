@@ -38,7 +38,8 @@ int Updater::ApplyPendingList() {
   PendingList list;
   try {
     list = ReadPendingList(*p_.profiles, *p_.codepage, ListPath());
-    CheckPendingList(list);
+    ResolveInstallRelative(list, p_.process->InstallDir());
+    CheckPendingList(list, *p_.fs);
     CheckSourcesPresent(list, *p_.fs, UpdateDir());
   } catch (const ListRefused& e) {
     Log(std::string("Update refused : ") + e.what());
@@ -118,7 +119,10 @@ bool Updater::DeleteCopies(const PendingList& list) {
 }
 
 void Updater::Log(const std::string& text) {
-  const std::string line = "[" + FormatTimestamp(p_.process->Now()) + "] " + text + "\r\n";
+  // Appended piece by piece: g++ 12 at -O3 sees a false overlap (-Wrestrict)
+  // in "literal" + std::string&&.
+  std::string line = "[";
+  line.append(FormatTimestamp(p_.process->Now())).append("] ").append(text).append("\r\n");
   try {
     p_.fs->Append(UpdateDir() + "\\" + ini::kUpdateLogFile, p_.codepage->ToAnsi(line));
   } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -187,6 +188,8 @@ TEST(UpdaterTest, RefusesUnsafeOrInconsistentListsBeforeApplyingAnything) {
       {"target listed twice (case folded)", "target listed twice", {"Bad.dll", "GOOD.DLL", ""}},
       {"missing source", "is missing", {"Missing.dll", "X.dll", ""}},
       {"relative TARGET_DIR", "not absolute", {"Bad.dll", "X.dll", "=rel"}},
+      {"drive TARGET_DIR (no drives on POSIX)", "not absolute", {"Bad.dll", "X.dll", "=C:\\X"}},
+      {"TARGET_DIR .x", "not absolute", {"Bad.dll", "X.dll", "=.x"}},
       {"TOTAL_FILES not a number", "not a file count", {"Bad.dll", "X.dll", ""}, "2x"},
       {"TOTAL_FILES negative", "not a file count", {"Bad.dll", "X.dll", ""}, "-2"},
       {"TOTAL_FILES beyond the sections", "unsafe file name \"\"", {"Bad.dll", "X.dll", ""}, "3"},
@@ -208,6 +211,26 @@ TEST(UpdaterTest, RefusesUnsafeOrInconsistentListsBeforeApplyingAnything) {
     EXPECT_NE(lines[0].find("] Update refused : "), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
   }
+}
+
+// Folders written from the top of the tree ("\dir"), as a share
+// ("\\tmp\x\dir" is /tmp/x/dir here) or inside the install folder (".",
+// ".\dir", as the agent lists them when the code page cannot hold the
+// install folder's path) are made below their root and used.
+TEST(UpdaterTest, RootedSharedAndInstallRelativeFolders) {
+  Install in;
+  std::string top = in.dir().string();
+  std::replace(top.begin(), top.end(), '/', '\\');
+  for (const char* name : {"A.dll", "B.dll", "C.dll", "D.dll"}) WriteFile(in.update() / name, name);
+  in.WriteList({Outlook({{"A.dll", "A.dll", "=" + top + "\\rooted"},
+                         {"B.dll", "B.dll", "=\\" + top + "\\shared\\deep"},
+                         {"C.dll", "C.dll", "=.\\inside"},
+                         {"D.dll", "D.dll", "=."}})});
+  ASSERT_EQ(in.Run(), 0) << in.LogLines().back();
+  EXPECT_EQ(ReadFile(in.dir() / "rooted" / "A.dll"), "A.dll");
+  EXPECT_EQ(ReadFile(in.dir() / "shared" / "deep" / "B.dll"), "B.dll");
+  EXPECT_EQ(ReadFile(in.dir() / "inside" / "C.dll"), "C.dll");
+  EXPECT_EQ(ReadFile(in.dir() / "D.dll"), "D.dll");
 }
 
 // A run cut off after its first file: the next run finishes the list and
