@@ -58,7 +58,8 @@ std::optional<std::string> frmTray::ListedTargetDir(const std::string& dir) {
   const std::string install = InstallDir();
   if (dir == install) return std::string(".");
   if (dir.rfind(install + "\\", 0) != 0) return std::nullopt;
-  const std::string relative = "." + dir.substr(install.size());
+  std::string relative = ".";
+  relative += dir.substr(install.size());
   if (!FitsCodePage(relative)) return std::nullopt;
   return relative;
 }
