@@ -89,7 +89,14 @@ void frmTray::ShowTitle() {
 
 // After three runs in a row could not finish their downloads, the user is
 // asked whether to go on retrying; No ends the agent until its next start.
+// With nobody to answer (no terminal on POSIX) the agent keeps retrying, as
+// it did before the question existed: a brief server fault must not stop
+// unattended updates.
 bool frmTray::AskRetry() {
+  if (!p_.windows->CanAskUser()) {
+    retry_prompt_count_ = 0;
+    return true;
+  }
   if (p_.windows->MessageBoxYesNo(GetMsgByLangCode(8), kRetryTitle)) {
     retry_prompt_count_ = 0;
     return true;

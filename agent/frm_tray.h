@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "agent/agent_state.h"
@@ -14,6 +16,10 @@
 #include "progress/frm_splash.h"
 
 namespace mb {
+
+namespace ini {
+struct ComponentNames;
+}
 
 class frmTray {
  public:
@@ -95,6 +101,19 @@ class frmTray {
   FileRecord ReadManifestFile(const std::string& manifest, int index);
   std::string ResolveTargetDir(const std::string& dir);
   bool NeedsFetch(const FileRecord& r);
+  bool MakeTargetDir(const std::string& dir);
+  // What a planned pass may hand over, checked before anything is fetched.
+  enum class PlanVerdict {
+    kSound,
+    kRefused,   // the updater could not apply it: the pass fails and the run repeats
+    kCollides,  // sound, but names a file an earlier pass of this run listed
+  };
+  PlanVerdict CheckPlan(const DownloadList& list);
+  void RememberListed(const DownloadList& list);
+  bool FitsCodePage(const std::string& text);
+  std::optional<std::string> ListedTargetDir(const std::string& dir);
+  void WritePendingList(const ini::ComponentNames& names, const DownloadList& list,
+                        std::int16_t pending);
   void RunComponentPass(std::int16_t kind, std::int32_t& position);
   void ShowPassError(std::int32_t position, long number);
   bool FetchVerified(const FileRecord& r, int index, int count);
@@ -107,6 +126,13 @@ class frmTray {
   int timer_interval_ = 0;
   bool timer_enabled_ = false;
   Int16 retry_prompt_count_;
+  // Set by BuildDownloadList when a target folder is not absolute or cannot
+  // be made: the pass then fails like a failed download.
+  bool target_dir_failed_ = false;
+  // Files (folded) that passes of this run left for the updater, by name in
+  // the update directory and by target.
+  std::set<std::string> listed_names_;
+  std::set<std::string> listed_targets_;
 };
 
 // Exit statuses of the agent.

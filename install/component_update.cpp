@@ -7,7 +7,6 @@
 #include "agent/frm_tray.h"
 #include "install/transfer_progress.h"
 #include "planning/ini_formats.h"
-#include "planning/safe_names.h"
 #include "planning/transfer_limits.h"
 #include "support/local_time.h"
 #include "support/text.h"
@@ -18,15 +17,6 @@ namespace {
 
 constexpr long kErrOutOfMemory = 7;
 constexpr long kErrInternal = 51;
-
-// A list naming a file that could land outside the update or target folder
-// is refused as a whole, before anything is fetched.
-bool ListIsSafe(const DownloadList& list) {
-  for (const FileRecord& r : list) {
-    if (!IsSafeFileName(r.Name) || !IsSafeFileName(r.OrgName)) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -55,16 +45,29 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   if (current) return;
   state_.UpdateDue = true;
   DownloadList list;
+  target_dir_failed_ = false;
   const std::int16_t n = BuildDownloadList(kind, list);
   state_.FilesToDownload += n;
   Int16 remaining = n;
   position = 4;
+  if (target_dir_failed_) {
+    // A folder the agent cannot make fails the pass like a failed download,
+    // rather than passing for a component with nothing to fetch.
+    ShowStatus(GetMsgByLangCode(3));
+    state_.RetryPending = true;
+    return;
+  }
   if (n <= 0) return;
   ShowStatus(GetMsgByLangCode(2));
   Int16 deferred;
   std::string last_version;
   std::string stars;
-  bool complete = ListIsSafe(list);
+  // A plan the updater could not apply is refused as a whole, before
+  // anything is fetched. One that names a file an earlier pass of this run
+  // listed waits for the next start, when that pass is done: a new run now
+  // would fetch the earlier pass's files again for nothing.
+  const PlanVerdict verdict = CheckPlan(list);
+  bool complete = verdict == PlanVerdict::kSound;
   if (!complete) ShowStatus(GetMsgByLangCode(3));
   for (std::size_t i = 0; complete && i < list.size(); ++i) {
     FileRecord& r = list[i];
@@ -86,7 +89,8 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   position = 5;
   if (complete && remaining == deferred) {
     RecordInstalledFiles(kind, list, last_version);
-  } else {
+    RememberListed(list);
+  } else if (verdict != PlanVerdict::kCollides) {
     if (deferred > 0) DeleteDownloads(list);
     state_.RetryPending = true;
   }

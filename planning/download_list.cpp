@@ -5,6 +5,7 @@
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
 #include "planning/ini_formats.h"
+#include "platform/path_root.h"
 #include "support/text.h"
 
 namespace mb {
@@ -44,7 +45,7 @@ std::int16_t frmTray::BuildDownloadList(std::int16_t kind, DownloadList& list) {
       for (int i = 1; i <= n; ++i) {
         FileRecord r = ReadManifestFile(manifest, i);
         r.TargetDir = ResolveTargetDir(r.TargetDir);
-        MakeDirPath(r.TargetDir);
+        if (!MakeTargetDir(r.TargetDir)) return 0;  // the manifest stays, as on any failure
         if (NeedsFetch(r)) {
           r.DownloadUrl = base + "program=" + basWinAPI::EncodeName(*p_.codepage, r.Name, "") +
                           state_.FolderParam;
@@ -110,16 +111,41 @@ bool frmTray::NeedsFetch(const FileRecord& r) {
   return !p_.fs->IsOrdinaryFile(r.TargetDir + "\\" + r.Name);
 }
 
+// A folder that could not hold the file makes the whole list fail, and the
+// pass with it (target_dir_failed_), rather than silently listing nothing.
+// So does a file in the folder's place, which MakeDirPath takes as there.
+bool frmTray::MakeTargetDir(const std::string& dir) {
+  bool made = false;
+  try {
+    MakeDirPath(dir);
+    made = !p_.fs->IsOrdinaryFile(dir);
+  } catch (const std::exception&) {
+    made = false;
+  }
+  if (!made) target_dir_failed_ = true;
+  return made;
+}
+
+// Every missing level below the path's root is made; the root itself (a
+// drive, a network share, the top of the tree) never is. A path without a
+// root on this system (relative, or a drive letter on POSIX) is refused
+// before anything is looked at: it would name a folder that depends on the
+// working directory.
 void frmTray::MakeDirPath(const std::string& path) {
+  const auto root = p_.fs->RootLength(path);
+  if (!root) throw Error(kErrNotAbsoluteFolder, "Not an absolute folder: " + path);
   if (p_.fs->Exists(path)) return;
-  std::string acc;
-  for (const std::string& part : text::Split(path, '\\')) {
-    if (part.empty()) continue;
-    if (acc.empty()) {
-      acc = part;  // the first part (a drive such as C:) is never created
+  std::string acc = path.substr(0, *root);
+  if (acc.size() == 1) acc.clear();  // "\": each level adds its own separator
+  std::string part;
+  for (std::size_t i = *root; i <= path.size(); ++i) {
+    if (i < path.size() && !platform::IsPathSeparator(path[i])) {
+      part += path[i];
       continue;
     }
+    if (part.empty()) continue;
     acc += "\\" + part;
+    part.clear();
     if (!p_.fs->Exists(acc)) p_.fs->CreateDirectory(acc);
   }
 }

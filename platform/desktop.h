@@ -61,6 +61,9 @@ class WindowSystem {
   // An information message: OK only, with the information icon.
   virtual void MessageBoxInformation(const std::string& text, const std::string& caption) = 0;
   virtual bool MessageBoxYesNo(const std::string& text, const std::string& caption) = 0;
+  // Whether anyone can answer a question box. A desktop can; a POSIX agent
+  // with no terminal to ask on cannot, and asks nothing.
+  virtual bool CanAskUser() { return true; }
 
   // Desktop geometry. GetTaskbarRect returns false when the shell cannot
   // report the taskbar (the rectangle then stays zero).

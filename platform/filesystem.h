@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace mb::platform {
@@ -26,6 +27,10 @@ class FileSystem {
   virtual bool IsOrdinaryFile(const std::string& path) = 0;
   // Anything of that name: a directory or a file.
   virtual bool Exists(const std::string& path) = 0;
+  // The length of the root of an absolute path on this system (see
+  // platform/path_root.h: a share, "\" or, where there are drives, "C:"),
+  // nullopt for a path that is not absolute here.
+  virtual std::optional<std::size_t> RootLength(const std::string& path) = 0;
 
   virtual void CreateDirectory(const std::string& path) = 0;  // one level
   virtual void DeleteFile(const std::string& path) = 0;

@@ -1,5 +1,7 @@
 #include "server/release_folder.h"
 
+#include "planning/safe_names.h"
+
 namespace mb::server {
 namespace fs = std::filesystem;
 
@@ -16,9 +18,9 @@ std::string_view ComponentFolderName(Component c) {
 }
 
 bool IsPlainFileName(std::string_view name) {
-  if (name.empty() || name == "." || name.find("..") != std::string_view::npos) return false;
+  if (!IsSafeFileName(std::string(name))) return false;  // the agent's and updater's rule
   for (char c : name) {
-    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+    if (static_cast<unsigned char>(c) < 0x20) return false;
   }
   return true;
 }

@@ -21,8 +21,8 @@ enum class Component { kOutlook, kExpress, kAgent };
 // The folder name of a component inside ORG or MIRROR.
 std::string_view ComponentFolderName(Component c);
 
-// A bare file name that cannot leave its folder: not empty, not "." or "..",
-// no "/", "\", ":", "..", NUL or other control characters.
+// A bare file name that cannot leave its folder: mb::IsSafeFileName (not
+// empty, "." or "..", no "/", "\", ":" or NUL), and no control characters.
 bool IsPlainFileName(std::string_view name);
 
 class ReleaseFolder {

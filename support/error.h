@@ -23,6 +23,7 @@ inline constexpr long kErrOverflow = 6;          // a 16-bit counter overflowed
 inline constexpr long kErrTypeMismatch = 13;     // text that is not a number
 inline constexpr long kErrPastEndOfFile = 62;    // read of an empty file
 inline constexpr long kErrRefusedName = 75;      // unsafe file name in a manifest
+inline constexpr long kErrNotAbsoluteFolder = 76;  // a target folder with no root
 
 // Ends the process with an exit status. It is deliberately not a
 // std::exception, so the handlers that clear errors never swallow it; the

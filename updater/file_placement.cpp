@@ -24,17 +24,6 @@ std::size_t ReadFull(platform::InputFile& in, std::vector<char>& buf) {
   return got;
 }
 
-// Index of the first separator after which folders may be created: past a
-// "\\server\share" prefix, else past the first character ("\" or "C").
-std::size_t FirstCreatableSeparator(const std::string& dir) {
-  if (dir.size() < 2 || !IsSeparator(dir[0]) || !IsSeparator(dir[1])) return 1;
-  std::size_t seps = 0;
-  for (std::size_t i = 2; i < dir.size(); ++i) {
-    if (IsSeparator(dir[i]) && ++seps == 2) return i + 1;
-  }
-  return dir.size() + 1;
-}
-
 void CreateOneDirectory(platform::FileSystem& fs, const std::string& dir) {
   if (fs.Exists(dir)) return;
   try {
@@ -62,10 +51,12 @@ bool SameContents(platform::FileSystem& fs, const std::string& a, const std::str
 }
 
 void CreateDirectories(platform::FileSystem& fs, const std::string& dir) {
-  for (std::size_t i = FirstCreatableSeparator(dir); i <= dir.size(); ++i) {
+  const auto root = fs.RootLength(dir);
+  if (!root) throw Error(kErrNotAbsoluteFolder, "not an absolute folder: " + dir);
+  for (std::size_t i = *root + 1; i <= dir.size(); ++i) {
     if (i < dir.size() && !IsSeparator(dir[i])) continue;
     const std::string prefix = dir.substr(0, i);
-    if (IsSeparator(prefix.back()) || prefix.back() == ':') continue;
+    if (IsSeparator(prefix.back())) continue;
     CreateOneDirectory(fs, prefix);
   }
 }

@@ -12,7 +12,9 @@ namespace mb::updater {
 // True when both files hold the same bytes. Raises when either cannot be read.
 bool SameContents(platform::FileSystem& fs, const std::string& a, const std::string& b);
 
-// Creates `dir` and every missing folder above it (not a drive or a share).
+// Creates `dir` and every missing folder above it below its root (never a
+// drive, a share or the top of the tree). Raises for a folder that is not
+// absolute on this system.
 void CreateDirectories(platform::FileSystem& fs, const std::string& dir);
 
 // Copies `update_dir`\NAME to TARGET_DIR\ORG_NAME through a temporary name

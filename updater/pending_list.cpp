@@ -43,29 +43,22 @@ PendingFile ReadPendingFile(platform::ProfileStore& profiles, const platform::Co
   return f;
 }
 
-// Two names that one file system could treat as one file: separators
-// unified and runs of them collapsed, ASCII letters folded (Windows names
-// ignore case).
-std::string FoldedPath(const std::string& path) {
-  std::string out;
-  for (char c : text::ToLowerAscii(path)) {
-    if (c == '\\') c = '/';
-    if (c == '/' && !out.empty() && out.back() == '/') continue;
-    out += c;
-  }
-  return out;
-}
-
-void CheckFile(const PendingFile& f) {
+void CheckFile(const PendingFile& f, platform::FileSystem& fs) {
   for (const std::string* name : {&f.name, &f.org_name}) {
-    if (!IsSafeFileName(*name) || *name == ".") {
+    if (!IsSafeFileName(*name)) {
       throw ListRefused("[" + f.section + "] unsafe file name \"" + *name + "\"");
     }
   }
-  if (!IsAbsolutePath(f.target_dir)) {
+  if (!fs.RootLength(f.target_dir)) {
     throw ListRefused("[" + f.section + "] target directory is not absolute: \"" + f.target_dir +
                       "\"");
   }
+}
+
+// ".", ".\dir": the agent writes a folder inside the install directory this
+// way when the code page cannot hold the install directory's own path.
+bool IsInstallRelative(const std::string& dir) {
+  return dir == "." || (dir.size() >= 2 && dir[0] == '.' && (dir[1] == '\\' || dir[1] == '/'));
 }
 
 }  // namespace
@@ -110,20 +103,20 @@ PendingList ReadPendingList(platform::ProfileStore& profiles, const platform::Co
   return list;
 }
 
-bool IsAbsolutePath(const std::string& path) {
-  auto separator = [](char c) { return c == '\\' || c == '/'; };
-  if (!path.empty() && separator(path[0])) return true;
-  const bool drive = path.size() >= 3 &&
-                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-  return drive && path[1] == ':' && separator(path[2]);
+void ResolveInstallRelative(PendingList& list, const std::string& install_dir) {
+  for (PendingComponent& component : list.components) {
+    for (PendingFile& f : component.files) {
+      if (IsInstallRelative(f.target_dir)) f.target_dir = install_dir + f.target_dir.substr(1);
+    }
+  }
 }
 
-void CheckPendingList(const PendingList& list) {
+void CheckPendingList(const PendingList& list, platform::FileSystem& fs) {
   std::set<std::string> sources;
   std::set<std::string> targets;
   for (const PendingComponent& component : list.components) {
     for (const PendingFile& f : component.files) {
-      CheckFile(f);
+      CheckFile(f, fs);
       if (!sources.insert(FoldedPath(f.name)).second) {
         throw ListRefused("[" + f.section + "] file listed twice: \"" + f.name + "\"");
       }

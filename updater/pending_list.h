@@ -20,7 +20,7 @@ struct PendingFile {
   std::string section;     // where the list names it, for messages
   std::string name;        // the verified copy in the update directory
   std::string org_name;    // the name it is installed under
-  std::string target_dir;  // absolute
+  std::string target_dir;  // absolute once ResolveInstallRelative ran
   bool back_up = false;    // keep the replaced file as "<target>_old"
   // As the list holds them (ANSI): the install record is keyed by them.
   std::string version_ansi;
@@ -54,14 +54,18 @@ std::string ReadProfileValue(platform::ProfileStore& profiles, const std::string
 PendingList ReadPendingList(platform::ProfileStore& profiles, const platform::CodePage& codepage,
                             const std::string& list_path);
 
-// True for an absolute agent path: "\..." or "/...", or a drive letter
-// followed by ":\" or ":/".
-bool IsAbsolutePath(const std::string& path);
+// Makes a TARGET_DIR of "." or ".\dir" absolute: the install directory, or
+// the folder below it. The agent lists folders inside the install directory
+// this way when the code page cannot hold the install directory's path, so
+// that no "?" of a lossy conversion ever becomes part of a path.
+void ResolveInstallRelative(PendingList& list, const std::string& install_dir);
 
-// Raises ListRefused unless every entry has a safe NAME and ORG_NAME (not
-// empty, not absolute, no "\", "/", ":" or ".."), an absolute TARGET_DIR, and
-// no file is listed twice (as a source or as a target).
-void CheckPendingList(const PendingList& list);
+// Raises ListRefused unless every entry has a safe NAME and ORG_NAME
+// (IsSafeFileName), a TARGET_DIR that is absolute on this system (`fs`'s
+// RootLength), and no file is listed twice, as a source or as a target
+// (FoldedPath). The agent checks its plan by the same rules before it
+// fetches anything, so it never hands over a list refused here.
+void CheckPendingList(const PendingList& list, platform::FileSystem& fs);
 
 // Raises ListRefused unless every listed copy lies in `update_dir`.
 void CheckSourcesPresent(const PendingList& list, platform::FileSystem& fs,

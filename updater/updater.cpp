@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "planning/ini_formats.h"
 #include "support/local_time.h"
@@ -38,7 +40,8 @@ int Updater::ApplyPendingList() {
   PendingList list;
   try {
     list = ReadPendingList(*p_.profiles, *p_.codepage, ListPath());
-    CheckPendingList(list);
+    ResolveInstallRelative(list, p_.process->InstallDir());
+    CheckPendingList(list, *p_.fs);
     CheckSourcesPresent(list, *p_.fs, UpdateDir());
   } catch (const ListRefused& e) {
     Log(std::string("Update refused : ") + e.what());
@@ -80,20 +83,33 @@ int Updater::ApplyAll(const PendingList& list) {
 // with no pending files handed over no release and is left alone.
 void Updater::RecordInstalledVersions(const PendingList& list) {
   const std::string record = UpdateDir() + "\\" + ini::kInstallRecordFile;
-  platform::ProfileBatch batch(*p_.profiles);  // one write of the record, however many files
-  for (const PendingComponent& component : list.components) {
-    if (component.files.empty()) continue;
-    for (const PendingFile& file : component.files) {
-      if (!p_.profiles->WriteString(file.org_name_ansi, ini::kVersionKey, file.version_ansi,
-                                    record)) {
-        throw std::runtime_error("cannot write [" + file.org_name + "] " + ini::kVersionKey);
+  std::vector<std::pair<std::string, std::string>> installed;  // section, release
+  {
+    platform::ProfileBatch batch(*p_.profiles);  // one write of the record, however many files
+    for (const PendingComponent& component : list.components) {
+      if (component.files.empty()) continue;
+      for (const PendingFile& file : component.files) {
+        if (!p_.profiles->WriteString(file.org_name_ansi, ini::kVersionKey, file.version_ansi,
+                                      record)) {
+          throw std::runtime_error("cannot write [" + file.org_name + "] " + ini::kVersionKey);
+        }
       }
+      const std::string last =
+          ReadProfileValue(*p_.profiles, component.section, ini::kLastVersionKey, record);
+      if (last.empty()) continue;
+      if (!p_.profiles->WriteString(component.section, ini::kInstallVersionKey, last, record)) {
+        throw std::runtime_error("cannot write [" + component.section + "] " +
+                                 ini::kInstallVersionKey);
+      }
+      installed.emplace_back(component.section, last);
     }
-    const std::string last =
-        ReadProfileValue(*p_.profiles, component.section, ini::kLastVersionKey, record);
-    if (last.empty()) continue;
-    if (!p_.profiles->WriteString(component.section, ini::kInstallVersionKey, last, record)) {
-      throw std::runtime_error("cannot write [" + component.section + "] " +
+  }
+  // The batch's writes reach the disk as it ends, and a write that fails
+  // there is lost without a word: read the releases back before the list
+  // that could redo them goes.
+  for (const auto& [section, last] : installed) {
+    if (ReadProfileValue(*p_.profiles, section, ini::kInstallVersionKey, record) != last) {
+      throw std::runtime_error("the install record did not keep [" + section + "] " +
                                ini::kInstallVersionKey);
     }
   }
@@ -118,7 +134,10 @@ bool Updater::DeleteCopies(const PendingList& list) {
 }
 
 void Updater::Log(const std::string& text) {
-  const std::string line = "[" + FormatTimestamp(p_.process->Now()) + "] " + text + "\r\n";
+  // Appended piece by piece: g++ 12 at -O3 sees a false overlap (-Wrestrict)
+  // in "literal" + std::string&&.
+  std::string line = "[";
+  line.append(FormatTimestamp(p_.process->Now())).append("] ").append(text).append("\r\n");
   try {
     p_.fs->Append(UpdateDir() + "\\" + ini::kUpdateLogFile, p_.codepage->ToAnsi(line));
   } catch (const std::exception& e) {

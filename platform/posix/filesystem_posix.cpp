@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/path_root.h"
 #include "platform/posix/posix_path.h"
 #include "support/error.h"
 
@@ -141,6 +142,14 @@ bool PosixFileSystem::IsOrdinaryFile(const std::string& path) {
 bool PosixFileSystem::Exists(const std::string& path) {
   struct stat st {};
   return ::stat(ToPosixPath(path).c_str(), &st) == 0;
+}
+
+// A network path "\\server\share\dir" becomes "//server/share/dir", which
+// POSIX reads as "/server/share/dir", where such a share would be mounted;
+// the share's two levels are never made. "C:\dir" would be a folder "C:"
+// below the working directory: not absolute.
+std::optional<std::size_t> PosixFileSystem::RootLength(const std::string& path) {
+  return platform::PathRootLength(path, false);
 }
 
 void PosixFileSystem::CreateDirectory(const std::string& path) {

@@ -13,6 +13,9 @@ class PosixFileSystem : public platform::FileSystem {
  public:
   bool IsOrdinaryFile(const std::string& path) override;
   bool Exists(const std::string& path) override;
+  // "\\server\share\dir" and "\dir" (the top of the tree); a drive
+  // letter means nothing here.
+  std::optional<std::size_t> RootLength(const std::string& path) override;
   void CreateDirectory(const std::string& path) override;
   void DeleteFile(const std::string& path) override;
   void CopyFile(const std::string& from, const std::string& to) override;

@@ -4,9 +4,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "agent/frm_tray.h"
 #include "platform/posix/codepage_iconv.h"
+#include "platform/posix/command_line.h"
 #include "platform/posix/filesystem_posix.h"
 #include "platform/posix/network_curl.h"
 #include "platform/posix/process_posix.h"
@@ -15,8 +19,31 @@
 #include "platform/posix/run_failure_line.h"
 #include "platform/posix/window_system_posix.h"
 
+namespace {
+
+// The command line and MAILBEACON_MAX_RUNS, checked before anything runs.
+// Returns the exit status to end with, or nothing to go on.
+std::optional<int> RefusedStart(int argc, char** argv, std::optional<int>& max_runs) {
+  using namespace mb::posix;
+  const CommandLineCheck check = CheckCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (check.help) {
+    std::fputs(Usage("Mailbeacon").c_str(), stdout);
+    return kExitUsage;
+  }
+  std::string error = check.error;
+  if (error.empty()) max_runs = ParseMaxRuns(std::getenv("MAILBEACON_MAX_RUNS"), &error);
+  if (error.empty()) return std::nullopt;
+  std::fprintf(stderr, "Mailbeacon: %s\n%s", error.c_str(),
+               check.error.empty() ? "" : Usage("Mailbeacon").c_str());
+  return kExitUsage;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace mb;
+  std::optional<int> max_runs;
+  if (const std::optional<int> status = RefusedStart(argc, argv, max_runs)) return *status;
   posix::IconvCodePage codepage(posix::SystemAnsiCodePage());
   posix::RegistryFile registry(posix::DefaultRegistryPath(), codepage);
   posix::PosixProfileStore profiles;
@@ -24,10 +51,12 @@ int main(int argc, char** argv) {
   posix::CurlNetwork net;
   posix::PosixProcess process(argc, argv);
   // Boxes wait for an answer only when someone can give one at a terminal.
-  std::FILE* answers = isatty(STDIN_FILENO) != 0 ? stdin : std::fopen("/dev/null", "r");
+  const bool answers_at_terminal = isatty(STDIN_FILENO) != 0;
+  std::FILE* answers = answers_at_terminal ? stdin : std::fopen("/dev/null", "r");
   posix::PosixWindowSystem windows(stderr, isatty(STDERR_FILENO) != 0, answers != nullptr ? answers : stdin);
+  if (!answers_at_terminal) windows.SetNoAnswers();
 
-  if (const char* runs = std::getenv("MAILBEACON_MAX_RUNS")) windows.SetTimerEventLimit(std::atoi(runs));
+  if (max_runs) windows.SetTimerEventLimit(*max_runs);
   windows.SetAfterTimerEvent(
       [&net] { posix::PrintRunFailure(net, stderr, isatty(STDERR_FILENO) != 0); });
 

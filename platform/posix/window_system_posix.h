@@ -31,6 +31,10 @@ class PosixWindowSystem : public platform::WindowSystem {
   void MessageBoxOk(const std::string& text, const std::string& caption) override;
   void MessageBoxInformation(const std::string& text, const std::string& caption) override;
   bool MessageBoxYesNo(const std::string& text, const std::string& caption) override;
+  // Only on a terminal whose input can bring the answer.
+  bool CanAskUser() override { return is_tty_ && answers_possible_; }
+  // Tells the boxes that their input holds no answers (it is no terminal).
+  void SetNoAnswers() { answers_possible_ = false; }
 
   bool GetTaskbarRect(platform::PixelRect* rect) override;
   std::int32_t ScreenWidthTwips() override;
@@ -59,6 +63,7 @@ class PosixWindowSystem : public platform::WindowSystem {
   std::optional<Clock::time_point> timer_due_;  // armed when set
   int timer_event_limit_ = 0;
   std::function<void()> after_timer_event_;
+  bool answers_possible_ = true;
 };
 
 }  // namespace mb::posix

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/path_root.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_text.h"
 
@@ -53,6 +54,10 @@ bool Win32FileSystem::IsOrdinaryFile(const std::string& path) {
 
 bool Win32FileSystem::Exists(const std::string& path) {
   return GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::size_t> Win32FileSystem::RootLength(const std::string& path) {
+  return platform::PathRootLength(path, true);
 }
 
 void Win32FileSystem::CreateDirectory(const std::string& path) {

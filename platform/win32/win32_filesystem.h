@@ -12,6 +12,8 @@ class Win32FileSystem : public platform::FileSystem {
  public:
   bool IsOrdinaryFile(const std::string& path) override;
   bool Exists(const std::string& path) override;
+  // "\\server\share\dir", "\dir" (the current drive's top) and "C:\dir".
+  std::optional<std::size_t> RootLength(const std::string& path) override;
   void CreateDirectory(const std::string& path) override;
   void DeleteFile(const std::string& path) override;
   void CopyFile(const std::string& from, const std::string& to) override;

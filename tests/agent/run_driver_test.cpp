@@ -163,6 +163,19 @@ TEST_F(RunDriver, AfterThreeIncompleteRunsTheUserMayStop) {
   EXPECT_EQ(h.windows.armings, (std::vector<int>{10, 500, 500, 500}));
 }
 
+// Nobody to answer (a POSIX agent with no terminal): no question, the
+// agent keeps retrying for as long as it runs.
+TEST_F(RunDriver, WithNobodyToAskTheAgentKeepsRetrying) {
+  server.Answer("/v/download/pause.aspx", "N");
+  server.Answer("/v/download/express_exe.aspx?version=new&Folder=ORG",
+                OneFileManifest("a", "never served"));
+  h.windows.can_ask = false;
+  EXPECT_EQ(h.RunAgent(10), -1);
+  EXPECT_TRUE(h.windows.boxes.empty());
+  EXPECT_EQ(h.windows.armings.size(), 11u);  // the start and a re-arm after each of 10 runs
+  EXPECT_LT(h.tray->RetryPromptCount(), 4);
+}
+
 TEST_F(RunDriver, AnsweringYesKeepsRetrying) {
   server.Answer("/v/download/pause.aspx", "N");
   server.Answer("/v/download/express_exe.aspx?version=new&Folder=ORG",

@@ -175,6 +175,42 @@ TEST_F(AgentEndToEnd, OutlookAddinInstallationAsksWithTheOutlookYear) {
   EXPECT_EQ(Update("addin.dll"), "addin for 2003");
 }
 
+// --help, an option the agent does not know, or a run limit that is no
+// count: a short message, status 2, and not a single request.
+TEST_F(AgentEndToEnd, UsageErrorsStopBeforeAnyRequest) {
+  PublishRelease();
+  s.StartServer();
+  s.WriteRegistry();
+  struct Case {
+    std::vector<std::string> args;
+    std::string max_runs;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{"--help"}, "1", "usage: Mailbeacon [-d SECONDS]"},
+      {{"-x"}, "1", "unknown option \"-x\""},
+      {{"-d", "5", "--verbose"}, "1", "unknown option \"--verbose\""},
+      {{"5"}, "1", "unknown argument \"5\""},
+      {{}, "-1", "MAILBEACON_MAX_RUNS must be a positive number"},
+      {{}, "abc", "not \"abc\""},
+      {{}, "0", "MAILBEACON_MAX_RUNS"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {s.install + "/Mailbeacon"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    auto env = s.AgentEnvironment(1);
+    env["MAILBEACON_MAX_RUNS"] = c.max_runs;
+    const ProgramResult r = RunProgram(argv, s.install, env, 30);
+    EXPECT_EQ(r.status, 2) << c.says << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+  }
+  EXPECT_TRUE(s.TakeRequests().empty());
+  // "-d N" keeps its meaning: a negative delay is the 10 ms default.
+  const ProgramResult r =
+      RunProgram({s.install + "/Mailbeacon", "-d", "-5"}, s.install, s.AgentEnvironment(1), 30);
+  EXPECT_EQ(r.status, 0) << r.output;
+}
+
 TEST_F(AgentEndToEnd, OfflineInsideAnEmptyNetworkNamespace) {
   if (geteuid() != 0 || !fs::exists("/usr/bin/unshare")) GTEST_SKIP() << "needs unshare as root";
   s.StartServer();

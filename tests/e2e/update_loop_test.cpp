@@ -54,7 +54,9 @@ class UpdateLoop : public ::testing::Test {
 TEST_F(UpdateLoop, AgentAndUpdaterBringTheInstallationUpToDate) {
   Installed({{"plugin.dll", "plugin 1.0"}});
   s.Publish("express", "1.1",
-            {{"plugin_1.1.dll", "plugin 1.1", "plugin.dll"}, {"new.txt", "new", "", ".\\docs"}});
+            {{"plugin_1.1.dll", "plugin 1.1", "plugin.dll"},
+             {"new.txt", "new", "", ".\\docs"},
+             {"a..b.dll", "two dots"}});
   s.Publish("agent", "1.1", {{"agent.cfg", "cfg 1.1"}});
   s.StartServer();
   s.WriteRegistry();
@@ -64,6 +66,7 @@ TEST_F(UpdateLoop, AgentAndUpdaterBringTheInstallationUpToDate) {
   EXPECT_EQ(Inst("plugin.dll"), "plugin 1.1");
   EXPECT_EQ(Inst("plugin.dll_old"), "plugin 1.0");
   EXPECT_EQ(Inst("docs/new.txt"), "new");
+  EXPECT_EQ(Inst("a..b.dll"), "two dots");  // dots inside a name pass server, agent and updater
   EXPECT_EQ(Inst("agent.cfg"), "cfg 1.1");
   const std::string record = s.Read("inst/update/install_version.ini");
   EXPECT_NE(record.find("[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.1\r\nLAST_VERSION=1.1\r\n"), std::string::npos)
@@ -72,6 +75,35 @@ TEST_F(UpdateLoop, AgentAndUpdaterBringTheInstallationUpToDate) {
   EXPECT_NE(record.find("[plugin.dll]\r\nVERSION=1.1\r\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(s.update + "/plugin_1.1.dll"));
   ExpectUpToDateNextRun();
+}
+
+// An install folder whose name the code page cannot hold (Korean under
+// 1252): the list names the folders inside it as ".\dir", never as a
+// lossy "...\??", and the updater puts every file inside it.
+TEST_F(UpdateLoop, InstallFolderTheCodePageCannotHoldIsKeptWhole) {
+  const std::string korean = s.root() + "/메일";
+  fs::create_directories(korean + "/update");
+  fs::copy_file(s.install + "/Mailbeacon", korean + "/Mailbeacon");
+  fs::copy_file(s.install + "/SwiftPatcher_Mailbeacon.exe",
+                korean + "/SwiftPatcher_Mailbeacon.exe");
+  s.install = korean;
+  s.update = korean + "/update";
+  Installed({{"plugin.dll", "plugin 1.0"}});
+  s.Publish("express", "1.1",
+            {{"plugin_1.1.dll", "plugin 1.1", "plugin.dll"}, {"new.txt", "new", "", ".\\docs"}});
+  s.Publish("agent", "1.0", {});
+  s.StartServer();
+  s.WriteRegistry();
+  auto env = s.AgentEnvironment(3);
+  env["LC_ALL"] = "en_US.UTF-8";  // code page 1252
+  const ProgramResult r = RunProgram({korean + "/Mailbeacon"}, korean, env, 60);
+  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_TRUE(s.WaitForUpdater()) << "the updater did not finish";
+  EXPECT_EQ(ReadFile(korean + "/plugin.dll"), "plugin 1.1");
+  EXPECT_EQ(ReadFile(korean + "/docs/new.txt"), "new");
+  EXPECT_FALSE(fs::exists(s.root() + "/??"));
+  EXPECT_NE(ReadFile(s.update + "/install_version.ini").find("INSTALL_VERSION=1.1"),
+            std::string::npos);
 }
 
 TEST_F(UpdateLoop, UpdaterKilledBetweenTwoFilesIsFinishedByTheNextRun) {

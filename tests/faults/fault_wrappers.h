@@ -30,6 +30,9 @@ class FaultyFileSystem : public platform::FileSystem {
 
   bool IsOrdinaryFile(const std::string& path) override { return real_.IsOrdinaryFile(path); }
   bool Exists(const std::string& path) override { return real_.Exists(path); }
+  std::optional<std::size_t> RootLength(const std::string& path) override {
+    return real_.RootLength(path);
+  }
   void CreateDirectory(const std::string& path) override {
     Check(FsCall::kCreateDirectory, path);
     real_.CreateDirectory(path);

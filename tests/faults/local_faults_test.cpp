@@ -253,6 +253,35 @@ TEST_F(LocalFaults, PendingListThatCannotBeWrittenIsMissingNotPartial) {
   EXPECT_NE(list.find("[EXPRESS_DOWNLOAD]\r\nTOTAL_FILES=2"), std::string::npos) << list;
 }
 
+// The log lines of a recorded pass come after the pending-install list and
+// the install record are on disk: a crash at the first log line (here, a
+// log that cannot be written) leaves a list and a record that agree, and
+// no log line claiming a file that no list holds.
+TEST_F(LocalFaults, PendingListAndRecordAreOnDiskBeforeTheLog) {
+  std::vector<std::string> seen;  // the list and the record at each log write
+  fs.rule = [&](FsCall call, const std::string& p) {
+    if (call != FsCall::kAppend || p.find("update_log.txt") == std::string::npos) return 0;
+    for (const char* file : {"mailbeacon_download.ini", "install_version.ini"}) {
+      seen.push_back(fault_fs::exists(h.UpdatePath(file)) ? ReadFile(h.UpdatePath(file)) : "");
+    }
+    return EIO;
+  };
+  EXPECT_EQ(h.RunAgent(1), kExitHandOff);
+  ASSERT_EQ(seen.size(), 4u);  // one failed log line per pass
+  EXPECT_NE(seen[0].find("[EXPRESS_DOWNLOAD]\r\nTOTAL_FILES=2\r\n[EXPRESS_FILE_1]"),
+            std::string::npos)
+      << seen[0];
+  EXPECT_NE(seen[0].find("[EXPRESS_FILE_2]\r\nNAME=help.txt"), std::string::npos) << seen[0];
+  EXPECT_NE(seen[1].find("[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\nLAST_VERSION=1.1"),
+            std::string::npos)
+      << seen[1];
+  EXPECT_NE(seen[2].find("[AGENT_DOWNLOAD]\r\nTOTAL_FILES=1\r\n[AGENT_FILE_1]\r\nNAME=agent.cfg"),
+            std::string::npos)
+      << seen[2];
+  EXPECT_NE(seen[3].find("LAST_VERSION=2.0"), std::string::npos) << seen[3];
+  EXPECT_FALSE(fault_fs::exists(h.UpdatePath("update_log.txt")));
+}
+
 // Another program (the updater) rewrites the install record between two of
 // the agent's reads: the agent's next read sees the new text, and its own
 // later writes keep what the other program wrote.

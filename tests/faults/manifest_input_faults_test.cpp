@@ -3,6 +3,7 @@
 // or target folder, Korean names in CP949 (valid and broken). None may
 // crash the agent, fetch a file to a place outside its folders or leave
 // anything behind that the next healthy start cannot clean up.
+#include <algorithm>
 #include <filesystem>
 
 #include "faults/fault_fixture.h"
@@ -79,8 +80,8 @@ TEST_F(FaultyManifest, LinesOfOneMebibyte) {
 }
 
 // TOTAL_FILES=32767 over two real sections: the 32765 missing ones read as
-// empty names, which no list may hold; the whole list is refused before a
-// single file is fetched.
+// empty names and target folders, which no list may hold; the pass fails
+// before a single file is fetched.
 TEST_F(FaultyManifest, HugeCountWithFewSectionsIsRefused) {
   std::string m = ManifestText("1.1", express);
   m.replace(m.find("TOTAL_FILES=2"), 13, "TOTAL_FILES=32767");
@@ -93,13 +94,15 @@ TEST_F(FaultyManifest, HugeCountWithFewSectionsIsRefused) {
   ExpectRecovers();
 }
 
-// The same count in the agent's own manifest, after the plug-in's pass
-// listed two files, overflows the 16-bit file count: the agent's pass ends
+// 32767 files to fetch in the agent's own manifest, after the plug-in's
+// pass listed two, overflow the 16-bit file count: the agent's pass ends
 // with its error box (position 2, error 6, overflow) and, as that box does
 // not ask for a retry, the plug-in's files are handed over.
 TEST_F(FaultyManifest, HugeCountInTheSecondPassOverflowsTheFileCount) {
-  std::string m = ManifestText("2.0", agent);
-  m.replace(m.find("TOTAL_FILES=2"), 13, "TOTAL_FILES=32767");
+  std::string m = "[DOWNLOAD]\r\nTOTAL_FILES=32767\r\nLAST_VERSION=2.0\r\n";
+  for (int i = 1; i <= 32767; ++i) {
+    m += "[FILE_" + std::to_string(i) + "]\r\nNAME=x.dll\r\nORG_NAME=x.dll\r\nTARGET_DIR=.\r\n";
+  }
   server.Serve(kAgentManifest, m);
   EXPECT_EQ(h.RunAgent(1), kExitHandOff);
   ASSERT_EQ(h.windows.boxes.size(), 1u);
@@ -150,6 +153,113 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyNames, ::testing::ValuesIn(kBadNames),
                            return std::string(param_info.param.label);
                          });
 
+// Dots inside a name cannot leave a folder: "a..b.dll" is fetched and
+// listed like any other file.
+TEST_F(FaultyManifest, DotsInsideANameAreNoTraversal) {
+  for (auto* list : {&express, &agent}) {
+    list->push_back({"a..b.dll", "two dots 1.1", "a..b.dll", ".", "1.1"});
+  }
+  agent.back().name = agent.back().org_name = "c...d.dll";
+  PublishHealthy();
+  EXPECT_EQ(StartAgent(), kExitHandOff);
+  EXPECT_EQ(ReadFile(h.UpdatePath("a..b.dll")), "two dots 1.1");
+  EXPECT_EQ(ReadFile(h.UpdatePath("c...d.dll")), "two dots 1.1");
+  const std::string list = ReadFile(h.UpdatePath("mailbeacon_download.ini"));
+  EXPECT_NE(list.find("NAME=a..b.dll\r\n"), std::string::npos) << list;
+  EXPECT_NE(list.find("NAME=c...d.dll\r\n"), std::string::npos) << list;
+}
+
+struct BadTarget {
+  const char* label;
+  std::string target_dir;
+  std::string system_dir = "";  // MAILBEACON_SYSTEM_DIR, relative to the install folder
+};
+
+void PrintTo(const BadTarget& b, std::ostream* os) { *os << b.label; }
+
+class FaultyTargetDirs : public FaultTest, public ::testing::WithParamInterface<BadTarget> {};
+
+// A target folder that is not absolute, or cannot be made, fails the pass
+// like a failed download: message 3, a new run, nothing fetched, nothing
+// made anywhere (a relative folder would have depended on the working
+// directory, and the updater could not have used it).
+TEST_P(FaultyTargetDirs, FailThePassVisiblyBeforeAnythingIsFetched) {
+  const std::string system_dir = h.process.system_dir;
+  if (!GetParam().system_dir.empty()) h.process.system_dir = h.install + GetParam().system_dir;
+  server.Serve(kExpressManifest,
+               ExpressSection("1", "help.txt", "help.txt", GetParam().target_dir));
+  const auto before = Snapshot(h.dir.path());
+  EXPECT_EQ(h.RunAgent(1), -1);
+  EXPECT_FALSE(AnyFileRequested(server.Requests()));
+  EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
+  EXPECT_TRUE(h.tray->State().RetryPending);
+  ExpectNoHarm(before);
+  for (const char* stray : {"sub", "System32", "C:", "no-such-server"}) {
+    EXPECT_FALSE(fault_fs::exists(stray)) << stray;
+  }
+  h.process.system_dir = system_dir;
+  ExpectRecovers();
+}
+
+const BadTarget kBadTargets[] = {
+    {"Relative", "sub"},
+    {"SystemKeywordInCapitals", "System32"},
+    {"Empty", ""},
+    {"DriveOnPosix", "C:\\Windows\\Temp"},
+    {"UnderAFile", ".\\plugins\\plugin.dll\\sub"},
+    {"AFile", ".\\plugins\\plugin.dll"},
+    {"ShareThatIsNotThere", "\\\\no-such-server\\share\\dir"},
+    {"SystemDirUnderAFile", "system32", "/plugins/plugin.dll/sys"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultyTargetDirs, ::testing::ValuesIn(kBadTargets),
+                         [](const auto& param_info) {
+                           return std::string(param_info.param.label);
+                         });
+
+// A folder written from the top of the tree ("\dir") is made below it and
+// listed as written; on POSIX "\\tmp\x\dir" is a share mounted at /tmp/x.
+TEST_F(FaultyManifest, RootRelativeAndShareTargetsAreMadeBelowTheirRoot) {
+  std::string top = h.install;
+  std::replace(top.begin(), top.end(), '/', '\\');
+  express[1].target_dir = top + "\\rooted\\help";
+  agent[1].target_dir = "\\" + top + "\\shared\\cfg";
+  PublishHealthy();
+  EXPECT_EQ(StartAgent(), kExitHandOff);
+  EXPECT_TRUE(fault_fs::is_directory(h.install + "/rooted/help"));
+  EXPECT_TRUE(fault_fs::is_directory(h.install + "/shared/cfg"));
+  const std::string list = ReadFile(h.UpdatePath("mailbeacon_download.ini"));
+  EXPECT_NE(list.find("TARGET_DIR=" + top + "\\rooted\\help\r\n"), std::string::npos) << list;
+  EXPECT_NE(list.find("TARGET_DIR=\\" + top + "\\shared\\cfg\r\n"), std::string::npos) << list;
+}
+
+// Two files of one release installed under one name in one folder, or a
+// file of the agent's release that the plug-in's pass already listed: the
+// updater would refuse the list, so the agent hands none over. Within a
+// pass the pass fails; across passes the later one waits for the next
+// start, and the earlier pass's files are handed over now.
+TEST_F(FaultyManifest, ListsTheUpdaterWouldRefuseAreNotHandedOver) {
+  express.push_back({"plugin_b.new", "plugin 1.1b", "PLUGIN.DLL", ".\\plugins", "1.1"});
+  PublishHealthy();
+  const auto before = Snapshot(h.dir.path());
+  EXPECT_EQ(StartAgent(), -1);
+  EXPECT_FALSE(AnyFileRequested(server.Requests()));
+  EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
+  ExpectNoHarm(before);
+
+  express.pop_back();
+  agent.push_back({"help.txt", "help 2.0", "help.txt", ".\\agent", "2.0"});
+  PublishHealthy();
+  server.ClearRequests();
+  EXPECT_EQ(StartAgent(), kExitHandOff);
+  EXPECT_EQ(ReadFile(h.UpdatePath("help.txt")), "help 1.1");
+  const std::string list = ReadFile(h.UpdatePath("mailbeacon_download.ini"));
+  EXPECT_NE(list.find("[EXPRESS_DOWNLOAD]\r\nTOTAL_FILES=2"), std::string::npos) << list;
+  EXPECT_EQ(list.find("AGENT_DOWNLOAD"), std::string::npos) << list;
+  for (const auto& r : server.Requests())
+    EXPECT_EQ(r.find("agent_exe.aspx?program="), std::string::npos);
+}
+
 std::string Cp949(const std::string& utf8) { return posix::IconvCodePage(949).ToAnsi(utf8); }
 
 // A Korean name travels as CP949 in the manifest and as its numeric
@@ -167,8 +277,8 @@ TEST_F(FaultyManifest, KoreanNameInCp949IsFetchedUnderItsName) {
 }
 
 // Bytes that are no CP949 text (a lone lead byte, a lead byte before a
-// space) become U+FFFD, are encoded as "?" and never match a file on the
-// server: the download fails, nothing named after them is left.
+// space) become U+FFFD, which the code page cannot spell again: the pass
+// fails before anything is fetched, nothing named after them is left.
 TEST_F(FaultyManifest, BrokenCp949NamesFailTheirDownloadOnly) {
   for (const std::string name : {"abc\xc7", "\x81 x.dll", "\xff\xfe\xfd"}) {
     server.Serve(kExpressManifest, ExpressSection("1", name, name));

@@ -1,9 +1,11 @@
 // Planning a component's downloads from a manifest on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "agent/bas_win_api.h"
+#include "faults/fault_wrappers.h"
 #include "support_files/agent_harness.h"
 
 namespace mb::test {
@@ -68,17 +70,32 @@ TEST_F(DownloadListTest, RenamedFileWithOtherRecordedVersionIsFetched) {
 }
 
 TEST_F(DownloadListTest, TargetDirectoriesResolvedAndCreated) {
-  Manifest("[DOWNLOAD]\r\nTOTAL_FILES=4\r\n" + FileSection(1, "a", "a", "system32") +
-           FileSection(2, "b", "b", ".\\sub\\deep") + FileSection(3, "c", "c", ".x") +
-           FileSection(4, "d", "d", "System32"));
+  Manifest("[DOWNLOAD]\r\nTOTAL_FILES=3\r\n" + FileSection(1, "a", "a", "system32") +
+           FileSection(2, "b", "b", ".\\sub\\deep") + FileSection(3, "c", "c", ".x"));
   DownloadList list;
-  ASSERT_EQ(Build(list), 4);
+  ASSERT_EQ(Build(list), 3);
   EXPECT_EQ(list[0].TargetDir, h.install + "\\system32");
   EXPECT_EQ(list[1].TargetDir, h.install + "\\sub\\deep");
   EXPECT_EQ(list[2].TargetDir, h.install + "x");
-  EXPECT_EQ(list[3].TargetDir, "System32");  // only the exact lower-case keyword
   EXPECT_TRUE(fs::is_directory(h.install + "/sub/deep"));
   EXPECT_TRUE(fs::is_directory(h.install + "/system32"));
+}
+
+// A folder that is not absolute here ("System32" is no keyword, only
+// "system32" is; POSIX has no drives), or that cannot be made, fails the
+// list; the manifest stays, as on any failure of the list.
+TEST_F(DownloadListTest, TargetFolderThatCannotBeMadeFailsTheList) {
+  WriteFile(h.install + "/file", "x");
+  for (const std::string dir :
+       {"System32", "sub", "", "C:\\Windows\\Temp", ".\\file\\below", ".\\file"}) {
+    Manifest("[DOWNLOAD]\r\nTOTAL_FILES=2\r\n" + FileSection(1, "a", "a", ".") +
+             FileSection(2, "b", "b", dir));
+    DownloadList list;
+    EXPECT_EQ(Build(list), 0) << dir;
+    EXPECT_TRUE(ManifestExists()) << dir;
+  }
+  EXPECT_FALSE(fs::exists("sub"));
+  EXPECT_FALSE(fs::exists("C:"));
 }
 
 TEST_F(DownloadListTest, EmptyZeroOrNegativeTotalListsNothingAndDeletesTheManifest) {
@@ -123,6 +140,32 @@ TEST_F(DownloadListTest, MakeDirPathCreatesEachLevelButNeverTheFirstPart) {
   h.tray->MakeDirPath(h.install + "\\file");  // anything existing: nothing to do
   EXPECT_TRUE(fs::is_regular_file(h.install + "/file"));
   EXPECT_THROW(h.tray->MakeDirPath(h.install + "\\file\\below"), Error);
+}
+
+// Only the levels below a path's root are made: below the top of the tree
+// for "\dir", below the share for "\\server\share\dir" (which POSIX reads
+// as /server/share/dir). A path without a root makes nothing anywhere.
+TEST_F(DownloadListTest, MakeDirPathMakesOnlyTheLevelsBelowTheRoot) {
+  std::string rooted = h.install + "/rr/deep";
+  std::replace(rooted.begin(), rooted.end(), '/', '\\');
+  ASSERT_EQ(rooted[0], '\\');
+  h.tray->MakeDirPath(rooted);
+  EXPECT_TRUE(fs::is_directory(h.install + "/rr/deep"));
+
+  FaultyFileSystem recording(h.fs);
+  std::vector<std::string> made;
+  recording.rule = [&](FsCall call, const std::string& path) {
+    if (call == FsCall::kCreateDirectory) made.push_back(path);
+    return 0;
+  };
+  h.p.fs = &recording;
+  EXPECT_THROW(h.tray->MakeDirPath("\\\\no-such-server\\share\\a\\b"), Error);
+  EXPECT_EQ(made, std::vector<std::string>{"\\\\no-such-server\\share\\a"});
+  for (const std::string path : {"sub\\a", "C:\\Windows\\Temp", "", "\\\\server", "\\\\?\\C:\\x"}) {
+    EXPECT_THROW(h.tray->MakeDirPath(path), Error) << path;
+  }
+  EXPECT_EQ(made.size(), 1u);
+  h.p.fs = &h.fs;
 }
 
 TEST(NameEncoding, NumbersFollowedBySeparator) {

@@ -153,6 +153,15 @@ TEST(OsWindowSystemTest, YesNoOnTerminalReadsTheAnswer) {
   }
 }
 
+// Only a terminal whose input can answer makes the agent ask its question.
+TEST(OsWindowSystemTest, QuestionsAreAskedOnlyWhereSomeoneCanAnswer) {
+  EXPECT_TRUE(Console(true, "").ws().CanAskUser());
+  EXPECT_FALSE(Console(false, "y\n").ws().CanAskUser());
+  Console no_input(true, "");
+  no_input.ws().SetNoAnswers();
+  EXPECT_FALSE(no_input.ws().CanAskUser());
+}
+
 TEST(OsWindowSystemTest, YesNoWithoutTerminalIsNo) {
   Console console(false, "y\n");
   EXPECT_FALSE(console.ws().MessageBoxYesNo("Line 1\r\nRetry?", "Mailbeacon Installation"));

@@ -48,6 +48,7 @@ class HarnessWindowSystem : public platform::WindowSystem {
   std::vector<int> armings;  // every interval the timer was armed with
   bool armed = false;
   int max_timer_events = 1;  // the loop stops after this many runs
+  bool can_ask = true;       // false: nobody to answer a question
 
   void HideMainWindow() override {}
   void LeaveTaskList() override {}
@@ -66,6 +67,7 @@ class HarnessWindowSystem : public platform::WindowSystem {
   void MessageBoxInformation(const std::string& text, const std::string& caption) override {
     boxes.push_back({text, caption, true});
   }
+  bool CanAskUser() override { return can_ask; }
   bool MessageBoxYesNo(const std::string& text, const std::string& caption) override {
     boxes.push_back({text, caption});
     if (yes_no_answers.empty()) return false;

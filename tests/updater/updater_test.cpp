@@ -3,11 +3,14 @@
 // lists refused untouched, a cut-off run finished by the next one, and the
 // wait for the agent.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -187,6 +190,8 @@ TEST(UpdaterTest, RefusesUnsafeOrInconsistentListsBeforeApplyingAnything) {
       {"target listed twice (case folded)", "target listed twice", {"Bad.dll", "GOOD.DLL", ""}},
       {"missing source", "is missing", {"Missing.dll", "X.dll", ""}},
       {"relative TARGET_DIR", "not absolute", {"Bad.dll", "X.dll", "=rel"}},
+      {"drive TARGET_DIR (no drives on POSIX)", "not absolute", {"Bad.dll", "X.dll", "=C:\\X"}},
+      {"TARGET_DIR .x", "not absolute", {"Bad.dll", "X.dll", "=.x"}},
       {"TOTAL_FILES not a number", "not a file count", {"Bad.dll", "X.dll", ""}, "2x"},
       {"TOTAL_FILES negative", "not a file count", {"Bad.dll", "X.dll", ""}, "-2"},
       {"TOTAL_FILES beyond the sections", "unsafe file name \"\"", {"Bad.dll", "X.dll", ""}, "3"},
@@ -208,6 +213,26 @@ TEST(UpdaterTest, RefusesUnsafeOrInconsistentListsBeforeApplyingAnything) {
     EXPECT_NE(lines[0].find("] Update refused : "), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
   }
+}
+
+// Folders written from the top of the tree ("\dir"), as a share
+// ("\\tmp\x\dir" is /tmp/x/dir here) or inside the install folder (".",
+// ".\dir", as the agent lists them when the code page cannot hold the
+// install folder's path) are made below their root and used.
+TEST(UpdaterTest, RootedSharedAndInstallRelativeFolders) {
+  Install in;
+  std::string top = in.dir().string();
+  std::replace(top.begin(), top.end(), '/', '\\');
+  for (const char* name : {"A.dll", "B.dll", "C.dll", "D.dll"}) WriteFile(in.update() / name, name);
+  in.WriteList({Outlook({{"A.dll", "A.dll", "=" + top + "\\rooted"},
+                         {"B.dll", "B.dll", "=\\" + top + "\\shared\\deep"},
+                         {"C.dll", "C.dll", "=.\\inside"},
+                         {"D.dll", "D.dll", "=."}})});
+  ASSERT_EQ(in.Run(), 0) << in.LogLines().back();
+  EXPECT_EQ(ReadFile(in.dir() / "rooted" / "A.dll"), "A.dll");
+  EXPECT_EQ(ReadFile(in.dir() / "shared" / "deep" / "B.dll"), "B.dll");
+  EXPECT_EQ(ReadFile(in.dir() / "inside" / "C.dll"), "C.dll");
+  EXPECT_EQ(ReadFile(in.dir() / "D.dll"), "D.dll");
 }
 
 // A run cut off after its first file: the next run finishes the list and
@@ -260,6 +285,34 @@ TEST(UpdaterTest, IoFailureLeavesTheListForALaterRun) {
 
 // Names are read in the system ANSI code page. In code page 932 the second
 // byte of "ソ" is 0x5C, the byte of "\": it must not count as a separator.
+// The install record's new releases reach the disk when its batch ends; an
+// update directory that is full by then (a 64 KiB tmpfs, filled up) loses
+// them. The updater reads them back, stops and keeps the list, rather than
+// deleting it and reporting an update the record does not show.
+TEST(UpdaterTest, InstallRecordThatDoesNotReachTheDiskKeepsTheList) {
+  Install in;
+  if (mount("tmpfs", in.update().c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  }
+  WriteFile(in.update() / "A.dll", "A new");
+  WriteFile(in.update() / "install_version.ini", "[OUTLOOK_DOWNLOAD]\r\nLAST_VERSION=3\r\n");
+  in.WriteList({Outlook({{"A.dll", "A.dll", ""}})});
+  {
+    std::ofstream filler(in.update() / "filler", std::ios::binary);
+    const std::string block(512, 'f');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+  }
+  const int status = in.Run();
+  const std::string record = ReadFile(in.update() / "install_version.ini");
+  const bool list_kept = fs::exists(in.list());
+  umount2(in.update().c_str(), MNT_DETACH);
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(ReadFile(in.dir() / "A.dll"), "A new");
+  EXPECT_EQ(record.find("INSTALL_VERSION"), std::string::npos) << record;
+  EXPECT_TRUE(list_kept);
+}
+
 TEST(UpdaterTest, ReadsNamesInTheAnsiCodePage) {
   Install in;
   const std::string utf8_name = "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88.dll";  // "ソフト.dll"

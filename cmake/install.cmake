@@ -1,0 +1,23 @@
+# cmake --install rules. The agent and the updater go into one folder: the
+# agent starts the updater from its own folder and keeps its records in
+# "update" below it, so that folder must be writable by whoever runs the
+# agent (install with a prefix of their own, e.g. --prefix ~/.local).
+include(GNUInstallDirs)
+
+if(WIN32)
+  set(MB_DEFAULT_AGENT_DIR ${CMAKE_INSTALL_BINDIR})
+else()
+  set(MB_DEFAULT_AGENT_DIR ${CMAKE_INSTALL_LIBEXECDIR}/mailbeacon)
+endif()
+set(MB_INSTALL_AGENT_DIR ${MB_DEFAULT_AGENT_DIR} CACHE STRING
+    "Folder (below the prefix) for Mailbeacon and SwiftPatcher_Mailbeacon.exe")
+
+install(TARGETS Mailbeacon SwiftPatcher_Mailbeacon RUNTIME DESTINATION ${MB_INSTALL_AGENT_DIR})
+if(TARGET mailbeacon-server)
+  install(TARGETS mailbeacon-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# The docs keep their layout, so the README's links still lead somewhere.
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES updater/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/updater)
+install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
