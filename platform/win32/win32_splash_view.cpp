@@ -66,7 +66,7 @@ HWND Win32SplashView::EnsureWindow() {
   const int height = PxY(splash::kClientHeight) + PxY(splash::kFrame);
   hwnd_ = CreateWindowExW(WS_EX_TOOLWINDOW, kSplashClass, L"", WS_POPUP, 0, 0, width, height,
                           nullptr, nullptr, instance_, this);
-  if (hwnd_ == nullptr) throw LastError();
+  if (hwnd_ == nullptr) throw LastError("create the progress window");
   return hwnd_;
 }
 

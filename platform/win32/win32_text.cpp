@@ -106,4 +106,10 @@ Error WindowsError(unsigned long code) { return Error(static_cast<long>(code), E
 
 Error LastError() { return WindowsError(GetLastError()); }
 
+Error LastError(const std::string& what) {
+  const DWORD code = GetLastError();
+  const std::string reason = code != 0 ? ErrorText(code) : "the system gave no reason";
+  return Error(static_cast<long>(code), "cannot " + what + ": " + reason);
+}
+
 }  // namespace mb::win32

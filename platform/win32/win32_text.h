@@ -29,5 +29,10 @@ std::string ErrorText(unsigned long code);
 Error WindowsError(unsigned long code);
 // mb::Error for GetLastError() of the call that just failed.
 Error LastError();
+// The same for a call that failed at `what` ("create the progress window"),
+// said in the description. Window functions do not always set an error code
+// (Wine leaves 0 when the display cannot hold the window), and the text of 0
+// would describe the failure as a success.
+Error LastError(const std::string& what);
 
 }  // namespace mb::win32

@@ -42,7 +42,7 @@ Win32WindowSystem::Win32WindowSystem(HINSTANCE instance) : instance_(instance) {
   // find it by its caption; it is never shown and kept off the taskbar.
   main_ = CreateWindowExW(WS_EX_TOOLWINDOW, kMainClass, kMainCaption, WS_POPUP, 0, 0, 0, 0, nullptr,
                           nullptr, instance_, nullptr);
-  if (main_ == nullptr) throw LastError();
+  if (main_ == nullptr) throw LastError("create the agent's main window");
 }
 
 Win32WindowSystem::~Win32WindowSystem() {
