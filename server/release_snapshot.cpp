@@ -77,7 +77,7 @@ class ComponentBuilder {
     ComponentRelease release;
     release.manifest = RefusedComponent(policy_);
     std::optional<std::string> last_version =
-        ReleaseIni::Load(dir_ / "release.ini").Get("RELEASE", "LAST_VERSION");
+        IniValue(ReadReleaseIni(dir_ / "release.ini"), "RELEASE", "LAST_VERSION");
     if (!last_version || last_version->empty()) {
       Warn((dir_ / "release.ini").string() + ": no [RELEASE] LAST_VERSION, nothing published");
       return release;

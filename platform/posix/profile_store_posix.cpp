@@ -20,6 +20,11 @@ namespace mb::posix {
 
 namespace {
 
+using formats::CanWriteIniEntry;
+using formats::IsIniSpace;
+using formats::NormalizeIniName;
+using formats::ProfileDocument;
+
 FileStamp StampOf(const struct stat& st) {
   FileStamp s;
   s.device = static_cast<std::uint64_t>(st.st_dev);

@@ -20,7 +20,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/posix/profile_document.h"
+#include "formats/profile_document.h"
 #include "platform/profile.h"
 
 namespace mb::posix {
@@ -70,7 +70,7 @@ class PosixProfileStore final : public platform::ProfileStore {
 
  private:
   struct CachedFile {
-    std::unique_ptr<ProfileDocument> doc;
+    std::unique_ptr<formats::ProfileDocument> doc;
     std::optional<FileStamp> stamp;      // empty: the file did not exist
     bool dirty = false;                  // changed in a batch, not yet on disk
     bool settled = false;                // the stamp alone proves the copy current

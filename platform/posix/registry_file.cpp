@@ -9,12 +9,26 @@
 #include <iostream>
 #include <utility>
 
+#include "formats/registry_text.h"
+#include "formats/registry_values.h"
 #include "platform/posix/registry_io.h"
-#include "platform/posix/registry_text.h"
-#include "platform/posix/registry_values.h"
 
 namespace mb::posix {
 namespace {
+
+using formats::AnsiValueData;
+using formats::FoldCase;
+using formats::FoldKeyPath;
+using formats::FormatValueLine;
+using formats::ParseRegistryFile;
+using formats::RegDocument;
+using formats::RegKeyPath;
+using formats::RegParseResult;
+using formats::RegValueData;
+using formats::RegValueEntry;
+using formats::SpliceValueLine;
+using formats::StoredValueData;
+using formats::Utf8ToUtf16le;
 
 using platform::kErrorBadRegistry;
 using platform::kErrorFileNotFound;
@@ -176,12 +190,9 @@ RegistryFile::Loaded RegistryFile::Load(const std::string& path) {
     WarnOnce("cannot be read (" + std::string(std::strerror(read.error)) + ")");
     return {kErrorBadRegistry, std::nullopt};
   }
-  int bad_line = 0;
-  std::optional<std::string> text = DecodeRegistryBytes(read.bytes, &bad_line);
-  RegParseResult parsed;
-  if (text) parsed = ParseRegistryText(std::move(*text));
+  RegParseResult parsed = ParseRegistryFile(read.bytes);
   if (!parsed.document) {
-    WarnOnce("is malformed at line " + std::to_string(text ? parsed.bad_line : bad_line));
+    WarnOnce("is malformed at line " + std::to_string(parsed.bad_line));
     return {kErrorBadRegistry, std::nullopt};
   }
   const bool utf16 = read.bytes.size() >= 2 && read.bytes[0] == '\xFF' && read.bytes[1] == '\xFE';

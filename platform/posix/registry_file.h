@@ -11,9 +11,9 @@
 #include <optional>
 #include <string>
 
+#include "formats/registry_document.h"
+#include "formats/registry_format.h"
 #include "platform/codepage.h"
-#include "platform/posix/registry_document.h"
-#include "platform/posix/registry_format.h"
 #include "platform/registry.h"
 
 namespace mb::posix {
@@ -38,22 +38,22 @@ class RegistryFile : public platform::Registry {
 
  private:
   struct Loaded {
-    long status = platform::kErrorSuccess;  // or kErrorBadRegistry
-    std::optional<RegDocument> document;    // empty when the file is missing
-    bool utf16 = false;                     // stored as UTF-16LE with a BOM, as regedit exports
+    long status = platform::kErrorSuccess;         // or kErrorBadRegistry
+    std::optional<formats::RegDocument> document;  // empty when the file is missing
+    bool utf16 = false;  // stored as UTF-16LE with a BOM, as regedit exports
   };
 
   Loaded Load(const std::string& path);
   void WarnOnce(const std::string& problem);
-  std::optional<RegKeyPath> KeyFor(platform::RegKey handle) const;
-  static bool KeyExists(const RegDocument* document, const RegKeyPath& key);
-  long WriteValue(const RegKeyPath& key, const std::string& name, std::uint32_t type,
+  std::optional<formats::RegKeyPath> KeyFor(platform::RegKey handle) const;
+  static bool KeyExists(const formats::RegDocument* document, const formats::RegKeyPath& key);
+  long WriteValue(const formats::RegKeyPath& key, const std::string& name, std::uint32_t type,
                   const std::string& ansi_data);
 
   const std::string path_;
   const platform::CodePage& code_page_;
   std::mutex mutex_;
-  std::map<platform::RegKey, RegKeyPath> open_keys_;
+  std::map<platform::RegKey, formats::RegKeyPath> open_keys_;
   platform::RegKey next_handle_ = 1;
   bool warned_ = false;
 };

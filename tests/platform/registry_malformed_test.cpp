@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/formats/malformed_registry.h"
 #include "tests/platform/registry_test_util.h"
 
 namespace mb::test {
@@ -13,26 +14,7 @@ using std::string_literals::operator""s;
 class RegistryFileMalformed : public RegistryFileTestBase {};
 
 TEST_F(RegistryFileMalformed, IsReportedOnceAndNeverRewritten) {
-  const struct {
-    const char* what;
-    std::string bytes;
-    int bad_line;
-  } cases[] = {
-      {"no header", "[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\n", 1},
-      {"empty file", "", 1},
-      {"stray text", "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\nbogus line\n", 4},
-      {"value before any key", "REGEDIT4\n\"a\"=\"1\"\n[HKEY_CURRENT_USER\\K]\n", 2},
-      {"unterminated string", "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"cut off", 3},
-      {"truncated hex", "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=hex:01,02,\\\n", 3},
-      {"bad hex byte", "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=hex:01,0g\n", 3},
-      {"dword too long", "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:000000001\n", 3},
-      {"unknown root", "REGEDIT4\n[HKEY_NOWHERE\\K]\n", 2},
-      {"unclosed key", "REGEDIT4\n[HKEY_CURRENT_USER\\K\n", 2},
-      {"not UTF-8", "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"\xC7\xD1\"\n", 3},
-      {"odd UTF-16", "\xFF\xFER\0E\0G\0"s + "E\0D\0I\0T\0"s + "4\0\n\0["s, 2},
-      {"NUL byte", "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\0\"\n"s, 3},
-  };
-  for (const auto& c : cases) {
+  for (const MalformedRegistry& c : MalformedRegistryTexts()) {
     Write(c.bytes);
     Store();
     testing::internal::CaptureStderr();

@@ -1,7 +1,8 @@
 # The Windows test binary (cross build, run under Wine by scripts/test-wine):
 # GoogleTest built from Debian's sources with the cross compiler, the Win32
-# backend's own tests, and those portable tests of the other areas that do
-# not need the POSIX backend or the vendor-server stand-in.
+# backend's own tests, the text formats' tests, and those portable tests of
+# the other areas that do not need the POSIX backend or the vendor-server
+# stand-in.
 option(MB_WIN_PORTABLE_TESTS "Add the portable tests to the Windows test binary" ON)
 set(MB_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 
@@ -19,7 +20,7 @@ endforeach()
 
 file(GLOB MB_WIN_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp ${CMAKE_CURRENT_LIST_DIR}/support/*.cpp
-  ${CMAKE_SOURCE_DIR}/updater/*_win32.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/formats/*_test.cpp ${CMAKE_SOURCE_DIR}/updater/*_win32.cpp)
 
 # True when `file`, or a project header it includes (followed through the
 # includes), needs the POSIX side.
@@ -57,7 +58,7 @@ endfunction()
 if(MB_WIN_PORTABLE_TESTS)
   file(GLOB_RECURSE portable CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/support_files/*.cpp)
-  list(FILTER portable EXCLUDE REGEX "/tests/(win32|wine|server|e2e|posix|platform)/")
+  list(FILTER portable EXCLUDE REGEX "/tests/(win32|wine|server|e2e|posix|platform|formats)/")
   # The temporary folder helper has a Windows twin in win32/support.
   list(FILTER portable EXCLUDE REGEX "/support_files/temp_dir\\.cpp$")
   foreach(file ${portable})
@@ -69,7 +70,7 @@ if(MB_WIN_PORTABLE_TESTS)
 endif()
 
 add_executable(mailbeacon_tests ${MB_WIN_TEST_SOURCES})
-target_link_libraries(mailbeacon_tests PRIVATE mb_core mb_platform GTest::gmock GTest::gtest
+target_link_libraries(mailbeacon_tests PRIVATE mb_core mb_formats mb_platform GTest::gmock GTest::gtest
   GTest::gtest_main ws2_32)
 target_include_directories(mailbeacon_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(mailbeacon_tests PRIVATE

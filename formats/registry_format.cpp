@@ -1,8 +1,8 @@
-#include "platform/posix/registry_format.h"
+#include "formats/registry_format.h"
 
 #include <cstdio>
 
-namespace mb::posix {
+namespace mb::formats {
 namespace {
 
 constexpr std::size_t kWrapColumn = 76;  // where regedit breaks hex lines
@@ -80,4 +80,4 @@ std::string SpliceValueLine(const RegDocument& doc, const RegKeyPath& key,
          line + doc.eol;
 }
 
-}  // namespace mb::posix
+}  // namespace mb::formats

@@ -1,9 +1,9 @@
-#include "platform/posix/registry_text.h"
+#include "formats/registry_text.h"
 
 #include <algorithm>
 #include <cstdint>
 
-namespace mb::posix {
+namespace mb::formats {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -209,4 +209,4 @@ std::string FromAnsiPieces(const platform::CodePage& cp, const std::string& ansi
   return ConvertPieces(ansi, [&cp](const std::string& piece) { return cp.FromAnsi(piece); });
 }
 
-}  // namespace mb::posix
+}  // namespace mb::formats

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "platform/posix/registry_document.h"
+#include "formats/registry_document.h"
 
-namespace mb::posix {
+namespace mb::formats {
 
 // The value as regedit writes it: "name"="text", dword:0000001f, or
 // hex(N): bytes wrapped with "\" continuations. No final line end.
@@ -23,4 +23,4 @@ struct RegKeyPath {
 std::string SpliceValueLine(const RegDocument& doc, const RegKeyPath& key,
                             const std::string& folded_name, const std::string& line);
 
-}  // namespace mb::posix
+}  // namespace mb::formats

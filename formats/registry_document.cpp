@@ -1,11 +1,11 @@
-#include "platform/posix/registry_document.h"
+#include "formats/registry_document.h"
 
 #include <array>
 #include <utility>
 
-#include "platform/posix/registry_text.h"
+#include "formats/registry_text.h"
 
-namespace mb::posix {
+namespace mb::formats {
 namespace {
 
 constexpr std::array<std::pair<const char*, const char*>, 6> kRootAliases = {{
@@ -72,4 +72,4 @@ const RegSection* RegDocument::LastSection(const std::string& folded_path) const
   return nullptr;
 }
 
-}  // namespace mb::posix
+}  // namespace mb::formats

@@ -8,7 +8,7 @@
 
 #include "platform/codepage.h"
 
-namespace mb::posix {
+namespace mb::formats {
 
 // The file's bytes as UTF-8 text. A UTF-16LE file (FF FE BOM, as regedit
 // exports) is converted and loses its BOM; a UTF-8 file is returned as is,
@@ -32,4 +32,4 @@ std::string FoldCase(const std::string& utf8);
 std::string ToAnsiPieces(const platform::CodePage& cp, const std::string& utf8);
 std::string FromAnsiPieces(const platform::CodePage& cp, const std::string& ansi);
 
-}  // namespace mb::posix
+}  // namespace mb::formats

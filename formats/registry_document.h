@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace mb::posix {
+namespace mb::formats {
 
 struct RegValueData {
   std::uint32_t type = 0;
@@ -61,4 +61,9 @@ struct RegParseResult {
 
 RegParseResult ParseRegistryText(std::string text);
 
-}  // namespace mb::posix
+// A .reg file's bytes (UTF-8, or UTF-16LE after its BOM as regedit exports)
+// decoded and parsed; bad_line is the first line that cannot be decoded or
+// read.
+RegParseResult ParseRegistryFile(const std::string& bytes);
+
+}  // namespace mb::formats

@@ -4,13 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
-#include "platform/posix/profile_document.h"
+#include "formats/profile_document.h"
 
 namespace mb::test {
 namespace {
 
-using posix::ProfileDocument;
+using formats::ProfileDocument;
 using SetResult = ProfileDocument::SetResult;
 
 std::string Value(const ProfileDocument& doc, std::string_view section, std::string_view key) {
@@ -24,6 +26,7 @@ TEST(ProfileDocument, KeysOfSmallAndLargeSectionsFollowTheSameRules) {
   file += "key7=second\r\nbare\r\n; note\r\n[Small]\r\nA=1\r\na=2\r\n[big]\r\nKey1=shadow\r\n";
   ProfileDocument doc{file};
   ASSERT_EQ(doc.Serialize(), file);
+  EXPECT_EQ(doc.SectionNames(), (std::vector<std::string_view>{"Big", "Small"}));
 
   for (const std::string section : {"Big", "Small"}) {
     SCOPED_TRACE(section);
@@ -45,9 +48,15 @@ TEST(ProfileDocument, KeysOfSmallAndLargeSectionsFollowTheSameRules) {
   for (int i = 0; i < 39; ++i) {
     expected += "Key" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
   }
-  expected += "Key39=last\r\nkey7=second\r\nbare=now\r\nadded=x\r\n; note\r\n"
-              "[Small]\r\nA=1\r\na=2\r\nadded=x\r\n[big]\r\nKey1=shadow\r\n";
+  expected +=
+      "Key39=last\r\nkey7=second\r\nbare=now\r\nadded=x\r\n; note\r\n"
+      "[Small]\r\nA=1\r\na=2\r\nadded=x\r\n[big]\r\nKey1=shadow\r\n";
   EXPECT_EQ(doc.Serialize(), expected);
+}
+
+TEST(ProfileDocument, SectionNamesAreTheSectionsAsRead) {
+  const ProfileDocument doc{std::string("\n [ Two ] tail\r[]\r\n[One]\n[two]\nk=v\n[ \t]\n[Three")};
+  EXPECT_EQ(doc.SectionNames(), (std::vector<std::string_view>{"Two", "One"}));
 }
 
 TEST(ProfileDocument, ManyRewritesStillWriteBackExactly) {
@@ -62,6 +71,7 @@ TEST(ProfileDocument, ManyRewritesStillWriteBackExactly) {
   EXPECT_EQ(doc.Set("b", "y", "2"), SetResult::kChanged);
   EXPECT_EQ(doc.Set("C", "z", "3"), SetResult::kChanged);
   EXPECT_EQ(Value(doc, "a", "V"), last);
+  EXPECT_EQ(doc.SectionNames(), (std::vector<std::string_view>{"A", "B", "C"}));
   EXPECT_EQ(doc.Serialize(), "[A]\r\nv=" + last +
                                  "\r\nw0=2997\r\nw1=2998\r\nw2=2999\r\n; tail\r\n"
                                  "[B]\r\nx=1\r\ny=2\r\n[C]\r\nz=3\r\n");

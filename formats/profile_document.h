@@ -31,9 +31,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/ini_name_table.h"
+#include "formats/ini_name_table.h"
 
-namespace mb::posix {
+namespace mb::formats {
 
 bool IsIniSpace(char c);
 // The name as the API sees it: up to its first NUL, trimmed.
@@ -63,6 +63,10 @@ class ProfileDocument {
   // normalised already. The view lasts until the next Set.
   bool Find(std::string_view section, std::string_view key, std::string_view& value) const;
   bool HasSection(std::string_view section) const;
+  // The sections' names in file order, each name once as first spelled
+  // (a later "[NAME]" repeating "[name]" is not listed; neither is "[]").
+  // The views last until the next Set.
+  std::vector<std::string_view> SectionNames() const;
 
   // Sets section/key = value: replaces the first matching key line in place
   // (as key=value, keeping the key's spelling and line end), or adds the key
@@ -106,7 +110,9 @@ class ProfileDocument {
     bool has_value = false;
   };
 
-  std::string_view Text(Span span) const { return std::string_view(text_).substr(span.pos, span.len); }
+  std::string_view Text(Span span) const {
+    return std::string_view(text_).substr(span.pos, span.len);
+  }
   std::uint32_t FindSection(std::string_view section) const;
   std::uint32_t FindEntry(std::uint32_t section, std::string_view key) const;
   void Parse();
@@ -121,16 +127,16 @@ class ProfileDocument {
   void InsertEntry(std::uint32_t section, std::string_view key, std::string_view value);
   void AppendSection(std::string_view section, std::string_view key, std::string_view value);
 
-  std::string text_;  // the file's bytes, then the text of lines set since
+  std::string text_;            // the file's bytes, then the text of lines set since
   std::size_t live_bytes_ = 0;  // bytes of text_ still used by a line
   std::vector<Line> lines_;
   std::uint32_t first_line_ = kNone;
   std::uint32_t last_line_ = kNone;
   std::vector<Section> sections_;
   std::vector<Entry> entries_;
-  IniNameTable section_index_;  // folded section name -> sections_
-  IniNameTable entry_index_;    // section and folded key name -> entries_, large sections
+  IniNameTable section_index_;     // folded section name -> sections_
+  IniNameTable entry_index_;       // section and folded key name -> entries_, large sections
   std::uint32_t current_ = kNone;  // section being indexed while parsing
 };
 
-}  // namespace mb::posix
+}  // namespace mb::formats

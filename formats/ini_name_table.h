@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace mb::posix {
+namespace mb::formats {
 
 // Hash of a name folded to ASCII lower case, mixed with `salt` (used to
 // scope key names by their section).
@@ -53,4 +53,4 @@ class IniNameTable {
   std::size_t count_ = 0;
 };
 
-}  // namespace mb::posix
+}  // namespace mb::formats

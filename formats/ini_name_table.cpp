@@ -1,8 +1,8 @@
-#include "platform/posix/ini_name_table.h"
+#include "formats/ini_name_table.h"
 
 #include <random>
 
-namespace mb::posix {
+namespace mb::formats {
 
 namespace {
 
@@ -73,4 +73,4 @@ void IniNameTable::Place(const Slot& slot) {
   slots_[i] = slot;
 }
 
-}  // namespace mb::posix
+}  // namespace mb::formats

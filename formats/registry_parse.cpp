@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <utility>
 
-#include "platform/posix/registry_document.h"
-#include "platform/posix/registry_text.h"
+#include "formats/registry_document.h"
+#include "formats/registry_text.h"
 
-namespace mb::posix {
+namespace mb::formats {
 namespace {
 
 constexpr const char* kHeaderAnsi = "REGEDIT4";
@@ -278,4 +278,11 @@ class RegParser {
 
 RegParseResult ParseRegistryText(std::string text) { return RegParser(std::move(text)).Run(); }
 
-}  // namespace mb::posix
+RegParseResult ParseRegistryFile(const std::string& bytes) {
+  int bad_line = 0;
+  std::optional<std::string> text = DecodeRegistryBytes(bytes, &bad_line);
+  if (!text) return {std::nullopt, bad_line};
+  return ParseRegistryText(std::move(*text));
+}
+
+}  // namespace mb::formats

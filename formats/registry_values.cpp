@@ -1,9 +1,9 @@
-#include "platform/posix/registry_values.h"
+#include "formats/registry_values.h"
 
-#include "platform/posix/registry_text.h"
+#include "formats/registry_text.h"
 #include "platform/registry.h"
 
-namespace mb::posix {
+namespace mb::formats {
 namespace {
 
 bool IsStringType(std::uint32_t type) {
@@ -39,4 +39,4 @@ RegValueData StoredValueData(std::uint32_t type, const std::string& ansi, bool u
   return {type, unicode_file ? Utf8ToUtf16le(FromAnsiPieces(cp, ansi)) : ansi, false};
 }
 
-}  // namespace mb::posix
+}  // namespace mb::formats

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/registry_document.h"
 #include "platform/codepage.h"
-#include "platform/posix/registry_document.h"
 
-namespace mb::posix {
+namespace mb::formats {
 
 // What a query hands back: string types (REG_SZ, REG_EXPAND_SZ,
 // REG_MULTI_SZ) in the ANSI code page; a quoted value with its terminating
@@ -24,4 +24,4 @@ std::string AnsiValueData(const RegValueData& data, bool unicode_file,
 RegValueData StoredValueData(std::uint32_t type, const std::string& ansi, bool unicode_file,
                              const platform::CodePage& cp);
 
-}  // namespace mb::posix
+}  // namespace mb::formats

@@ -1,9 +1,9 @@
-#include "platform/posix/profile_document.h"
+#include "formats/profile_document.h"
 
 #include <algorithm>
 #include <utility>
 
-namespace mb::posix {
+namespace mb::formats {
 
 namespace {
 
@@ -75,8 +75,7 @@ bool EqualFolded(std::string_view a, std::string_view b) {
 
 bool IsIniSpace(char c) {
   // ^Z (DOS end of file) counts as a blank, as Wine treats it.
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\x1a';
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
 }
 
 std::string_view NormalizeIniName(std::string_view name) {
@@ -170,6 +169,13 @@ bool ProfileDocument::HasSection(std::string_view section) const {
   return FindSection(section) != kNone;
 }
 
+std::vector<std::string_view> ProfileDocument::SectionNames() const {
+  std::vector<std::string_view> names;
+  names.reserve(sections_.size());
+  for (const Section& s : sections_) names.push_back(Text(s.name));
+  return names;
+}
+
 ProfileDocument::SetResult ProfileDocument::Set(std::string_view section, std::string_view key,
                                                 std::string_view value) {
   // The most a write adds: "[section]" and "key=value", each ending in CRLF.
@@ -197,10 +203,17 @@ std::string ProfileDocument::Serialize() const {
     const Line& line = lines_[i];
     out.append(text_, line.pos, line.len);
     switch (line.end) {
-      case LineEnd::kNone: break;
-      case LineEnd::kLf: out += '\n'; break;
-      case LineEnd::kCr: out += '\r'; break;
-      case LineEnd::kCrLf: out += "\r\n"; break;
+      case LineEnd::kNone:
+        break;
+      case LineEnd::kLf:
+        out += '\n';
+        break;
+      case LineEnd::kCr:
+        out += '\r';
+        break;
+      case LineEnd::kCrLf:
+        out += "\r\n";
+        break;
     }
   }
   return out;
@@ -218,8 +231,7 @@ bool ProfileDocument::Fits(std::size_t more) {
   return true;
 }
 
-std::uint32_t ProfileDocument::AppendLine(std::uint32_t after, std::string_view text,
-                                          LineEnd end) {
+std::uint32_t ProfileDocument::AppendLine(std::uint32_t after, std::string_view text, LineEnd end) {
   const auto index = static_cast<std::uint32_t>(lines_.size());
   Line line;
   line.pos = static_cast<std::uint32_t>(text_.size());
@@ -332,4 +344,4 @@ void ProfileDocument::AppendSection(std::string_view section, std::string_view k
   current_ = kNone;
 }
 
-}  // namespace mb::posix
+}  // namespace mb::formats
