@@ -102,7 +102,7 @@ class FaultTest : public ::testing::Test {
   // A new start of the agent (a new process: nothing kept from earlier runs).
   int StartAgent(int runs = 1) {
     h.tray = std::make_unique<frmTray>(h.p);
-    h.windows = HarnessWindowSystem{};
+    h.windows = RecordingWindowSystem{};
     h.process.starts.clear();
     return h.RunAgent(runs);
   }

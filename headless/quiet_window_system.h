@@ -1,7 +1,8 @@
 // A window system that shows nothing: no window, no message box (a question
 // counts as No), a timer that never fires, the plausible desktop of the
 // POSIX build. For tools that run the agent's operations without a user:
-// benchmarks and fuzz targets.
+// benchmarks and fuzz targets. (The tests' window system records what it is
+// asked: tests/helpers/recording_window_system.h.)
 #pragma once
 
 #include <functional>
@@ -10,9 +11,9 @@
 
 #include "platform/desktop.h"
 
-namespace mb::platform {
+namespace mb::headless {
 
-class QuietSplashView : public SplashView {
+class QuietSplashView : public platform::SplashView {
  public:
   void Show() override {}
   void Refresh() override {}
@@ -25,7 +26,7 @@ class QuietSplashView : public SplashView {
   void PaintBar(double, double, std::uint32_t) override {}
 };
 
-class QuietWindowSystem : public WindowSystem {
+class QuietWindowSystem : public platform::WindowSystem {
  public:
   void HideMainWindow() override {}
   void LeaveTaskList() override {}
@@ -36,7 +37,7 @@ class QuietWindowSystem : public WindowSystem {
   void MessageBoxOk(const std::string&, const std::string&) override {}
   void MessageBoxInformation(const std::string&, const std::string&) override {}
   bool MessageBoxYesNo(const std::string&, const std::string&) override { return false; }
-  bool GetTaskbarRect(PixelRect* rect) override {
+  bool GetTaskbarRect(platform::PixelRect* rect) override {
     *rect = {0, 1040, 1920, 1080};
     return true;
   }
@@ -44,9 +45,9 @@ class QuietWindowSystem : public WindowSystem {
   std::int32_t ScreenHeightTwips() override { return 16200; }
   double TwipsPerPixelX() override { return 15; }
   double TwipsPerPixelY() override { return 15; }
-  std::unique_ptr<SplashView> CreateSplashView() override {
+  std::unique_ptr<platform::SplashView> CreateSplashView() override {
     return std::make_unique<QuietSplashView>();
   }
 };
 
-}  // namespace mb::platform
+}  // namespace mb::headless
