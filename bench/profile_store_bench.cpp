@@ -14,7 +14,7 @@
 #include <string>
 
 #include "formats/profile_document.h"
-#include "platform/posix/profile_store_posix.h"
+#include "platform/posix/posix_profile_store.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include "agent/frm_tray.h"
 #include "headless/fixed_process.h"
 #include "headless/quiet_window_system.h"
-#include "platform/posix/codepage_iconv.h"
-#include "platform/posix/filesystem_posix.h"
-#include "platform/posix/profile_store_posix.h"
+#include "platform/posix/posix_codepage.h"
+#include "platform/posix/posix_filesystem.h"
+#include "platform/posix/posix_profile_store.h"
 #include "support/error.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/desktop.h"
+#include "platform/window_system.h"
 
 namespace mb::headless {
 

@@ -35,12 +35,6 @@ std::string LowerCase(std::string s) {
 
 std::string Quoted(const std::string& digest) { return "\"" + digest + "\""; }
 
-std::string Md5HexOf(const std::string& bytes) {
-  Md5 md5;
-  md5.Update(bytes.data(), bytes.size());
-  return Md5Hex(md5.Finish());
-}
-
 Answer TextAnswer(std::string body, std::time_t modified, const CachePolicy& policy) {
   Answer a;
   a.etag = Quoted(Md5HexOf(body));

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "helpers/recording_window_system.h"
 #include "progress/splash_layout.h"
-#include "support_files/recording_window_system.h"
 
 namespace mb {
 namespace {

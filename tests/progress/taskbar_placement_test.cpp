@@ -6,9 +6,9 @@
 #include <stdexcept>
 
 #include "agent/bas_win_api.h"
+#include "helpers/recording_window_system.h"
 #include "progress/frm_splash.h"
 #include "progress/splash_layout.h"
-#include "support_files/recording_window_system.h"
 
 namespace mb::placement {
 namespace {

@@ -10,13 +10,13 @@
 
 #include "agent/frm_tray.h"
 #include "headless/fixed_process.h"
+#include "helpers/recording_window_system.h"
+#include "helpers/temp_dir.h"
 #include "platform/win32/win32_codepage.h"
 #include "platform/win32/win32_filesystem.h"
 #include "platform/win32/win32_profile.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
-#include "support_files/recording_window_system.h"
-#include "support_files/temp_dir.h"
 
 namespace mb::win32 {
 namespace {

@@ -19,8 +19,8 @@ foreach(lib gtest gtest_main gmock gmock_main)
 endforeach()
 
 file(GLOB MB_WIN_TEST_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp ${CMAKE_CURRENT_LIST_DIR}/support/*.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/formats/*_test.cpp ${CMAKE_SOURCE_DIR}/updater/*_win32.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp ${CMAKE_CURRENT_LIST_DIR}/helpers/*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/formats/*_test.cpp ${CMAKE_SOURCE_DIR}/updater/win32_wait.cpp)
 
 # True when `file`, or a project header it includes (followed through the
 # includes), needs the POSIX side.
@@ -57,10 +57,10 @@ endfunction()
 
 if(MB_WIN_PORTABLE_TESTS)
   file(GLOB_RECURSE portable CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/support_files/*.cpp)
-  list(FILTER portable EXCLUDE REGEX "/tests/(win32|wine|server|e2e|posix|platform|formats)/")
-  # The temporary folder helper has a Windows twin in win32/support.
-  list(FILTER portable EXCLUDE REGEX "/support_files/temp_dir\\.cpp$")
+    ${CMAKE_CURRENT_SOURCE_DIR}/helpers/*.cpp)
+  list(FILTER portable EXCLUDE REGEX "/tests/(win32|wine|server|e2e|posix|formats)/")
+  # The temporary folder helper has a Windows twin in win32/helpers.
+  list(FILTER portable EXCLUDE REGEX "/tests/helpers/temp_dir\\.cpp$")
   foreach(file ${portable})
     mb_needs_posix(${file} posix_only)
     if(NOT posix_only)
@@ -82,7 +82,7 @@ add_test(NAME mailbeacon_tests COMMAND mailbeacon_tests)
 
 # Answers the agent's message boxes in the end-to-end runs under Wine.
 add_executable(mb_answer_box ${CMAKE_SOURCE_DIR}/tests/wine/answer_box.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/support/dialog_answer.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/helpers/dialog_answer.cpp)
 target_include_directories(mb_answer_box PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(mb_answer_box PRIVATE mb_platform)
 
