@@ -70,7 +70,7 @@ if(MB_WIN_PORTABLE_TESTS)
 endif()
 
 add_executable(mailbeacon_tests ${MB_WIN_TEST_SOURCES})
-target_link_libraries(mailbeacon_tests PRIVATE mb_core mb_formats mb_platform GTest::gmock GTest::gtest
+target_link_libraries(mailbeacon_tests PRIVATE mb_core mb_formats mb_headless mb_platform GTest::gmock GTest::gtest
   GTest::gtest_main ws2_32)
 target_include_directories(mailbeacon_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(mailbeacon_tests PRIVATE
