@@ -24,7 +24,7 @@ file(GLOB MB_WIN_TEST_SOURCES CONFIGURE_DEPENDS
 
 # True when `file`, or a project header it includes (followed through the
 # includes), needs the POSIX side.
-set(MB_POSIX_ONLY_PATTERN "platform/posix/|mb::posix|posix::|server/|<unistd\\.h>|<sys/|<netinet/|<arpa/|<poll\\.h>|<iconv\\.h>|mkdtemp|popen|MB_BIN_DIR|scripted_server")
+set(MB_POSIX_ONLY_PATTERN "platform/posix/|mb::posix|posix::|server/|<unistd\\.h>|<sys/|<netinet/|<arpa/|<poll\\.h>|<iconv\\.h>|mkdtemp|popen|setenv|MB_BIN_DIR|scripted_server")
 function(mb_needs_posix file out)
   get_property(known GLOBAL PROPERTY "MB_NEEDS_POSIX_${file}" SET)
   if(known)
