@@ -8,28 +8,14 @@
 #include <string>
 
 #include "agent/frm_tray.h"
-#include "platform/posix/codepage_iconv.h"
-#include "platform/posix/filesystem_posix.h"
-#include "platform/posix/network_curl.h"
-#include "platform/posix/profile_store_posix.h"
-#include "platform/quiet_window_system.h"
+#include "headless/fixed_process.h"
+#include "headless/quiet_window_system.h"
+#include "platform/posix/posix_codepage.h"
+#include "platform/posix/posix_filesystem.h"
+#include "platform/posix/posix_network.h"
+#include "platform/posix/posix_profile_store.h"
 
 namespace mb::bench {
-
-using QuietWindowSystem = platform::QuietWindowSystem;
-
-class FixedProcess : public platform::Process {
- public:
-  explicit FixedProcess(std::string install_dir) : install_dir_(std::move(install_dir)) {}
-  std::string InstallDir() override { return install_dir_; }
-  std::string Arguments() override { return ""; }
-  std::string SystemDir() override { return install_dir_ + "\\system32"; }
-  platform::LocalTime Now() override { return {2006, 6, 1, 14, 5, 9}; }
-  void ShellOpen(const std::string&, const std::string&, const std::string&) override {}
-
- private:
-  std::string install_dir_;
-};
 
 // Every backend the agent touches, over one install directory. The
 // registry stays unset: the measured operations never read it.
@@ -42,8 +28,8 @@ struct BenchPlatform {
   posix::PosixProfileStore profiles;
   posix::PosixFileSystem fs;
   posix::CurlNetwork net;
-  QuietWindowSystem windows;
-  FixedProcess process;
+  headless::QuietWindowSystem windows;
+  headless::FixedProcess process;
   platform::Platform p{.profiles = &profiles,
                        .fs = &fs,
                        .net = &net,

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "platform/posix/filesystem_posix.h"
+#include "platform/posix/posix_filesystem.h"
 #include "support/md5.h"
 
 int main(int argc, char** argv) {

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/posix/profile_document.h"
-#include "platform/posix/profile_store_posix.h"
+#include "formats/profile_document.h"
+#include "platform/posix/posix_profile_store.h"
 
 namespace {
 
@@ -59,13 +59,13 @@ std::size_t HeapInUse() { return mallinfo2().uordblks; }
 void BM_ProfileParse(benchmark::State& state) {
   const std::string bytes = PendingList(state.range(0));
   for (auto _ : state) {
-    mb::posix::ProfileDocument doc(bytes);
+    mb::formats::ProfileDocument doc(bytes);
     benchmark::DoNotOptimize(&doc);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
   const std::size_t heap_before = HeapInUse();
   {
-    mb::posix::ProfileDocument doc(bytes);
+    mb::formats::ProfileDocument doc(bytes);
     state.counters["doc_bytes"] = static_cast<double>(HeapInUse() - heap_before);
     state.counters["file_bytes"] = static_cast<double>(bytes.size());
   }
@@ -75,17 +75,14 @@ BENCHMARK(BM_ProfileParse)->RangeMultiplier(10)->Range(100, 100000)->Complexity(
 
 // One new section (and key) added to a document that already holds N.
 void BM_ProfileAddSection(benchmark::State& state) {
-  mb::posix::ProfileDocument doc(PendingList(state.range(0)));
+  mb::formats::ProfileDocument doc(PendingList(state.range(0)));
   std::int64_t i = 0;
   for (auto _ : state) {
     doc.Set("EXPRESS_FILE_" + std::to_string(++i), "NAME", "x.dll");
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ProfileAddSection)
-    ->RangeMultiplier(10)
-    ->Range(100, 100000)
-    ->Complexity(benchmark::o1);
+BENCHMARK(BM_ProfileAddSection)->RangeMultiplier(10)->Range(100, 100000)->Complexity(benchmark::o1);
 
 // A read through the store of a file it has cached (one stat per read).
 void BM_ProfileCachedRead(benchmark::State& state) {
@@ -100,10 +97,7 @@ void BM_ProfileCachedRead(benchmark::State& state) {
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ProfileCachedRead)
-    ->RangeMultiplier(10)
-    ->Range(100, 100000)
-    ->Complexity(benchmark::o1);
+BENCHMARK(BM_ProfileCachedRead)->RangeMultiplier(10)->Range(100, 100000)->Complexity(benchmark::o1);
 
 // A whole pending-install list of N files written in one batch, on disk.
 void BM_ProfileBatchWrite(benchmark::State& state) {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "agent/bas_win_api.h"
-#include "platform/posix/codepage_iconv.h"
+#include "platform/posix/posix_codepage.h"
 #include "server/program_name.h"
 #include "support/text.h"
 

@@ -20,10 +20,11 @@
 
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
-#include "platform/posix/codepage_iconv.h"
-#include "platform/posix/filesystem_posix.h"
-#include "platform/posix/profile_store_posix.h"
-#include "platform/quiet_window_system.h"
+#include "headless/fixed_process.h"
+#include "headless/quiet_window_system.h"
+#include "platform/posix/posix_codepage.h"
+#include "platform/posix/posix_filesystem.h"
+#include "platform/posix/posix_profile_store.h"
 #include "support/error.h"
 
 namespace {
@@ -119,24 +120,14 @@ class NoRegistry : public mb::platform::Registry {
   long CloseKey(mb::platform::RegKey) override { return 0; }
 };
 
-class FixedProcess : public mb::platform::Process {
- public:
-  std::string install;
-  std::string InstallDir() override { return install; }
-  std::string Arguments() override { return ""; }
-  std::string SystemDir() override { return install + "\\system32"; }
-  mb::platform::LocalTime Now() override { return {2006, 6, 1, 14, 5, 9}; }
-  void ShellOpen(const std::string&, const std::string&, const std::string&) override {}
-};
-
 struct World {
   mb::posix::IconvCodePage codepage{949};
   mb::posix::PosixProfileStore profiles{std::chrono::milliseconds(0)};
   Confined files;
   FakeNetwork net;
   NoRegistry registry;
-  mb::platform::QuietWindowSystem windows;
-  FixedProcess process;
+  mb::headless::QuietWindowSystem windows;
+  mb::headless::FixedProcess process;
   mb::platform::Platform p;
   World() {
     process.install = Root() + "/inst";

@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/profile_document.h"
+#include "formats/profile_document.h"
 
 namespace {
 
-using mb::posix::IsIniSpace;
+using mb::formats::IsIniSpace;
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -28,14 +28,14 @@ std::string_view ReadBack(std::string_view value) {
 
 void RoundTrip(std::string_view file, std::string_view section, std::string_view key,
                std::string_view value) {
-  mb::posix::ProfileDocument doc{std::string(file)};
+  mb::formats::ProfileDocument doc{std::string(file)};
   Check(doc.Serialize() == file);
 
-  section = mb::posix::NormalizeIniName(section);
-  key = mb::posix::NormalizeIniName(key);
+  section = mb::formats::NormalizeIniName(section);
+  key = mb::formats::NormalizeIniName(key);
   value = value.substr(0, value.find('\0'));
   while (!value.empty() && IsIniSpace(value.front())) value.remove_prefix(1);
-  if (!mb::posix::CanWriteIniEntry(section, key, value)) return;
+  if (!mb::formats::CanWriteIniEntry(section, key, value)) return;
 
   const bool had_section = doc.HasSection(section);
   doc.Set(section, key, value);
@@ -44,7 +44,7 @@ void RoundTrip(std::string_view file, std::string_view section, std::string_view
 
   const std::string written = doc.Serialize();
   if (!had_section) Check(written.compare(0, file.size(), file) == 0);
-  mb::posix::ProfileDocument again{written};
+  mb::formats::ProfileDocument again{written};
   Check(again.Find(section, key, got) && got == ReadBack(value));
   Check(again.Serialize() == written);
 }

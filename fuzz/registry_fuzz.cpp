@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/registry_document.h"
-#include "platform/posix/registry_format.h"
-#include "platform/posix/registry_text.h"
-#include "platform/posix/registry_values.h"
+#include "formats/registry_document.h"
+#include "formats/registry_format.h"
+#include "formats/registry_text.h"
+#include "formats/registry_values.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ class Latin1 : public mb::platform::CodePage {
   }
 };
 
-bool SameData(const mb::posix::RegValueData& a, const mb::posix::RegValueData& b) {
+bool SameData(const mb::formats::RegValueData& a, const mb::formats::RegValueData& b) {
   return a.type == b.type && a.bytes == b.bytes;
 }
 
@@ -83,7 +83,7 @@ bool Split(const std::uint8_t* data, std::size_t size, Input* in) {
   return true;
 }
 
-void WriteAndReread(const mb::posix::RegDocument& doc, const Input& in) {
+void WriteAndReread(const mb::formats::RegDocument& doc, const Input& in) {
   static const Latin1 cp;
   if (doc.sections.empty()) return;
   const std::string name = cp.FromAnsi(in.name.substr(0, in.name.find('\0')));
@@ -91,13 +91,13 @@ void WriteAndReread(const mb::posix::RegDocument& doc, const Input& in) {
   // hold one; FaultyRegistryWrite.LineBreakInAValueNameIsRefused).
   if (name.find_first_of("\r\n") != std::string::npos) return;
   const auto& section = doc.sections[in.data.size() % doc.sections.size()];
-  const mb::posix::RegKeyPath key{section.folded_path, section.folded_path};
-  const std::string folded_name = mb::posix::FoldCase(name);
+  const mb::formats::RegKeyPath key{section.folded_path, section.folded_path};
+  const std::string folded_name = mb::formats::FoldCase(name);
   const auto* old = doc.FindValue(key.folded, folded_name);
-  const auto stored = mb::posix::StoredValueData(in.type, in.data, doc.unicode, cp);
-  const std::string line = mb::posix::FormatValueLine(old ? old->name : name, stored, doc.eol);
+  const auto stored = mb::formats::StoredValueData(in.type, in.data, doc.unicode, cp);
+  const std::string line = mb::formats::FormatValueLine(old ? old->name : name, stored, doc.eol);
   const auto again =
-      mb::posix::ParseRegistryText(mb::posix::SpliceValueLine(doc, key, folded_name, line));
+      mb::formats::ParseRegistryText(mb::formats::SpliceValueLine(doc, key, folded_name, line));
   Check(again.document.has_value());
   const auto* got = again.document->FindValue(key.folded, folded_name);
   Check(got != nullptr && SameData(got->data, stored));
@@ -116,10 +116,7 @@ void WriteAndReread(const mb::posix::RegDocument& doc, const Input& in) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input in;
   if (!Split(data, size, &in)) return 0;
-  int bad_line = 0;
-  auto text = mb::posix::DecodeRegistryBytes(in.file, &bad_line);
-  if (!text) return 0;
-  const auto parsed = mb::posix::ParseRegistryText(*text);
+  const auto parsed = mb::formats::ParseRegistryFile(in.file);
   if (!parsed.document) return 0;
   const auto& doc = *parsed.document;
   for (const auto& s : doc.sections) {

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "platform/desktop.h"
 #include "platform/network.h"
+#include "platform/window_system.h"
 #include "progress/frm_splash.h"
 
 namespace mb {

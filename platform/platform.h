@@ -6,12 +6,12 @@
 #pragma once
 
 #include "platform/codepage.h"
-#include "platform/desktop.h"
 #include "platform/filesystem.h"
 #include "platform/network.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/window_system.h"
 
 namespace mb::platform {
 

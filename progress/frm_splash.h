@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/desktop.h"
+#include "platform/window_system.h"
 
 namespace mb {
 
@@ -50,8 +50,7 @@ class frmSplash {
   void Draw();
 
   // Transfer detail for text front ends (file k of n, bytes).
-  void SetTransfer(int file_index, int file_count, std::int64_t received,
-                   std::int64_t expected);
+  void SetTransfer(int file_index, int file_count, std::int64_t received, std::int64_t expected);
 
   // Window position and size in twips (Form_Load writes Top, then Left).
   std::int32_t Left() const { return left_; }

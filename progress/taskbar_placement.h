@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/desktop.h"
+#include "platform/window_system.h"
 
 namespace mb::placement {
 
@@ -45,12 +45,11 @@ enum class TaskbarSide { kBottom = 1, kRight, kLeft, kTop, kUndetermined };
 TaskbarSide SideOf(const TaskbarTwips& bar, const ScreenTwips& screen);
 
 // The window's Top and Left for a window of the given outer size.
-WindowPosition PlaceWindow(const TaskbarTwips& bar, const ScreenTwips& screen,
-                           std::int32_t width, std::int32_t height);
+WindowPosition PlaceWindow(const TaskbarTwips& bar, const ScreenTwips& screen, std::int32_t width,
+                           std::int32_t height);
 
 // The position used when the taskbar cannot be found.
-WindowPosition FallbackPosition(const ScreenTwips& screen, std::int32_t width,
-                                std::int32_t height);
+WindowPosition FallbackPosition(const ScreenTwips& screen, std::int32_t width, std::int32_t height);
 
 // The taskbar rectangle in twips, or nothing when the window system cannot
 // report it (false) or a query fails.

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "platform/posix/codepage_iconv.h"
+#include "platform/posix/posix_codepage.h"
 
 namespace mb::server {
 namespace {

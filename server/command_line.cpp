@@ -9,20 +9,10 @@
 namespace mb::server {
 namespace {
 
-std::optional<int> Number(const std::string& text) {
-  try {
-    std::size_t used = 0;
-    int value = std::stoi(text, &used);
-    if (used == text.size() && value >= 0) return value;
-  } catch (const std::exception&) {
-  }
-  return std::nullopt;
-}
-
 using Setter = std::function<bool(CommandLine&, const std::string&)>;
 
 bool SetNumber(int& field, const std::string& value) {
-  std::optional<int> n = Number(value);
+  std::optional<int> n = ParseNonNegative(value);
   if (n) field = *n;
   return n.has_value();
 }
@@ -100,6 +90,16 @@ const std::map<std::string, Setter>& Setters() {
 }
 
 }  // namespace
+
+std::optional<int> ParseNonNegative(const std::string& text) {
+  try {
+    std::size_t used = 0;
+    int value = std::stoi(text, &used);
+    if (used == text.size() && value >= 0) return value;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
 
 const char* const kUsage =
     "usage: mailbeacon-server [--root DIR] [--port N] [--host ADDR] [--vdir PATH]\n"

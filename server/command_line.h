@@ -22,4 +22,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
 
 extern const char* const kUsage;
 
+// A whole decimal number of at least 0 (an option's value), or nothing.
+std::optional<int> ParseNonNegative(const std::string& text);
+
 }  // namespace mb::server

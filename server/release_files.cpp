@@ -27,17 +27,17 @@ std::optional<long> ParseOrder(const std::string& text) {
   return std::nullopt;
 }
 
-Candidate Describe(const fs::path& path, const ReleaseIni& files, const std::string& last_version,
-                   std::vector<std::string>& warnings) {
+Candidate Describe(const fs::path& path, const formats::ProfileDocument& files,
+                   const std::string& last_version, std::vector<std::string>& warnings) {
   Candidate c;
   PublishedFile& f = c.file;
   f.name = path.filename().string();
   f.path = path;
-  f.version = files.Get(f.name, "VERSION").value_or(last_version);
-  f.org_name = files.Get(f.name, "ORG_NAME").value_or(f.name);
-  f.target_dir = files.Get(f.name, "TARGET_DIR").value_or(".");
-  f.self_register = files.Get(f.name, "SELF_REGISTER").value_or("N");
-  if (std::optional<std::string> order = files.Get(f.name, "ORDER")) {
+  f.version = IniValue(files, f.name, "VERSION").value_or(last_version);
+  f.org_name = IniValue(files, f.name, "ORG_NAME").value_or(f.name);
+  f.target_dir = IniValue(files, f.name, "TARGET_DIR").value_or(".");
+  f.self_register = IniValue(files, f.name, "SELF_REGISTER").value_or("N");
+  if (std::optional<std::string> order = IniValue(files, f.name, "ORDER")) {
     if (std::optional<long> n = ParseOrder(*order))
       c.order = *n;
     else
@@ -66,11 +66,11 @@ std::string Folded(std::string s) {
 }
 
 // Sections name files without regard to case, as the INI engine reads them.
-void WarnAboutMissing(const ReleaseIni& files, const std::set<std::string>& on_disk,
+void WarnAboutMissing(const formats::ProfileDocument& files, const std::set<std::string>& on_disk,
                       std::vector<std::string>& warnings) {
-  for (const std::string& section : files.Sections()) {
-    if (!on_disk.count(Folded(section)))
-      warnings.push_back(section + ": in files.ini but not in the folder");
+  for (std::string_view section : files.SectionNames()) {
+    if (!on_disk.count(Folded(std::string(section))))
+      warnings.push_back(std::string(section) + ": in files.ini but not in the folder");
   }
 }
 
@@ -82,7 +82,7 @@ bool IsReleaseFileName(const std::string& name) {
 
 std::vector<PublishedFile> ListPublishedFiles(const fs::path& dir, const std::string& last_version,
                                               std::vector<std::string>& warnings) {
-  ReleaseIni files = ReleaseIni::Load(dir / "files.ini");
+  const formats::ProfileDocument files = ReadReleaseIni(dir / "files.ini");
   std::vector<Candidate> found;
   std::set<std::string> on_disk;
   std::error_code ec;

@@ -35,12 +35,6 @@ std::string LowerCase(std::string s) {
 
 std::string Quoted(const std::string& digest) { return "\"" + digest + "\""; }
 
-std::string Md5HexOf(const std::string& bytes) {
-  Md5 md5;
-  md5.Update(bytes.data(), bytes.size());
-  return Md5Hex(md5.Finish());
-}
-
 Answer TextAnswer(std::string body, std::time_t modified, const CachePolicy& policy) {
   Answer a;
   a.etag = Quoted(Md5HexOf(body));
@@ -77,7 +71,7 @@ class ComponentBuilder {
     ComponentRelease release;
     release.manifest = RefusedComponent(policy_);
     std::optional<std::string> last_version =
-        ReleaseIni::Load(dir_ / "release.ini").Get("RELEASE", "LAST_VERSION");
+        IniValue(ReadReleaseIni(dir_ / "release.ini"), "RELEASE", "LAST_VERSION");
     if (!last_version || last_version->empty()) {
       Warn((dir_ / "release.ini").string() + ": no [RELEASE] LAST_VERSION, nothing published");
       return release;

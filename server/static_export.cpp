@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "server/command_line.h"
 #include "server/endpoints.h"
 #include "server/nginx_config.h"
 #include "server/release_snapshot.h"
@@ -28,16 +29,6 @@ struct ExportOptions {
   CachePolicy cache;
 };
 
-std::optional<int> Number(const std::string& text) {
-  try {
-    std::size_t used = 0;
-    int value = std::stoi(text, &used);
-    if (used == text.size() && value >= 0) return value;
-  } catch (const std::exception&) {
-  }
-  return std::nullopt;
-}
-
 std::optional<ExportOptions> Parse(const std::vector<std::string>& args, std::string& error) {
   ExportOptions o;
   std::map<std::string, std::string*> texts = {
@@ -52,7 +43,7 @@ std::optional<ExportOptions> Parse(const std::vector<std::string>& args, std::st
     }
     if (texts.count(args[i])) {
       *texts[args[i]] = args[i + 1];
-    } else if (std::optional<int> n = Number(args[i + 1]); numbers.count(args[i]) && n) {
+    } else if (std::optional<int> n = ParseNonNegative(args[i + 1]); numbers.count(args[i]) && n) {
       *numbers[args[i]] = *n;
     } else {
       error = "unknown option or bad value: " + args[i];

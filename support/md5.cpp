@@ -217,6 +217,12 @@ std::string Md5Hex(const Md5Digest& digest) {
   return text;
 }
 
+std::string Md5HexOf(std::string_view bytes) {
+  Md5 md5;
+  md5.Update(bytes.data(), bytes.size());
+  return Md5Hex(md5.Finish());
+}
+
 std::string Md5OfStream(platform::InputFile& file) {
   const auto buffer = std::make_unique_for_overwrite<char[]>(kStreamBuffer);
   Md5 md5;

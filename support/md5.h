@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/filesystem.h"
 
@@ -33,6 +34,9 @@ class Md5 {
 
 // The digest as 32 lower-case hexadecimal digits, as md5sum prints it.
 std::string Md5Hex(const Md5Digest& digest);
+
+// Md5Hex of bytes held in memory.
+std::string Md5HexOf(std::string_view bytes);
 
 // Reads the file to its end through one fixed buffer (never the whole file
 // in memory) and returns Md5Hex of its bytes. Read errors propagate.

@@ -1,5 +1,5 @@
 // Waiting for the agent to end before its files are replaced. How "the
-// agent has ended" is seen is the OS's part (wait_posix.cpp, wait_win32.cpp).
+// agent has ended" is seen is the OS's part (posix_wait.cpp, win32_wait.cpp).
 #pragma once
 
 #include <chrono>

@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "agent/frm_tray.h"
-#include "platform/posix/codepage_iconv.h"
-#include "platform/posix/command_line.h"
-#include "platform/posix/filesystem_posix.h"
-#include "platform/posix/network_curl.h"
-#include "platform/posix/process_posix.h"
-#include "platform/posix/profile_store_posix.h"
-#include "platform/posix/registry_file.h"
-#include "platform/posix/run_failure_line.h"
-#include "platform/posix/window_system_posix.h"
+#include "platform/posix/posix_codepage.h"
+#include "platform/posix/posix_command_line.h"
+#include "platform/posix/posix_filesystem.h"
+#include "platform/posix/posix_network.h"
+#include "platform/posix/posix_process.h"
+#include "platform/posix/posix_profile_store.h"
+#include "platform/posix/posix_registry_file.h"
+#include "platform/posix/posix_run_failure_line.h"
+#include "platform/posix/posix_window_system.h"
 
 namespace {
 
@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
   // Boxes wait for an answer only when someone can give one at a terminal.
   const bool answers_at_terminal = isatty(STDIN_FILENO) != 0;
   std::FILE* answers = answers_at_terminal ? stdin : std::fopen("/dev/null", "r");
-  posix::PosixWindowSystem windows(stderr, isatty(STDERR_FILENO) != 0, answers != nullptr ? answers : stdin);
+  posix::PosixWindowSystem windows(stderr, isatty(STDERR_FILENO) != 0,
+                                   answers != nullptr ? answers : stdin);
   if (!answers_at_terminal) windows.SetNoAnswers();
 
   if (max_runs) windows.SetTimerEventLimit(*max_runs);

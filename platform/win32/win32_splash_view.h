@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/desktop.h"
 #include "platform/win32/win32_label_font.h"
 #include "platform/win32/win32_windows.h"
+#include "platform/window_system.h"
 #include "progress/splash_layout.h"
 
 namespace mb::win32 {

@@ -3,8 +3,8 @@
 // and the real progress window.
 #pragma once
 
-#include "platform/desktop.h"
 #include "platform/win32/win32_windows.h"
+#include "platform/window_system.h"
 
 namespace mb::win32 {
 

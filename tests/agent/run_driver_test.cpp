@@ -5,27 +5,21 @@
 
 #include <filesystem>
 
+#include "helpers/agent_harness.h"
+#include "helpers/scripted_server.h"
 #include "support/md5.h"
-#include "support_files/agent_harness.h"
-#include "support_files/scripted_server.h"
 
 namespace mb::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string HashOf(const std::string& bytes) {
-  Md5 md5;
-  md5.Update(bytes.data(), bytes.size());
-  return Md5Hex(md5.Finish());
-}
-
 // A manifest listing one file installed under its own name in ".".
 std::string OneFileManifest(const std::string& name, const std::string& body,
                             const std::string& version = "2.0") {
   return "[DOWNLOAD]\r\nTOTAL_FILES=1\r\nLAST_VERSION=" + version + "\r\n[FILE_1]\r\nNAME=" + name +
-         "\r\nVERSION=1\r\nORG_NAME=" + name + "\r\nTARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" +
-         HashOf(body) + "\r\n";
+         "\r\nVERSION=1\r\nORG_NAME=" + name +
+         "\r\nTARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" + Md5HexOf(body) + "\r\n";
 }
 
 class RunDriver : public ::testing::Test {
@@ -43,8 +37,9 @@ class RunDriver : public ::testing::Test {
 TEST_F(RunDriver, OfflineEndsAfterMessageFiveWithoutAnyRequest) {
   h.net.online = false;
   EXPECT_EQ(h.RunAgent(), kExitOffline);
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{
-                         "Mailbeacon|Installation impossible because of network problem."}));
+  EXPECT_EQ(
+      Boxes(),
+      (std::vector<std::string>{"Mailbeacon|Installation impossible because of network problem."}));
   EXPECT_TRUE(server.Requests().empty());
 }
 
@@ -87,7 +82,8 @@ TEST_F(RunDriver, MirrorStateThenUnreachablePauseFallsBackToOrg) {
 TEST_F(RunDriver, ZeroBytePauseFileTakesTheErrorPath) {
   server.Answer("/v/download/pause.aspx", "");
   EXPECT_EQ(h.RunAgent(), -1);
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{"Mailbeacon|Installation failure : Input past end of file"}));
+  EXPECT_EQ(Boxes(),
+            (std::vector<std::string>{"Mailbeacon|Installation failure : Input past end of file"}));
   EXPECT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(h.windows.armings.back(), 500);
 }
@@ -116,15 +112,17 @@ TEST_F(RunDriver, OutOfDateProductHandsOffToTheUpdater) {
   server.Answer("/v/download/express_exe.aspx?version=new&Folder=ORG",
                 OneFileManifest("plugin.dll", body));
   // "plugin.dll" encoded: each ANSI code plus 573, followed by "*".
-  server.Answer("/v/download/express_exe.aspx?program=685*681*690*676*678*683*619*673*681*681*&Folder=ORG",
-                body);
+  server.Answer(
+      "/v/download/express_exe.aspx?program=685*681*690*676*678*683*619*673*681*681*&Folder=ORG",
+      body);
   server.Answer("/v/download/update_notice.aspx?Folder=ORG", "notice");
   EXPECT_EQ(h.RunAgent(), kExitHandOff);
   EXPECT_EQ(server.Requests(),
             (std::vector<std::string>{
                 "/v/download/pause.aspx", "/v/download/express_exe.aspx?version=new&Folder=ORG",
                 "/v/download/agent_exe.aspx?version=new&Folder=ORG",
-                "/v/download/express_exe.aspx?program=685*681*690*676*678*683*619*673*681*681*&Folder=ORG",
+                "/v/download/"
+                "express_exe.aspx?program=685*681*690*676*678*683*619*673*681*681*&Folder=ORG",
                 "/v/download/update_notice.aspx?Folder=ORG"}));
   ASSERT_EQ(h.process.starts.size(), 1u);
   EXPECT_EQ(h.process.starts[0].file, "SwiftPatcher_Mailbeacon.exe");
@@ -136,10 +134,11 @@ TEST_F(RunDriver, OutOfDateProductHandsOffToTheUpdater) {
 }
 
 TEST_F(RunDriver, OutlookAddinAsksWithTheOutlookYear) {
-  h.SetRegistry({"\"URL\"=\"" + server.Url() + "\"", "\"V_DIR\"=\"/v\"", "\"InstallType\"=\"outlook\""},
-                "[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\Outlook\\Addins\\Mailbeacon_Outlook."
-                "Connect]\n\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"\n\n"
-                "[HKEY_CLASSES_ROOT\\Outlook.Application\\CurVer]\n@=\"Outlook.Application.11\"\n");
+  h.SetRegistry(
+      {"\"URL\"=\"" + server.Url() + "\"", "\"V_DIR\"=\"/v\"", "\"InstallType\"=\"outlook\""},
+      "[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\Outlook\\Addins\\Mailbeacon_Outlook."
+      "Connect]\n\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"\n\n"
+      "[HKEY_CLASSES_ROOT\\Outlook.Application\\CurVer]\n@=\"Outlook.Application.11\"\n");
   server.Answer("/v/download/pause.aspx", "N");
   h.RunAgent();
   EXPECT_EQ(server.Requests(),
@@ -156,7 +155,8 @@ TEST_F(RunDriver, AfterThreeIncompleteRunsTheUserMayStop) {
   EXPECT_EQ(h.RunAgent(10), kExitRetryDeclined);
   ASSERT_EQ(h.windows.boxes.size(), 2u);
   EXPECT_EQ(h.windows.boxes[0].caption, "Mailbeacon Installation");
-  EXPECT_EQ(h.windows.boxes[0].text, "New version downloading failure.\r\nDo you retry downloading again?");
+  EXPECT_EQ(h.windows.boxes[0].text,
+            "New version downloading failure.\r\nDo you retry downloading again?");
   EXPECT_EQ(h.windows.boxes[1].text.rfind("Download incomplete.", 0), 0u);
   EXPECT_FALSE(h.windows.boxes[0].information);
   EXPECT_TRUE(h.windows.boxes[1].information);  // an information message, with its icon

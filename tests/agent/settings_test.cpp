@@ -1,20 +1,24 @@
 // Settings and product detection read from a real registry file.
 #include <gtest/gtest.h>
 
-#include "support_files/agent_harness.h"
+#include "helpers/agent_harness.h"
 
 namespace mb::test {
 namespace {
 
 constexpr const char* kAddinSection =
-    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\Outlook\\Addins\\Mailbeacon_Outlook.Connect]\n";
+    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\Outlook\\Addins\\Mailbeacon_Outlook.Connect]"
+    "\n";
 
 TEST(Settings, LanguageRecognisedOnlyInUpperCaseAfterCleaning) {
   struct Case {
     const char* value;
     std::int16_t expected;
-  } cases[] = {{"ENGLISH", kEnglish}, {" ENGLISH ", kEnglish}, {"english", kKorean},
-               {"KOREAN", kKorean}, {"", kKorean}};
+  } cases[] = {{"ENGLISH", kEnglish},
+               {" ENGLISH ", kEnglish},
+               {"english", kKorean},
+               {"KOREAN", kKorean},
+               {"", kKorean}};
   for (const auto& c : cases) {
     AgentHarness h;
     h.SetRegistry({std::string("\"Language\"=\"") + c.value + "\""});
@@ -68,12 +72,16 @@ TEST(Settings, InstallType) {
     std::string addin;
     std::int16_t expected;
   } cases[] = {
-      {{"\"InstallType\"=\"Express_Plugin\""}, "\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"", 1},
+      {{"\"InstallType\"=\"Express_Plugin\""},
+       "\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"",
+       1},
       {{}, "\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"", 1},
       {{"\"InstallType\"=\"outlook\""}, "\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"", 0},
       {{"\"InstallType\"=\"outlook\""}, "\"FriendlyName\"=\"mailbeacon_outlook.connect\"", 1},
       {{"\"InstallType\"=\"outlook\""}, "", 1},
-      {{"\"InstallType\"=\"OUTLOOK EXPRESS\""}, "\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"", 1},
+      {{"\"InstallType\"=\"OUTLOOK EXPRESS\""},
+       "\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"",
+       1},
   };
   for (const auto& c : cases) {
     AgentHarness h;
@@ -84,7 +92,8 @@ TEST(Settings, InstallType) {
 
 TEST(Settings, MalformedRegistryFileGivesDefaultsAndIsNotRewritten) {
   AgentHarness h;
-  const std::string junk = "REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\BrightHarbor\\MailbeaconCom\n\"URL\"=";
+  const std::string junk =
+      "REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\BrightHarbor\\MailbeaconCom\n\"URL\"=";
   WriteFile(h.registry_path, junk);
   h.tray->LoadLanguage();
   h.tray->LoadServerSettings();

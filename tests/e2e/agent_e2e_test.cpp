@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "e2e/sandbox.h"
-#include "platform/posix/codepage_iconv.h"
+#include "platform/posix/posix_codepage.h"
 
 namespace mb::test {
 namespace {
@@ -32,7 +32,9 @@ class AgentEndToEnd : public ::testing::Test {
   // The express plug-in at 1.1 and the agent at 2.0, with a new updater.
   void PublishRelease(const std::string& folder = "ORG") {
     s.Publish("express", "1.1",
-              {{"plugin.dll", "plugin 1.1"}, {"한글.txt", "도움말"}, {"deep.dat", "d", "", ".\\data\\deep"}},
+              {{"plugin.dll", "plugin 1.1"},
+               {"한글.txt", "도움말"},
+               {"deep.dat", "d", "", ".\\data\\deep"}},
               folder);
     s.Publish("agent", "2.0",
               {{"SwiftPatcher_Mailbeacon.new", kRecordingUpdater, "SwiftPatcher_Mailbeacon.exe"},
@@ -55,7 +57,8 @@ TEST_F(AgentEndToEnd, FirstInstallDownloadsVerifiesRecordsAndHandsOff) {
   // may differ from the agent's; the exact order is checked in-process.
   const auto requests = Sorted(s.TakeRequests());
   ASSERT_EQ(requests.size(), 9u) << ::testing::PrintToString(requests);
-  EXPECT_EQ(requests[1], "/mbh/download/agent_exe.aspx?program=670*676*674*683*689*619*672*675*676*&Folder=ORG");
+  EXPECT_EQ(requests[1],
+            "/mbh/download/agent_exe.aspx?program=670*676*674*683*689*619*672*675*676*&Folder=ORG");
   EXPECT_EQ(requests[2], "/mbh/download/agent_exe.aspx?version=new&Folder=ORG");
   EXPECT_EQ(requests[6], "/mbh/download/express_exe.aspx?version=new&Folder=ORG");
   EXPECT_EQ(requests[7], "/mbh/download/pause.aspx");
@@ -70,9 +73,11 @@ TEST_F(AgentEndToEnd, FirstInstallDownloadsVerifiesRecordsAndHandsOff) {
   EXPECT_NE(list.find("NAME=" + Cp949("한글.txt") + "\r\n"), std::string::npos);
   EXPECT_NE(list.find("TARGET_DIR=" + s.install + "\\data\\deep\r\n"), std::string::npos);
   EXPECT_NE(list.find("[AGENT_DOWNLOAD]\r\nTOTAL_FILES=1\r\n"), std::string::npos);
-  EXPECT_NE(list.find("[AGENT_FILE_1]\r\nNAME=agent.cfg\r\nVERSION=2.0\r\nORG_NAME=agent.cfg\r\nTARGET_DIR=" +
-                      s.install + "\r\nSELF_REGISTER=N\r\nBACK_UP=NO\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      list.find(
+          "[AGENT_FILE_1]\r\nNAME=agent.cfg\r\nVERSION=2.0\r\nORG_NAME=agent.cfg\r\nTARGET_DIR=" +
+          s.install + "\r\nSELF_REGISTER=N\r\nBACK_UP=NO\r\n"),
+      std::string::npos)
       << list;
 
   // The updater's own file was installed by the agent, with a backup.
@@ -83,13 +88,16 @@ TEST_F(AgentEndToEnd, FirstInstallDownloadsVerifiesRecordsAndHandsOff) {
   const std::string record = Update("install_version.ini");
   EXPECT_NE(record.find("[EXPRESS_DOWNLOAD]\r\nLAST_VERSION=1.1\r\n"), std::string::npos) << record;
   EXPECT_NE(record.find("[AGENT_DOWNLOAD]\r\nLAST_VERSION=2.0\r\n"), std::string::npos);
-  EXPECT_NE(record.find("[SwiftPatcher_Mailbeacon.exe]\r\nVERSION=2.0\r\nUPDATE=20"), std::string::npos);
+  EXPECT_NE(record.find("[SwiftPatcher_Mailbeacon.exe]\r\nVERSION=2.0\r\nUPDATE=20"),
+            std::string::npos);
 
   const std::string log = Update("update_log.txt");
-  EXPECT_NE(log.find("] " + Cp949("다운로드성공 : ") + s.install + "\\" + Cp949("한글.txt") + "\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      log.find("] " + Cp949("다운로드성공 : ") + s.install + "\\" + Cp949("한글.txt") + "\r\n"),
+      std::string::npos)
       << log;
-  EXPECT_NE(log.find(Cp949("다운로드성공 : ") + s.install + "\\\r\n"), std::string::npos);  // the updater's line
+  EXPECT_NE(log.find(Cp949("다운로드성공 : ") + s.install + "\\\r\n"),
+            std::string::npos);  // the updater's line
 
   // The manifests were consumed; the notice is there; the updater started.
   EXPECT_FALSE(fs::exists(s.update + "/express_plugin.ini"));
@@ -103,8 +111,9 @@ TEST_F(AgentEndToEnd, FirstInstallDownloadsVerifiesRecordsAndHandsOff) {
 TEST_F(AgentEndToEnd, UpToDateRunAsksForThePauseStateAndTwoManifestsOnly) {
   PublishRelease();
   fs::create_directories(s.update);
-  WriteFile(s.update + "/install_version.ini",
-            "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.1\r\n[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=2.0\r\n");
+  WriteFile(
+      s.update + "/install_version.ini",
+      "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.1\r\n[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=2.0\r\n");
   s.StartServer();
   s.WriteRegistry();
   const ProgramResult r = s.RunAgent(1);
@@ -160,18 +169,24 @@ TEST_F(AgentEndToEnd, OutlookAddinInstallationAsksWithTheOutlookYear) {
   s.Publish("outlook/2003", "3.0", {{"addin.dll", "addin for 2003"}});
   s.Publish("agent", "2.0", {{"agent.cfg", "cfg"}});
   s.StartServer();
-  s.WriteRegistry("outlook",
-                  "[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\Outlook\\Addins\\Mailbeacon_Outlook.Connect]\n"
-                  "\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"\n\n"
-                  "[HKEY_CLASSES_ROOT\\Outlook.Application\\CurVer]\n@=\"Outlook.Application.11\"\n");
+  s.WriteRegistry(
+      "outlook",
+      "[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\Outlook\\Addins\\Mailbeacon_Outlook."
+      "Connect]\n"
+      "\"FriendlyName\"=\"Mailbeacon_Outlook.Connect\"\n\n"
+      "[HKEY_CLASSES_ROOT\\Outlook.Application\\CurVer]\n@=\"Outlook.Application.11\"\n");
   const ProgramResult r = s.RunAgent(3);
   ASSERT_EQ(r.status, 0) << r.output;
   const auto requests = Sorted(s.TakeRequests());
   ASSERT_EQ(requests.size(), 6u) << ::testing::PrintToString(requests);
-  EXPECT_EQ(requests[0], "/mbh/download/agent_exe.aspx?program=670*676*674*683*689*619*672*675*676*&Folder=ORG");
+  EXPECT_EQ(requests[0],
+            "/mbh/download/agent_exe.aspx?program=670*676*674*683*689*619*672*675*676*&Folder=ORG");
   EXPECT_EQ(requests[1], "/mbh/download/agent_exe.aspx?version=2003&Folder=ORG");
   EXPECT_EQ(requests[2], "/mbh/download/outlook_dll.aspx?version=2003&Folder=ORG");
-  EXPECT_EQ(requests[3], "/mbh/download/outlook_dll.aspx?version=2003&program=670*673*673*678*683*619*673*681*681*&Folder=ORG");
+  EXPECT_EQ(
+      requests[3],
+      "/mbh/download/"
+      "outlook_dll.aspx?version=2003&program=670*673*673*678*683*619*673*681*681*&Folder=ORG");
   EXPECT_EQ(Update("addin.dll"), "addin for 2003");
 }
 
@@ -215,8 +230,8 @@ TEST_F(AgentEndToEnd, OfflineInsideAnEmptyNetworkNamespace) {
   if (geteuid() != 0 || !fs::exists("/usr/bin/unshare")) GTEST_SKIP() << "needs unshare as root";
   s.StartServer();
   s.WriteRegistry();
-  const ProgramResult r = RunProgram({"/usr/bin/unshare", "-n", s.install + "/Mailbeacon"}, s.install,
-                                     s.AgentEnvironment(2), 30);
+  const ProgramResult r = RunProgram({"/usr/bin/unshare", "-n", s.install + "/Mailbeacon"},
+                                     s.install, s.AgentEnvironment(2), 30);
   if (r.status == 1 && r.output.find("unshare") != std::string::npos) GTEST_SKIP() << r.output;
   EXPECT_EQ(r.status, 2) << r.output;
   EXPECT_NE(r.output.find("Mailbeacon"), std::string::npos);

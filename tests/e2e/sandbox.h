@@ -6,17 +6,20 @@
 #include <sys/types.h>
 
 #include <map>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "support_files/temp_dir.h"
+#include "helpers/temp_dir.h"
 
 namespace mb::test {
 
 struct ReleaseFile {
   ReleaseFile(std::string n, std::string b, std::string org = "", std::string dir = "")
-      : name(std::move(n)), body(std::move(b)), org_name(std::move(org)), target_dir(std::move(dir)) {}
+      : name(std::move(n)),
+        body(std::move(b)),
+        org_name(std::move(org)),
+        target_dir(std::move(dir)) {}
   std::string name;
   std::string body;
   std::string org_name;    // empty: the file name
@@ -24,7 +27,7 @@ struct ReleaseFile {
 };
 
 struct ProgramResult {
-  int status = -1;  // exit status; -1 when killed at the time-out
+  int status = -1;     // exit status; -1 when killed at the time-out
   std::string output;  // what it wrote to stderr and stdout
 };
 

@@ -14,8 +14,8 @@
 
 #include "agent/bas_win_api.h"
 #include "faults/hostile_server.h"
+#include "helpers/agent_harness.h"
 #include "support/md5.h"
-#include "support_files/agent_harness.h"
 
 namespace mb::test {
 
@@ -24,12 +24,6 @@ namespace fault_fs = std::filesystem;
 struct PublishedFile {
   std::string name, body, org_name, target_dir, version;
 };
-
-inline std::string Md5Of(const std::string& bytes) {
-  Md5 md5;
-  md5.Update(bytes.data(), bytes.size());
-  return Md5Hex(md5.Finish());
-}
 
 // A manifest as the server writes it (CRLF lines, lower-case digests).
 inline std::string ManifestText(const std::string& last_version,
@@ -40,7 +34,7 @@ inline std::string ManifestText(const std::string& last_version,
     const PublishedFile& f = files[i];
     m += "[FILE_" + std::to_string(i + 1) + "]\r\nNAME=" + f.name + "\r\nVERSION=" + f.version +
          "\r\nORG_NAME=" + f.org_name + "\r\nTARGET_DIR=" + f.target_dir +
-         "\r\nSELF_REGISTER=N\r\nHASH=" + Md5Of(f.body) + "\r\n";
+         "\r\nSELF_REGISTER=N\r\nHASH=" + Md5HexOf(f.body) + "\r\n";
   }
   return m;
 }
@@ -102,7 +96,7 @@ class FaultTest : public ::testing::Test {
   // A new start of the agent (a new process: nothing kept from earlier runs).
   int StartAgent(int runs = 1) {
     h.tray = std::make_unique<frmTray>(h.p);
-    h.windows = HarnessWindowSystem{};
+    h.windows = RecordingWindowSystem{};
     h.process.starts.clear();
     return h.RunAgent(runs);
   }

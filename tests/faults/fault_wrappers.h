@@ -11,7 +11,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/network.h"
-#include "platform/posix/filesystem_posix.h"
+#include "platform/posix/posix_filesystem.h"
 #include "platform/profile.h"
 
 namespace mb::test {

@@ -101,7 +101,7 @@ TEST_F(FaultTest, UpdaterFileResetLeavesTheInstalledUpdaterAlone) {
 // makes the run slow: the window is pumped all along the transfer, and the
 // run completes.
 TEST_F(FaultTest, SlowDripKeepsTheWindowPumpingAndCompletes) {
-  struct CountingWindows : HarnessWindowSystem {
+  struct CountingWindows : RecordingWindowSystem {
     int pumps = 0;
     void PumpMessages() override { ++pumps; }
   } windows;

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "faults/fault_fixture.h"
-#include "platform/posix/codepage_iconv.h"
+#include "platform/posix/posix_codepage.h"
 
 namespace mb::test {
 namespace {

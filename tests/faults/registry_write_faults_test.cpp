@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "platform/posix/codepage_iconv.h"
-#include "platform/posix/registry_file.h"
-#include "support_files/temp_dir.h"
+#include "helpers/temp_dir.h"
+#include "platform/posix/posix_codepage.h"
+#include "platform/posix/posix_registry_file.h"
 
 namespace mb::test {
 namespace {

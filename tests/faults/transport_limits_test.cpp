@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "faults/hostile_server.h"
-#include "platform/posix/network_curl.h"
-#include "support_files/temp_dir.h"
+#include "helpers/temp_dir.h"
+#include "platform/posix/posix_network.h"
 
 namespace mb::test {
 namespace {

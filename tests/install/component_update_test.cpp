@@ -6,20 +6,14 @@
 #include <filesystem>
 
 #include "agent/bas_win_api.h"
+#include "helpers/agent_harness.h"
+#include "helpers/scripted_server.h"
 #include "support/md5.h"
-#include "support_files/agent_harness.h"
-#include "support_files/scripted_server.h"
 
 namespace mb::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string HashOf(const std::string& bytes) {
-  Md5 md5;
-  md5.Update(bytes.data(), bytes.size());
-  return Md5Hex(md5.Finish());
-}
 
 struct ServedFile {
   std::string name, org_name, body, hash;
@@ -41,15 +35,16 @@ class ComponentPass : public ::testing::Test {
   }
   // Publishes an agent manifest of the files, release "2.0".
   void Publish(const std::vector<ServedFile>& files) {
-    std::string m = "[DOWNLOAD]\r\nTOTAL_FILES=" + std::to_string(files.size()) +
-                    "\r\nLAST_VERSION=2.0\r\n";
+    std::string m =
+        "[DOWNLOAD]\r\nTOTAL_FILES=" + std::to_string(files.size()) + "\r\nLAST_VERSION=2.0\r\n";
     int i = 0;
     for (const auto& f : files) {
       const std::string org = f.org_name.empty() ? f.name : f.org_name;
       ++i;
       m += "[FILE_" + std::to_string(i) + "]\r\nNAME=" + f.name + "\r\nVERSION=v" +
-           std::to_string(i) + "\r\nORG_NAME=" + org + "\r\nTARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" +
-           (f.hash.empty() ? HashOf(f.body) : f.hash) + "\r\n";
+           std::to_string(i) + "\r\nORG_NAME=" + org +
+           "\r\nTARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" +
+           (f.hash.empty() ? Md5HexOf(f.body) : f.hash) + "\r\n";
       if (f.served) {
         server.Answer("/v/download/agent_exe.aspx?program=" +
                           basWinAPI::EncodeName(h.codepage, f.name, "") + "&Folder=ORG",
@@ -161,7 +156,7 @@ TEST_F(ComponentPass, NameDifferingOnlyInCaseIsDeferred) {
 
 TEST_F(ComponentPass, FirstFileFailingItsDigestIsKeptAndTheRunRepeats) {
   const std::string body = "AAA";
-  std::string upper = HashOf(body);
+  std::string upper = Md5HexOf(body);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   Publish({{"a.dll", "", body, upper}, {"b.dll", "", "B", ""}});
   Pass();
@@ -208,12 +203,15 @@ TEST_F(ComponentPass, UnsafeNamesAreRefusedBeforeAnythingIsFetched) {
 }
 
 TEST_F(ComponentPass, TargetThatCannotBeReplacedShowsTheErrorBoxWithPosition) {
-  fs::create_directories(h.install + "/SwiftPatcher_Mailbeacon.exe/inside");  // a folder, not a file
+  fs::create_directories(h.install +
+                         "/SwiftPatcher_Mailbeacon.exe/inside");  // a folder, not a file
   Publish({{"a.dll", "", "A", ""}, {"SwiftPatcher_Mailbeacon.exe", "", "U", ""}});
   Pass();
   ASSERT_EQ(h.windows.boxes.size(), 1u);
   EXPECT_EQ(h.windows.boxes[0].caption, "Mailbeacon");
-  EXPECT_EQ(h.windows.boxes[0].text.rfind("Installation failure : subDownLoadNewVersion : position - 4, ", 0), 0u)
+  EXPECT_EQ(h.windows.boxes[0].text.rfind(
+                "Installation failure : subDownLoadNewVersion : position - 4, ", 0),
+            0u)
       << h.windows.boxes[0].text;
   EXPECT_FALSE(h.tray->State().RetryPending);
   EXPECT_FALSE(h.tray->Splash().Complete());

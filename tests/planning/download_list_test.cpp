@@ -6,7 +6,7 @@
 
 #include "agent/bas_win_api.h"
 #include "faults/fault_wrappers.h"
-#include "support_files/agent_harness.h"
+#include "helpers/agent_harness.h"
 
 namespace mb::test {
 namespace {
@@ -55,9 +55,10 @@ TEST_F(DownloadListTest, OnlyMissingOrChangedFilesAreListed) {
   EXPECT_EQ(r.TargetDir, h.install);
   EXPECT_EQ(r.BackUp, "YES");
   EXPECT_EQ(r.SelfRegister, "Y");
-  EXPECT_EQ(r.Hash, "h2");             // trailing spaces removed
-  EXPECT_EQ(r.LastVersion, "2.0");     // as read (the profile functions trim values)
-  EXPECT_EQ(r.DownloadUrl, "http://srv/v/download/express_exe.aspx?program=671*619*683*674*692*&Folder=ORG");
+  EXPECT_EQ(r.Hash, "h2");          // trailing spaces removed
+  EXPECT_EQ(r.LastVersion, "2.0");  // as read (the profile functions trim values)
+  EXPECT_EQ(r.DownloadUrl,
+            "http://srv/v/download/express_exe.aspx?program=671*619*683*674*692*&Folder=ORG");
   EXPECT_FALSE(ManifestExists());
 }
 
@@ -100,7 +101,8 @@ TEST_F(DownloadListTest, TargetFolderThatCannotBeMadeFailsTheList) {
 
 TEST_F(DownloadListTest, EmptyZeroOrNegativeTotalListsNothingAndDeletesTheManifest) {
   for (const char* total : {"", "0", "-1"}) {
-    Manifest(std::string("[DOWNLOAD]\r\nTOTAL_FILES=") + total + "\r\n" + FileSection(1, "a", "a", "."));
+    Manifest(std::string("[DOWNLOAD]\r\nTOTAL_FILES=") + total + "\r\n" +
+             FileSection(1, "a", "a", "."));
     DownloadList list;
     EXPECT_EQ(Build(list), 0) << total;
     EXPECT_FALSE(ManifestExists()) << total;
@@ -109,7 +111,8 @@ TEST_F(DownloadListTest, EmptyZeroOrNegativeTotalListsNothingAndDeletesTheManife
 
 TEST_F(DownloadListTest, BadTotalFailsAndKeepsTheManifest) {
   for (const char* total : {"abc", "99999", "32768", "1x"}) {
-    Manifest(std::string("[DOWNLOAD]\r\nTOTAL_FILES=") + total + "\r\n" + FileSection(1, "a", "a", "."));
+    Manifest(std::string("[DOWNLOAD]\r\nTOTAL_FILES=") + total + "\r\n" +
+             FileSection(1, "a", "a", "."));
     DownloadList list;
     EXPECT_EQ(Build(list), 0) << total;
     EXPECT_TRUE(ManifestExists()) << total;
@@ -122,9 +125,13 @@ TEST_F(DownloadListTest, MissingManifestGivesZero) {
 }
 
 TEST_F(DownloadListTest, AgentUrlsCarryNoVersionOutlookUrlsCarryTheYear) {
-  WriteFile(h.registry_path, "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Outlook.Application\\CurVer]\n@=\"Outlook.Application.10\"\n");
-  WriteFile(h.UpdatePath("mailbeacon_agent.ini"), "[DOWNLOAD]\r\nTOTAL_FILES=1\r\n" + FileSection(1, "a", "a", "."));
-  WriteFile(h.UpdatePath("outlook_addin.ini"), "[DOWNLOAD]\r\nTOTAL_FILES=1\r\n" + FileSection(1, "a", "a", "."));
+  WriteFile(h.registry_path,
+            "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Outlook.Application\\CurVer]\n@=\"Outlook.Application."
+            "10\"\n");
+  WriteFile(h.UpdatePath("mailbeacon_agent.ini"),
+            "[DOWNLOAD]\r\nTOTAL_FILES=1\r\n" + FileSection(1, "a", "a", "."));
+  WriteFile(h.UpdatePath("outlook_addin.ini"),
+            "[DOWNLOAD]\r\nTOTAL_FILES=1\r\n" + FileSection(1, "a", "a", "."));
   DownloadList agent, outlook;
   ASSERT_EQ(Build(agent, kAgentComponent), 1);
   ASSERT_EQ(Build(outlook, kOutlookAddin), 1);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "helpers/recording_window_system.h"
 #include "progress/splash_layout.h"
-#include "tests/progress/fake_window_system.h"
 
 namespace mb {
 namespace {
@@ -17,9 +17,9 @@ class FrmSplashTest : public ::testing::Test {
  protected:
   FrmSplashTest() { ws.SetTaskbarTwips(10950, 0, 11520, 15360); }
 
-  test::progress::RecordingSplashView& View() { return *ws.last_view; }
+  test::RecordingSplashView& View() { return *ws.last_view; }
 
-  test::progress::FakeWindowSystem ws;
+  test::RecordingWindowSystem ws;
   frmSplash splash{ws};
 };
 
@@ -108,7 +108,7 @@ TEST_F(FrmSplashTest, UnloadClosesTheViewAndAnotherShowLoadsAgain) {
 class FrmSplashDrawTest : public FrmSplashTest {
  protected:
   FrmSplashDrawTest() { splash.Show(); }
-  const std::vector<test::progress::RecordingSplashView::Bar>& Bars() { return View().bars; }
+  const std::vector<test::RecordingSplashView::Bar>& Bars() { return View().bars; }
 };
 
 TEST_F(FrmSplashDrawTest, NothingIsPaintedWhileMaxIsZero) {
@@ -122,7 +122,7 @@ TEST_F(FrmSplashDrawTest, NothingIsPaintedWhileMaxIsZero) {
 
 TEST_F(FrmSplashDrawTest, BarRunsToWidthOverMaxTimesVal) {
   splash.Max(200);
-  splash.Min(100);  // takes no part
+  splash.Min(100);              // takes no part
   EXPECT_TRUE(Bars().empty());  // Max and Min only store
   splash.Val(50);
   ASSERT_EQ(Bars().size(), 1u);

@@ -6,9 +6,9 @@
 #include <stdexcept>
 
 #include "agent/bas_win_api.h"
+#include "helpers/recording_window_system.h"
 #include "progress/frm_splash.h"
 #include "progress/splash_layout.h"
-#include "tests/progress/fake_window_system.h"
 
 namespace mb::placement {
 namespace {
@@ -16,8 +16,8 @@ namespace {
 const ScreenTwips kScreen{15360, 11520};
 constexpr std::int32_t kW = 5100, kH = 6000;
 
-void ExpectPosition(const TaskbarTwips& bar, const ScreenTwips& screen,
-                    std::int32_t top, std::int32_t left) {
+void ExpectPosition(const TaskbarTwips& bar, const ScreenTwips& screen, std::int32_t top,
+                    std::int32_t left) {
   const WindowPosition p = PlaceWindow(bar, screen, kW, kH);
   EXPECT_EQ(p.top, top);
   EXPECT_EQ(p.left, left);
@@ -87,7 +87,7 @@ TEST(TaskbarPlacement, PixelsBecomeWholeTwipsRoundedHalfToEven) {
 
 class PlaceAboveTaskbarTest : public ::testing::Test {
  protected:
-  test::progress::FakeWindowSystem ws;
+  test::RecordingWindowSystem ws;
   frmSplash window{ws};
   // The progress window's outer size.
   static constexpr std::int32_t W = splash::kWindowWidth, H = splash::kWindowHeight;
@@ -109,8 +109,8 @@ TEST_F(PlaceAboveTaskbarTest, TopIsWrittenBeforeLeft) {
   basWinAPI::PlaceAboveTaskbar(ws, window);
   ASSERT_EQ(ws.log.size(), 2u);
   EXPECT_EQ(ws.log[0], "Move 7 " + std::to_string(11520 - H - 50));
-  EXPECT_EQ(ws.log[1], "Move " + std::to_string(14400 - W - 50) + " " +
-                           std::to_string(11520 - H - 50));
+  EXPECT_EQ(ws.log[1],
+            "Move " + std::to_string(14400 - W - 50) + " " + std::to_string(11520 - H - 50));
 }
 
 TEST_F(PlaceAboveTaskbarTest, UnreportedTaskbarGivesTheBottomRightCornerAndAFailureTheLargeMargin) {

@@ -10,9 +10,9 @@
 #include <map>
 #include <thread>
 
+#include "helpers/http_probe.h"
+#include "helpers/temp_dir.h"
 #include "server/server.h"
-#include "support_files/http_probe.h"
-#include "support_files/temp_dir.h"
 
 namespace mb::server {
 namespace {

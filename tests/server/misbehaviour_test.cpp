@@ -11,8 +11,8 @@
 #include <chrono>
 #include <thread>
 
+#include "helpers/temp_dir.h"
 #include "server/server.h"
-#include "support_files/temp_dir.h"
 
 namespace mb::server {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
+#include "helpers/temp_dir.h"
 #include "server/ansi_code_page.h"
 #include "server/server.h"
-#include "support_files/temp_dir.h"
 
 namespace mb::server {
 namespace {

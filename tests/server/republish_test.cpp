@@ -12,10 +12,10 @@
 #include <set>
 #include <thread>
 
+#include "helpers/temp_dir.h"
 #include "server/ansi_code_page.h"
 #include "server/server.h"
 #include "support/md5.h"
-#include "support_files/temp_dir.h"
 
 namespace mb::server {
 namespace {
@@ -24,12 +24,6 @@ namespace fs = std::filesystem;
 
 const std::string kManifest = "/mailbeaconhome/download/express_exe.aspx?version=new";
 const char* const kNames[] = {"a.dll", "b.dll", "c.dll"};
-
-std::string Md5HexOf(const std::string& bytes) {
-  Md5 md5;
-  md5.Update(bytes.data(), bytes.size());
-  return Md5Hex(md5.Finish());
-}
 
 // Release r's bytes of a file: sizes differ between releases, so a mix of
 // two would show in the digest. c.dll is too large to be held in memory: it

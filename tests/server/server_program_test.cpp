@@ -10,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-#include "support_files/temp_dir.h"
+#include "helpers/temp_dir.h"
 
 extern char** environ;
 

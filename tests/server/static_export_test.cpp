@@ -10,10 +10,10 @@
 #include <sstream>
 
 #include "e2e/sandbox.h"
+#include "helpers/http_probe.h"
+#include "helpers/temp_dir.h"
 #include "server/ansi_code_page.h"
 #include "server/server.h"
-#include "support_files/http_probe.h"
-#include "support_files/temp_dir.h"
 
 namespace mb::server {
 namespace {

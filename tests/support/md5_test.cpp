@@ -10,17 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "helpers/temp_dir.h"
 #include "support/error.h"
-#include "support_files/temp_dir.h"
 
 namespace mb {
 namespace {
-
-std::string HexOf(const std::string& bytes) {
-  Md5 md5;
-  md5.Update(bytes.data(), bytes.size());
-  return Md5Hex(md5.Finish());
-}
 
 std::string RandomBytes(std::size_t n, unsigned seed) {
   std::mt19937 gen(seed);
@@ -78,21 +72,21 @@ class FailingInput : public platform::InputFile {
 };
 
 TEST(Md5Test, Rfc1321TestSuite) {
-  EXPECT_EQ(HexOf(""), "d41d8cd98f00b204e9800998ecf8427e");
-  EXPECT_EQ(HexOf("a"), "0cc175b9c0f1b6a831c399e269772661");
-  EXPECT_EQ(HexOf("abc"), "900150983cd24fb0d6963f7d28e17f72");
-  EXPECT_EQ(HexOf("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
-  EXPECT_EQ(HexOf("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
-  EXPECT_EQ(HexOf("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+  EXPECT_EQ(Md5HexOf(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Md5HexOf("a"), "0cc175b9c0f1b6a831c399e269772661");
+  EXPECT_EQ(Md5HexOf("abc"), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(Md5HexOf("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+  EXPECT_EQ(Md5HexOf("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
+  EXPECT_EQ(Md5HexOf("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
             "d174ab98d277d9f5a5611c2c9f419d9f");
-  EXPECT_EQ(HexOf("1234567890123456789012345678901234567890"
-                  "1234567890123456789012345678901234567890"),
+  EXPECT_EQ(Md5HexOf("1234567890123456789012345678901234567890"
+                     "1234567890123456789012345678901234567890"),
             "57edf4a22be3c955ac49da2e2107b67a");
 }
 
 TEST(Md5Test, StreamingInOddChunksEqualsOneShot) {
   const std::string data = RandomBytes(5000, 1);
-  const std::string expected = HexOf(data);
+  const std::string expected = Md5HexOf(data);
   for (std::size_t chunk : {1, 3, 7, 55, 63, 64, 65, 127, 129, 4999}) {
     Md5 md5;
     for (std::size_t pos = 0; pos < data.size(); pos += chunk) {
@@ -114,7 +108,7 @@ TEST(Md5Test, FinishStartsAFreshMessage) {
 TEST(Md5Test, StreamReadsInBoundedPiecesWhateverTheReadSizes) {
   const std::string data = RandomBytes(3 * 1024 * 1024 + 3, 2);
   ChunkedInput input(data, {1, 4095, 64, 300000, 1 << 20, 77});
-  EXPECT_EQ(Md5OfStream(input), HexOf(data));
+  EXPECT_EQ(Md5OfStream(input), Md5HexOf(data));
   EXPECT_LE(input.largest_request(), std::size_t{1} << 20);
 }
 

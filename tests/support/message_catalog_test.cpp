@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "support_files/agent_harness.h"
+#include "helpers/agent_harness.h"
 
 namespace mb::test {
 namespace {
@@ -33,7 +33,8 @@ TEST(MessageCatalog, UnknownCodesAndLanguagesGiveEmptyText) {
     EXPECT_EQ(t.GetMsgByLangCode(-1), "");
   }
   t.State().Language = 2;
-  for (int code = 1; code <= 9; ++code) EXPECT_EQ(t.GetMsgByLangCode(static_cast<std::int16_t>(code)), "");
+  for (int code = 1; code <= 9; ++code)
+    EXPECT_EQ(t.GetMsgByLangCode(static_cast<std::int16_t>(code)), "");
 }
 
 TEST(IniAccess, ReadsThroughTheAnsiCodePage) {

@@ -1,7 +1,7 @@
 // GetRegValue's rendering and status rules over a real registry file.
 #include <gtest/gtest.h>
 
-#include "support_files/agent_harness.h"
+#include "helpers/agent_harness.h"
 
 namespace mb::test {
 namespace {
@@ -12,9 +12,9 @@ class RegistryAccess : public ::testing::Test {
  protected:
   void SetUp() override {
     h.SetRegistry({"\"Sz\"=\"abc\"", "\"Empty\"=\"\"", "\"Dw\"=dword:00000010",
-                   "\"DwBig\"=dword:12345678", "\"Bin\"=hex:01,02,03,04",
-                   "\"BinZero\"=hex:01,00", "\"Exp\"=hex(2):25,00,41,00,25,00,00,00",
-                   "\"Korean\"=\"한글 값\"", "@=\"default\""});
+                   "\"DwBig\"=dword:12345678", "\"Bin\"=hex:01,02,03,04", "\"BinZero\"=hex:01,00",
+                   "\"Exp\"=hex(2):25,00,41,00,25,00,00,00", "\"Korean\"=\"한글 값\"",
+                   "@=\"default\""});
   }
   std::int32_t Get(const std::string& name, std::string& value) {
     return h.tray->GetRegValue(platform::kHkeyCurrentUser, kKey, name, value);
@@ -93,8 +93,10 @@ TEST_F(RegistryAccess, OutlookVersionIsTheThirdDotPiece) {
   struct Case {
     const char* value;
     const char* expected;
-  } cases[] = {{"Outlook.Application.11", "11"}, {"Outlook.Application.9", "9"},
-               {"Outlook.Application.11.0", "11"}, {"Outlook.Application", ""},
+  } cases[] = {{"Outlook.Application.11", "11"},
+               {"Outlook.Application.9", "9"},
+               {"Outlook.Application.11.0", "11"},
+               {"Outlook.Application", ""},
                {"Outlook.Application.", ""}};
   for (const auto& c : cases) {
     h.SetRegistry({}, std::string("[HKEY_CLASSES_ROOT\\Outlook.Application\\CurVer]\n@=\"") +

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "support_files/temp_dir.h"
+#include "helpers/temp_dir.h"
 
 namespace mb::test {
 namespace {

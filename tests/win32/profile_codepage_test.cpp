@@ -5,11 +5,11 @@
 
 #include <string>
 
+#include "helpers/temp_dir.h"
 #include "platform/win32/win32_codepage.h"
 #include "platform/win32/win32_profile.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
-#include "support_files/temp_dir.h"
 
 namespace mb::win32 {
 namespace {

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "agent/frm_tray.h"
-#include "platform/quiet_window_system.h"
+#include "headless/fixed_process.h"
+#include "helpers/recording_window_system.h"
+#include "helpers/temp_dir.h"
 #include "platform/win32/win32_codepage.h"
 #include "platform/win32/win32_filesystem.h"
 #include "platform/win32/win32_profile.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
-#include "support_files/temp_dir.h"
 
 namespace mb::win32 {
 namespace {
@@ -28,33 +29,6 @@ class RecordingFileSystem : public Win32FileSystem {
     made.push_back(path);
     Win32FileSystem::CreateDirectory(path);
   }
-};
-
-class StatusView : public platform::QuietSplashView {
- public:
-  explicit StatusView(std::vector<std::string>* statuses) : statuses_(statuses) {}
-  void SetStatus(const std::string& text) override { statuses_->push_back(text); }
-
- private:
-  std::vector<std::string>* statuses_;
-};
-
-class StatusWindows : public platform::QuietWindowSystem {
- public:
-  std::vector<std::string> statuses;
-  std::unique_ptr<platform::SplashView> CreateSplashView() override {
-    return std::make_unique<StatusView>(&statuses);
-  }
-};
-
-class FixedProcess : public platform::Process {
- public:
-  std::string install;
-  std::string InstallDir() override { return install; }
-  std::string Arguments() override { return ""; }
-  std::string SystemDir() override { return install + "\\system32"; }
-  platform::LocalTime Now() override { return {2006, 6, 1, 14, 5, 9}; }
-  void ShellOpen(const std::string&, const std::string&, const std::string&) override {}
 };
 
 class Win32TargetFolders : public ::testing::Test {
@@ -76,8 +50,8 @@ class Win32TargetFolders : public ::testing::Test {
   RecordingFileSystem fs;
   Win32ProfileStore profiles;
   Win32CodePage codepage;
-  StatusWindows windows;
-  FixedProcess process;
+  test::RecordingWindowSystem windows;
+  headless::FixedProcess process;
   platform::Platform p{.profiles = &profiles,
                        .fs = &fs,
                        .codepage = &codepage,

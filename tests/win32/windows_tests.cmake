@@ -1,7 +1,8 @@
 # The Windows test binary (cross build, run under Wine by scripts/test-wine):
 # GoogleTest built from Debian's sources with the cross compiler, the Win32
-# backend's own tests, and those portable tests of the other areas that do
-# not need the POSIX backend or the vendor-server stand-in.
+# backend's own tests, the text formats' tests, and those portable tests of
+# the other areas that do not need the POSIX backend or the vendor-server
+# stand-in.
 option(MB_WIN_PORTABLE_TESTS "Add the portable tests to the Windows test binary" ON)
 set(MB_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 
@@ -18,12 +19,12 @@ foreach(lib gtest gtest_main gmock gmock_main)
 endforeach()
 
 file(GLOB MB_WIN_TEST_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp ${CMAKE_CURRENT_LIST_DIR}/support/*.cpp
-  ${CMAKE_SOURCE_DIR}/updater/*_win32.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp ${CMAKE_CURRENT_LIST_DIR}/helpers/*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/formats/*_test.cpp ${CMAKE_SOURCE_DIR}/updater/win32_wait.cpp)
 
 # True when `file`, or a project header it includes (followed through the
 # includes), needs the POSIX side.
-set(MB_POSIX_ONLY_PATTERN "platform/posix/|mb::posix|posix::|server/|<unistd\\.h>|<sys/|<netinet/|<arpa/|<poll\\.h>|<iconv\\.h>|mkdtemp|popen|MB_BIN_DIR|scripted_server")
+set(MB_POSIX_ONLY_PATTERN "platform/posix/|mb::posix|posix::|server/|<unistd\\.h>|<sys/|<netinet/|<arpa/|<poll\\.h>|<iconv\\.h>|mkdtemp|popen|setenv|MB_BIN_DIR|scripted_server")
 function(mb_needs_posix file out)
   get_property(known GLOBAL PROPERTY "MB_NEEDS_POSIX_${file}" SET)
   if(known)
@@ -56,10 +57,10 @@ endfunction()
 
 if(MB_WIN_PORTABLE_TESTS)
   file(GLOB_RECURSE portable CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/support_files/*.cpp)
-  list(FILTER portable EXCLUDE REGEX "/tests/(win32|wine|server|e2e|posix|platform)/")
-  # The temporary folder helper has a Windows twin in win32/support.
-  list(FILTER portable EXCLUDE REGEX "/support_files/temp_dir\\.cpp$")
+    ${CMAKE_CURRENT_SOURCE_DIR}/helpers/*.cpp)
+  list(FILTER portable EXCLUDE REGEX "/tests/(win32|wine|server|e2e|posix|formats)/")
+  # The temporary folder helper has a Windows twin in win32/helpers.
+  list(FILTER portable EXCLUDE REGEX "/tests/helpers/temp_dir\\.cpp$")
   foreach(file ${portable})
     mb_needs_posix(${file} posix_only)
     if(NOT posix_only)
@@ -69,7 +70,7 @@ if(MB_WIN_PORTABLE_TESTS)
 endif()
 
 add_executable(mailbeacon_tests ${MB_WIN_TEST_SOURCES})
-target_link_libraries(mailbeacon_tests PRIVATE mb_core mb_platform GTest::gmock GTest::gtest
+target_link_libraries(mailbeacon_tests PRIVATE mb_core mb_formats mb_headless mb_platform GTest::gmock GTest::gtest
   GTest::gtest_main ws2_32)
 target_include_directories(mailbeacon_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(mailbeacon_tests PRIVATE
@@ -81,7 +82,7 @@ add_test(NAME mailbeacon_tests COMMAND mailbeacon_tests)
 
 # Answers the agent's message boxes in the end-to-end runs under Wine.
 add_executable(mb_answer_box ${CMAKE_SOURCE_DIR}/tests/wine/answer_box.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/support/dialog_answer.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/helpers/dialog_answer.cpp)
 target_include_directories(mb_answer_box PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(mb_answer_box PRIVATE mb_platform)
 

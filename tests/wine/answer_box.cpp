@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/win32/win32_text.h"
-#include "win32/support/dialog_answer.h"
+#include "win32/helpers/dialog_answer.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "platform/win32/win32_profile.h"
 using Store = mb::win32::Win32ProfileStore;
 #else
-#include "platform/posix/profile_store_posix.h"
+#include "platform/posix/posix_profile_store.h"
 using Store = mb::posix::PosixProfileStore;
 #endif
 

@@ -13,8 +13,8 @@
 #ifdef _WIN32
 #include "platform/win32/win32_registry.h"
 #else
-#include "platform/posix/codepage_iconv.h"
-#include "platform/posix/registry_file.h"
+#include "platform/posix/posix_codepage.h"
+#include "platform/posix/posix_registry_file.h"
 #endif
 
 namespace {

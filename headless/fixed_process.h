@@ -1,0 +1,26 @@
+// A process whose facts are fixed: an install directory given by the tool,
+// its "system32" below it, no arguments, one local time, and a hand-off to
+// the updater that starts nothing. For benchmarks and fuzz targets.
+#pragma once
+
+#include <string>
+#include <utility>
+
+#include "platform/process.h"
+
+namespace mb::headless {
+
+class FixedProcess : public platform::Process {
+ public:
+  explicit FixedProcess(std::string install_dir = "") : install(std::move(install_dir)) {}
+
+  std::string install;
+
+  std::string InstallDir() override { return install; }
+  std::string Arguments() override { return ""; }
+  std::string SystemDir() override { return install + "\\system32"; }
+  platform::LocalTime Now() override { return {2006, 6, 1, 14, 5, 9}; }
+  void ShellOpen(const std::string&, const std::string&, const std::string&) override {}
+};
+
+}  // namespace mb::headless

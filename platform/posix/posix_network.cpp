@@ -1,0 +1,333 @@
+#include "platform/posix/posix_network.h"
+
+#include <curl/curl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "platform/posix/posix_part_file.h"
+#include "platform/posix/posix_path.h"
+#include "platform/transfer_pace.h"
+
+namespace mb::posix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using platform::DownloadOptions;
+using Verdict = platform::TransferPace::Verdict;
+
+// Large reads keep a loopback transfer close to the speed of the wire.
+constexpr long kReceiveBufferBytes = 512L * 1024;
+// While a transfer runs its observer hears of it at least this often, new
+// bytes or not, so the agent's window keeps being pumped through a stall.
+constexpr std::chrono::milliseconds kReportEvery{100};
+// Idle connections kept for later downloads: a run talks to one server, and
+// perhaps to the target of a redirect.
+constexpr long kCachedConnections = 4;
+
+bool g_curl_ready = false;
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+}
+
+// ---------------------------------------------------------------------------
+// One transfer: what the callbacks see and record.
+
+struct Transfer {
+  explicit Transfer(const DownloadOptions& o) : pace(o) {}
+
+  CURL* easy = nullptr;
+  int fd = -1;
+  std::int64_t max_bytes = 0;
+  platform::DownloadObserver* observer = nullptr;
+  platform::TransferPace pace;
+
+  std::int64_t expected = -1;  // Content-Length of the final response
+  std::int64_t received = 0;
+  std::int64_t reported = -1;
+  Clock::time_point last_report = Clock::now();
+  bool body_started = false;
+  bool too_large = false;
+  bool local_error = false;
+  Verdict verdict = Verdict::kKeepGoing;  // why the pace ended it, if it did
+  char error[CURL_ERROR_SIZE] = {};       // libcurl's own words on a failure
+};
+
+std::int64_t AnnouncedLength(CURL* easy) {
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) return -1;
+  return length;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  t.pace.Received(static_cast<std::int64_t>(bytes), Clock::now());
+  if (!t.body_started) {
+    // Redirect bodies are skipped by libcurl, so this is the final response.
+    t.body_started = true;
+    t.expected = AnnouncedLength(t.easy);
+    if (t.expected > t.max_bytes) t.too_large = true;
+  }
+  if (t.too_large || static_cast<std::int64_t>(bytes) > t.max_bytes - t.received) {
+    t.too_large = true;
+    return 0;  // aborts the transfer
+  }
+  if (!WriteAll(t.fd, data, bytes)) {
+    t.local_error = true;
+    return 0;
+  }
+  t.received += static_cast<std::int64_t>(bytes);
+  return bytes;
+}
+
+std::size_t OnHeader(char*, std::size_t size, std::size_t count, void* user) {
+  static_cast<Transfer*>(user)->pace.Received(static_cast<std::int64_t>(size * count),
+                                              Clock::now());
+  return size * count;
+}
+
+// Called once a connection stands or is taken from the cache, before each
+// request (also after a redirect): the pace is judged from here on, the
+// connect timeout covers what comes before.
+int OnConnected(void* user, char*, char*, int, int) {
+  static_cast<Transfer*>(user)->pace.Connected(Clock::now());
+  return CURL_PREREQFUNC_OK;
+}
+
+void Report(Transfer& t) {
+  t.reported = t.received;
+  t.last_report = Clock::now();
+  t.observer->OnProgress(t.expected, t.received);
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& t = *static_cast<Transfer*>(user);
+  if (t.observer != nullptr && t.body_started && t.received != t.reported) Report(t);
+  return 0;
+}
+
+// Between bytes: the same figures again once the last report is old enough.
+void ReportIfQuiet(Transfer& t) {
+  if (t.observer != nullptr && Clock::now() - t.last_report >= kReportEvery) Report(t);
+}
+
+// ---------------------------------------------------------------------------
+// Setting up and running the transfer.
+
+struct EasyCleanup {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct ListCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using ListPtr = std::unique_ptr<curl_slist, ListCleanup>;
+
+// Asks every cache between us and the server for a fresh copy.
+ListPtr NoCacheHeaders() {
+  curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
+  curl_slist* more = list ? curl_slist_append(list, "Pragma: no-cache") : nullptr;
+  if (more == nullptr) curl_slist_free_all(list);
+  return ListPtr(more);
+}
+
+bool Configure(CURL* easy, const std::string& url, const DownloadOptions& options, Transfer& t,
+               curl_slist* headers) {
+  bool ok = true;
+  auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
+  set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
+  set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
+  set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+  set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS,
+                       static_cast<long>(std::max(options.max_redirects, 0))));
+  set(curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers));
+  set(curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
+  if (options.connect_timeout_ms > 0) {
+    set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, options.connect_timeout_ms));
+  }
+  if (options.max_bytes > 0) {
+    set(curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(options.max_bytes)));
+  }
+  set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody));
+  set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t));
+  set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeader));
+  set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t));
+  set(curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &OnConnected));
+  set(curl_easy_setopt(easy, CURLOPT_PREREQDATA, &t));
+  set(curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress));
+  set(curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t));
+  set(curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L));
+  set(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.error));
+  return ok;
+}
+
+CURLcode DoneResult(CURLM* multi) {
+  int left = 0;
+  while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+    if (msg->msg == CURLMSG_DONE) return msg->data.result;
+  }
+  return CURLE_FAILED_INIT;
+}
+
+// Drives the transfer with waits short enough to judge its pace to the
+// millisecond (curl_easy_perform would only look once a second). The multi
+// handle outlives the transfer: its connection cache keeps the connection.
+CURLcode Perform(CURLM* multi, CURL* easy, Transfer& t) {
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
+  CURLcode result = CURLE_OK;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      result = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      result = DoneResult(multi);
+      break;
+    }
+    const Clock::time_point now = Clock::now();
+    t.verdict = t.pace.Judge(now);
+    if (t.verdict != Verdict::kKeepGoing) {
+      result = CURLE_OPERATION_TIMEDOUT;
+      break;
+    }
+    const auto wait = t.pace.UntilDue(now, kReportEvery);
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long>(wait.count(), 1)), nullptr);
+    ReportIfQuiet(t);
+  }
+  // A transfer cut short leaves its connection closed, never cached.
+  curl_multi_remove_handle(multi, easy);
+  return result;
+}
+
+long Classify(CURLcode code, const Transfer& t, long http_status) {
+  if (t.local_error) return platform::kDownloadLocalError;
+  if (t.too_large || code == CURLE_FILESIZE_EXCEEDED) return platform::kDownloadTooLarge;
+  if (code == CURLE_HTTP_RETURNED_ERROR) return platform::kDownloadHttpError;
+  if (code != CURLE_OK) return platform::kDownloadTransportError;
+  // A final 1xx/3xx answer (say a redirect without a target) is not the file.
+  if (http_status < 200 || http_status > 299) return platform::kDownloadHttpError;
+  if (t.expected >= 0 && t.received != t.expected) return platform::kDownloadTransportError;
+  return platform::kDownloadOk;
+}
+
+std::string Duration(long ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// What went wrong, in words, for a download that failed on the server's side.
+std::string Reason(long result, CURLcode code, const Transfer& t, long http_status,
+                   const DownloadOptions& o) {
+  if (t.verdict == Verdict::kStalled) return "no data for " + Duration(o.stall_timeout_ms);
+  if (t.verdict == Verdict::kTooSlow) {
+    return "slower than " + std::to_string(o.min_rate_bytes_per_s) + " bytes/s over " +
+           Duration(o.rate_window_ms);
+  }
+  if (result == platform::kDownloadTooLarge) {
+    return "the answer is over the limit of " + std::to_string(o.max_bytes) + " bytes";
+  }
+  if (result == platform::kDownloadHttpError)
+    return "the server answered HTTP " + std::to_string(http_status);
+  if (code == CURLE_OK) {
+    return "the connection closed after " + std::to_string(t.received) + " of " +
+           std::to_string(t.expected) + " bytes";
+  }
+  return t.error[0] != '\0' ? t.error : curl_easy_strerror(code);
+}
+
+struct Outcome {
+  long result = platform::kDownloadOk;
+  std::string reason;  // set for a failure on the server's side
+};
+
+Outcome Fetch(CURLM* multi, const std::string& url, const DownloadOptions& options, int fd) {
+  std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
+  ListPtr headers = NoCacheHeaders();
+  if (!easy || !headers) return {platform::kDownloadTransportError, "libcurl cannot start"};
+  Transfer t(options);
+  t.easy = easy.get();
+  t.fd = fd;
+  t.max_bytes = options.max_bytes;
+  t.observer = options.observer;
+  if (!Configure(easy.get(), url, options, t, headers.get())) {
+    return {platform::kDownloadTransportError, "libcurl refused the options"};
+  }
+  const CURLcode code = Perform(multi, easy.get(), t);
+  long http_status = 0;
+  curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &http_status);
+  const long result = Classify(code, t, http_status);
+  if (result == platform::kDownloadOk || result == platform::kDownloadLocalError)
+    return {result, ""};
+  return {result, Reason(result, code, t, http_status, options)};
+}
+
+bool IsOnlineInterface(const ifaddrs& entry) {
+  if (entry.ifa_addr == nullptr) return false;
+  const int family = entry.ifa_addr->sa_family;
+  if (family != AF_INET && family != AF_INET6) return false;
+  const unsigned flags = entry.ifa_flags;
+  return (flags & IFF_UP) && (flags & IFF_RUNNING) && !(flags & IFF_LOOPBACK);
+}
+
+}  // namespace
+
+struct CurlNetwork::Connections {
+  struct MultiCleanup {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  };
+  std::unique_ptr<CURLM, MultiCleanup> multi;
+};
+
+CurlNetwork::CurlNetwork() : connections_(std::make_unique<Connections>()) {
+  InitCurlOnce();
+  if (!g_curl_ready) return;
+  connections_->multi.reset(curl_multi_init());
+  if (connections_->multi) {
+    curl_multi_setopt(connections_->multi.get(), CURLMOPT_MAXCONNECTS, kCachedConnections);
+  }
+}
+
+CurlNetwork::~CurlNetwork() = default;
+
+bool CurlNetwork::IsConnected() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  bool online = false;
+  for (const ifaddrs* entry = list; entry != nullptr && !online; entry = entry->ifa_next) {
+    online = IsOnlineInterface(*entry);
+  }
+  freeifaddrs(list);
+  return online;
+}
+
+long CurlNetwork::Download(const std::string& url, const std::string& path,
+                           const platform::DownloadOptions& options) {
+  if (!connections_->multi) return platform::kDownloadTransportError;
+  PartFile part(ToPosixPath(path));
+  if (!part.created()) return platform::kDownloadLocalError;
+  const Outcome outcome = Fetch(connections_->multi.get(), url, options, part.fd());
+  if (!outcome.reason.empty() && !failure_) failure_ = TransferFailure{url, outcome.reason};
+  if (outcome.result != platform::kDownloadOk) return outcome.result;
+  return part.Commit() ? platform::kDownloadOk : platform::kDownloadLocalError;
+}
+
+std::optional<TransferFailure> CurlNetwork::TakeFailure() {
+  return std::exchange(failure_, std::nullopt);
+}
+
+}  // namespace mb::posix

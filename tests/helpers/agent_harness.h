@@ -1,0 +1,84 @@
+// An agent object over the real POSIX backends in a temporary install
+// directory, with fakes only for what a test cannot do for real: answer
+// message boxes, observe the timer and the hand-off, pretend to be offline.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "agent/frm_tray.h"
+#include "helpers/recording_window_system.h"
+#include "helpers/temp_dir.h"
+#include "platform/posix/posix_codepage.h"
+#include "platform/posix/posix_filesystem.h"
+#include "platform/posix/posix_network.h"
+#include "platform/posix/posix_profile_store.h"
+#include "platform/posix/posix_registry_file.h"
+
+namespace mb::test {
+
+class HarnessProcess : public platform::Process {
+ public:
+  struct Start {
+    std::string file, params, dir;
+  };
+  std::string install_dir, arguments, system_dir;
+  platform::LocalTime now{2006, 6, 1, 14, 5, 9};
+  std::vector<Start> starts;
+
+  std::string InstallDir() override { return install_dir; }
+  std::string Arguments() override { return arguments; }
+  std::string SystemDir() override { return system_dir; }
+  platform::LocalTime Now() override { return now; }
+  void ShellOpen(const std::string& file, const std::string& params,
+                 const std::string& dir) override {
+    starts.push_back({file, params, dir});
+  }
+};
+
+// The real network, with a switch to report the machine offline.
+class SwitchableNetwork : public posix::CurlNetwork {
+ public:
+  bool online = true;
+  bool IsConnected() override { return online; }
+};
+
+constexpr const char* kProductKey = "HKEY_CURRENT_USER\\SOFTWARE\\BrightHarbor\\MailbeaconCom";
+
+struct AgentHarness {
+  TempDir dir;
+  std::string install;  // the install directory (POSIX path)
+  std::string update;   // install + "/update"
+  std::string registry_path;
+  posix::IconvCodePage codepage{949};
+  std::unique_ptr<posix::RegistryFile> registry;
+  posix::PosixProfileStore profiles;
+  posix::PosixFileSystem fs;
+  SwitchableNetwork net;
+  RecordingWindowSystem windows;
+  HarnessProcess process;
+  platform::Platform p{.profiles = &profiles,  // the registry is set once its file is named
+                       .fs = &fs,
+                       .net = &net,
+                       .codepage = &codepage,
+                       .windows = &windows,
+                       .process = &process};
+  std::unique_ptr<frmTray> tray;
+
+  AgentHarness();
+  // Writes the registry file: the product key with the given value lines
+  // (e.g. "\"URL\"=\"http://...\""), plus any further raw sections.
+  void SetRegistry(const std::vector<std::string>& product_values,
+                   const std::string& extra_sections = "");
+  // Points the agent at a server, English messages, the given install type.
+  void UseServer(const std::string& url, const std::string& vdir = "",
+                 const std::string& install_type = "express");
+  // Runs Form_Load and the message loop; returns the exit status, or -1
+  // when the loop stopped without the process ending.
+  int RunAgent(int max_timer_events = 1);
+  std::string UpdatePath(const std::string& name) const { return update + "/" + name; }
+};
+
+}  // namespace mb::test

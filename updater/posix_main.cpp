@@ -1,0 +1,19 @@
+// SwiftPatcher_Mailbeacon.exe on a POSIX system: the updater over the POSIX
+// backends. The exit status tells how it ended (updater.h).
+#include "platform/posix/posix_codepage.h"
+#include "platform/posix/posix_filesystem.h"
+#include "platform/posix/posix_process.h"
+#include "platform/posix/posix_profile_store.h"
+#include "updater/updater.h"
+
+int main(int argc, char** argv) {
+  using namespace mb;
+  posix::IconvCodePage codepage(posix::SystemAnsiCodePage());
+  posix::PosixProfileStore profiles;
+  posix::PosixFileSystem fs;
+  posix::PosixProcess process(argc, argv);
+
+  platform::Platform p{
+      .profiles = &profiles, .fs = &fs, .codepage = &codepage, .process = &process};
+  return updater::Updater(p).Run();
+}
