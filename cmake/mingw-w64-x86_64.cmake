@@ -22,11 +22,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # to ship beside it, only the system's own DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# GCC 12's libstdc++ trips its own -Wrestrict on std::string concatenation
-# when optimising (GCC bug 105329), a false alarm that -Werror would turn
-# into a failed build.
-set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")
-
 # Target the Windows versions the agent supports; the W/A calls it uses are
 # all present since Windows XP, but the newer headers are harmless.
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)

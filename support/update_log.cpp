@@ -7,10 +7,7 @@ namespace mb {
 
 void frmTray::WriteUpdateLog(const std::string& text) {
   const std::string path = InstallDir() + "\\update\\update_log.txt";
-  // Appended piece by piece: g++ 12 at -O3 sees a false overlap (-Wrestrict)
-  // in "literal" + std::string&& here.
-  std::string line = "[";
-  line.append(FormatTimestamp(p_.process->Now())).append("] ").append(text).append("\r\n");
+  const std::string line = "[" + FormatTimestamp(p_.process->Now()) + "] " + text + "\r\n";
   p_.fs->Append(path, p_.codepage->ToAnsi(line));
 }
 
