@@ -44,7 +44,7 @@ wait_port() { for _ in $(seq 200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/n
 cpus=$(nproc)
 server_cpu=$((cpus > 1 ? 1 : 0))
 
-# The release of the issue: 20 files of 200 KB in ORG/express, one agent file.
+# The measured release: 20 files of 200 KB in ORG/express, one agent file.
 release=$work/release
 mkdir -p "$release/ORG/express" "$release/ORG/agent"
 for i in $(seq -w 1 20); do head -c 204800 /dev/urandom >"$release/ORG/express/file$i.dll"; done
