@@ -21,44 +21,21 @@ fi
 
 work=$(mktemp -d /tmp/mb-tmux.XXXXXX)
 socket=$work/tmux.sock
-server_pid=
-failed=0
+check_name=tmux-check
+source "$(dirname "$0")/../script_lib.sh"
 cleanup() {
   tmux -S "$socket" kill-server 2>/dev/null
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  stop_release_server
   if ((failed)); then echo "tmux-check: captures left in $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 
-fail() { echo "tmux-check: FAIL: $*"; failed=1; }
-check() {  # DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then echo "tmux-check: ok: $what"; else fail "$what"; fi
-}
-
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 
 start_server() {  # DRIP_MS
-  local rel=$work/release
-  rm -rf "$rel"
-  mkdir -p "$rel/ORG/express" "$rel/ORG/agent" "$rel/MIRROR"
-  printf 'N\r\n' >"$rel/pause.txt"
-  printf 'Release notes\r\n' >"$rel/notice.txt"
-  head -c 800 /dev/urandom >"$rel/ORG/express/MailbeaconExpress.dll"
-  printf '[RELEASE]\r\nLAST_VERSION=1.0.5\r\n' >"$rel/ORG/express/release.ini"
-  printf 'agent data\r\n' >"$rel/ORG/agent/agent_data.txt"
-  printf '[RELEASE]\r\nLAST_VERSION=2.0.1\r\n' >"$rel/ORG/agent/release.ini"
-  rm -f "$work/port"
-  "$bin/mailbeacon-server" --root "$rel" --port-file "$work/port" --log "$work/server.log" \
-    --misbehave slow-drip --misbehave-on program= --drip-ms "$1" >/dev/null 2>&1 &
-  server_pid=$!
-  for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
-}
-
-stop_server() {
-  kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  server_pid=
+  make_release "$work/release" N 800
+  start_release_server "$bin/mailbeacon-server" "$work/release" \
+    --misbehave slow-drip --misbehave-on program= --drip-ms "$1" >/dev/null 2>&1
 }
 
 # A fresh install whose registry names only the loopback server.
@@ -71,7 +48,7 @@ fresh_install() {  # LANGUAGE
 Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\\SOFTWARE\\BrightHarbor\\MailbeaconCom]
-"URL"="http://127.0.0.1:$(cat "$work/port")"
+"URL"="http://127.0.0.1:$port"
 "V_DIR"="/mailbeaconhome"
 "Language"="$1"
 "InstallType"="express"
@@ -113,7 +90,7 @@ scenario_tty() {  # NAME LANGUAGE STATUS TITLE_LINES...
   for _ in $(seq 100); do [[ -s "$dir/status" ]] && break; sleep 0.2; done
   tmux -S "$socket" capture-pane -p -S - -E - -t mb | sed 's/ *$//' >"$dir/history.txt"
   tmux -S "$socket" kill-server 2>/dev/null
-  stop_server
+  stop_release_server
 
   check "$name: agent hands off (status $(cat "$dir/status" 2>/dev/null))" \
     grep -qx 0 "$dir/status"
@@ -145,7 +122,7 @@ scenario_plain() {  # NAME LANGUAGE STATUS TITLE_LINES...
   local out=$work/$name.out
   (eval "$agent_command ./Mailbeacon" </dev/null >"$out" 2>&1)
   local code=$?
-  stop_server
+  stop_release_server
   check "$name: agent hands off (status $code)" test "$code" -eq 0
   local line
   for line in "$@" "$status"; do

@@ -13,42 +13,17 @@ set -uo pipefail
 
 work=$(mktemp -d /tmp/mb-e2e.XXXXXX)
 install_dir="$WINEPREFIX/drive_c/mb"
-server_pid=
-failed=0
+check_name=e2e
+source "$(dirname "$0")/../script_lib.sh"
 
 cleanup() {
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  stop_release_server
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-fail() { echo "e2e: FAIL: $*"; failed=1; }
-check() {  # DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then echo "e2e: ok: $what"; else fail "$what"; fi
-}
-
-make_release() {  # PAUSE_TEXT [PLUG-IN FILE SIZE]
-  local rel=$work/release
-  rm -rf "$rel"
-  mkdir -p "$rel/ORG/express" "$rel/ORG/agent" "$rel/MIRROR"
-  printf '%s\r\n' "$1" >"$rel/pause.txt"
-  printf 'Release notes of 1.0.5\r\n' >"$rel/notice.txt"
-  head -c "${2:-70000}" /dev/urandom >"$rel/ORG/express/MailbeaconExpress.dll"
-  printf '[RELEASE]\r\nLAST_VERSION=1.0.5\r\n' >"$rel/ORG/express/release.ini"
-  printf 'agent data\r\n' >"$rel/ORG/agent/agent_data.txt"
-  printf '[RELEASE]\r\nLAST_VERSION=2.0.1\r\n' >"$rel/ORG/agent/release.ini"
-}
-
 start_server() {  # [extra server options...]
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  rm -f "$work/port"
-  "$MB_SERVER" --root "$work/release" --port-file "$work/port" --codepage "${codepage:-1252}" \
-    --log "$work/server.log" "$@" &
-  server_pid=$!
-  for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
-  port=$(cat "$work/port")
+  start_release_server "$MB_SERVER" "$work/release" --codepage "${codepage:-1252}" "$@"
 }
 
 fresh_install() {  # LANGUAGE
@@ -56,12 +31,7 @@ fresh_install() {  # LANGUAGE
   mkdir -p "$install_dir"
   cp "$MB_WIN_BIN/Mailbeacon.exe" "$install_dir/"
   [[ -f "$MB_WIN_BIN/SwiftPatcher_Mailbeacon.exe" ]] && cp "$MB_WIN_BIN/SwiftPatcher_Mailbeacon.exe" "$install_dir/"
-  local key='HKCU\SOFTWARE\BrightHarbor\MailbeaconCom'
-  wine reg delete "$key" /f >/dev/null 2>&1
-  wine reg add "$key" /v URL /t REG_SZ /d "http://127.0.0.1:$port" /f >/dev/null
-  wine reg add "$key" /v V_DIR /t REG_SZ /d /mailbeaconhome /f >/dev/null
-  wine reg add "$key" /v Language /t REG_SZ /d "$1" /f >/dev/null
-  wine reg add "$key" /v InstallType /t REG_SZ /d Express /f >/dev/null
+  seed_wine_settings "$1"
 }
 
 run_agent() {  # SECONDS -> sets agent_status
@@ -74,7 +44,7 @@ contains() { grep -q -- "$2" "$1" 2>/dev/null; }
 
 scenario_hand_off() {
   echo "--- hand-off: out-of-date plug-in and agent are fetched, checked and handed over"
-  make_release N
+  make_release "$work/release" N
   start_server
   fresh_install ENGLISH
   run_agent 120
@@ -105,7 +75,7 @@ scenario_hand_off() {
 
 scenario_refused() {  # LANGUAGE EXPECTED_TEXT
   echo "--- server refuses ($1): message box, then the agent ends"
-  make_release R
+  make_release "$work/release" R
   start_server
   fresh_install "$1"
   wine "$MB_WIN_BIN/mb_answer_box.exe" Mailbeacon ok 90 >"$work/box.txt" 2>&1 &
@@ -132,7 +102,7 @@ scenario_progress_window() {
     echo "e2e: skipped: ImageMagick (import, convert) is not installed"
     return
   fi
-  make_release N 600  # dripped at 10 ms a byte: 6 s on the screen
+  make_release "$work/release" N 600  # dripped at 10 ms a byte: 6 s on the screen
   start_server --misbehave slow-drip --misbehave-on program= --drip-ms 10
   fresh_install ENGLISH
   timeout 120 wine 'C:\mb\Mailbeacon.exe' &
@@ -160,7 +130,7 @@ scenario_korean_names() {
   fi
   local name
   name=$(printf '\xec\x97\x85\xeb\x8d\xb0\xec\x9d\xb4\xed\x8a\xb8.txt')  # "업데이트.txt"
-  make_release N 1000
+  make_release "$work/release" N 1000
   printf 'Korean-named file\r\n' >"$work/release/ORG/express/$name"
   codepage=949 start_server
   fresh_install KOREAN
@@ -175,7 +145,7 @@ scenario_korean_names() {
 
 scenario_retry_declined() {
   echo "--- digests never match: after three runs the user is asked, declines, and the agent ends"
-  make_release N 1000
+  make_release "$work/release" N 1000
   start_server --misbehave wrong-hash
   fresh_install ENGLISH
   (
@@ -200,7 +170,7 @@ scenario_retry_declined() {
 
 scenario_error_box() {
   echo "--- an empty pause file: the run's error box, then the agent keeps trying"
-  make_release N
+  make_release "$work/release" N
   : >"$work/release/pause.txt"
   start_server
   fresh_install ENGLISH

@@ -21,21 +21,14 @@ new_build=$MB_WIN_BUILD_DIR-next
 work=$(mktemp -d /tmp/mb-msi.XXXXXX)
 key='HKCU\SOFTWARE\BrightHarbor\MailbeaconCom'
 product_dir="$WINEPREFIX/drive_c/mbproduct"  # where the release puts the plug-in
-server_pid=
-failed=0
+check_name=msi
+source "$root/tests/script_lib.sh"
 
 cleanup() {
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  stop_release_server
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-fail() { echo "msi: FAIL: $*"; failed=1; }
-check() {  # DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then echo "msi: ok: $what"; else fail "$what"; fi
-}
 
 # --- the two packages: this version, and the same sources one patch level up
 # (as after raising the CMake project VERSION), through CMake's hook for a
@@ -112,10 +105,7 @@ start_server() {
   printf '[SwiftPatcher_Mailbeacon_2.exe]\nORG_NAME=SwiftPatcher_Mailbeacon.exe\n[Mailbeacon_2.exe]\nORG_NAME=Mailbeacon.exe\n' \
     >"$rel/ORG/agent/files.ini"
   printf '[RELEASE]\r\nLAST_VERSION=2.0.1\r\n' >"$rel/ORG/agent/release.ini"
-  "$MB_SERVER" --root "$rel" --port-file "$work/port" --codepage 1252 --log "$work/server.log" &
-  server_pid=$!
-  for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
-  port=$(cat "$work/port")
+  start_release_server "$MB_SERVER" "$rel" --codepage 1252
 }
 
 scenario_install() {

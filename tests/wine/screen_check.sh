@@ -36,13 +36,13 @@ done
 work=$(mktemp -d /tmp/mb-screen.XXXXXX)
 install_dir="$WINEPREFIX/drive_c/mb"
 hangul_font=/usr/share/fonts/truetype/nanum/NanumGothic.ttf
-server_pid=
 agent_pid=
-failed=0
+check_name=screen-check
+source "$(dirname "$0")/../script_lib.sh"
 
 cleanup() {
   [[ -n "$agent_pid" ]] && kill "$agent_pid" 2>/dev/null && wait "$agent_pid" 2>/dev/null
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  stop_release_server
   set_dpi 96
   rm -f "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$hangul_font")"
   if ((failed)); then
@@ -53,48 +53,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() { echo "screen-check: FAIL: $*"; failed=1; }
-check() {  # DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then echo "screen-check: ok: $what"; else fail "$what"; fi
-}
-
-set_dpi() {  # PIXELS_PER_INCH
-  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
-  wineserver -w
-}
-
-# --- The progress window's designed layout, in twips ------------------------
-window_w=5085 window_h=5745  # the outer size the placement uses
-inner_w=5025 inner_h=5685 frame=60
-title_box=(240 3360 4575 1215)   # lblTitle: left, top, width, height in the inner area
-status_box=(240 4560 4575 975)   # Picture3, the status panel with the bar and lblCurrent
-
-px() { awk -v t="$1" -v dpi="$2" 'BEGIN { v = t * dpi / 1440; printf "%d", (v < 0 ? v - 0.5 : v + 0.5) }'; }
-
 # --- Server, install, agent -------------------------------------------------
-start_slow_server() {
-  local rel=$work/release
-  rm -rf "$rel"
-  mkdir -p "$rel/ORG/express" "$rel/ORG/agent" "$rel/MIRROR"
-  printf 'N\r\n' >"$rel/pause.txt"
-  printf 'Release notes\r\n' >"$rel/notice.txt"
-  head -c 800 /dev/urandom >"$rel/ORG/express/MailbeaconExpress.dll"  # 8 s at 10 ms a byte
-  printf '[RELEASE]\r\nLAST_VERSION=1.0.5\r\n' >"$rel/ORG/express/release.ini"
-  printf 'agent data\r\n' >"$rel/ORG/agent/agent_data.txt"
-  printf '[RELEASE]\r\nLAST_VERSION=2.0.1\r\n' >"$rel/ORG/agent/release.ini"
-  rm -f "$work/port"
-  "$MB_SERVER" --root "$rel" --port-file "$work/port" --codepage 1252 --log "$work/server.log" \
-    --misbehave slow-drip --misbehave-on program= --drip-ms 10 >/dev/null 2>&1 &
-  server_pid=$!
-  for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
-  port=$(cat "$work/port")
-}
-
-stop_server() {
-  kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  server_pid=
+start_slow_server() {  # 800 bytes at 10 ms a byte: 8 s on the screen
+  make_release "$work/release" N 800
+  start_release_server "$MB_SERVER" "$work/release" --codepage 1252 \
+    --misbehave slow-drip --misbehave-on program= --drip-ms 10 >/dev/null 2>&1
 }
 
 # The registry names only the loopback server: the agent never reaches out.
@@ -102,12 +65,7 @@ fresh_install() {  # LANGUAGE
   rm -rf "$install_dir"
   mkdir -p "$install_dir"
   cp "$MB_WIN_BIN/Mailbeacon.exe" "$install_dir/"
-  local key='HKCU\SOFTWARE\BrightHarbor\MailbeaconCom'
-  wine reg delete "$key" /f >/dev/null 2>&1
-  wine reg add "$key" /v URL /t REG_SZ /d "http://127.0.0.1:$port" /f >/dev/null
-  wine reg add "$key" /v V_DIR /t REG_SZ /d /mailbeaconhome /f >/dev/null
-  wine reg add "$key" /v Language /t REG_SZ /d "$1" /f >/dev/null
-  wine reg add "$key" /v InstallType /t REG_SZ /d Express /f >/dev/null
+  seed_wine_settings "$1"
 }
 
 # --- Reading the screen -----------------------------------------------------
@@ -194,7 +152,7 @@ scenario() {  # NAME LANGUAGE DPI LOCALE LANGS STATUS_WORD TITLE_WORDS...
     fail "$name: the progress window never showed"
     wait "$agent_pid"
     agent_pid=
-    stop_server
+    stop_release_server
     return
   fi
   read_geometry "$dir/geometry.txt"
@@ -214,7 +172,7 @@ scenario() {  # NAME LANGUAGE DPI LOCALE LANGS STATUS_WORD TITLE_WORDS...
   wait "$agent_pid"
   local status=$?
   agent_pid=
-  stop_server
+  stop_release_server
   wineserver -w
 
   local want_x want_y
