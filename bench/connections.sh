@@ -87,7 +87,7 @@ relay_to() {
   rm -f "$work/relay.port"
   python3 "$here/count_proxy.py" "$1" "$work/relay.port" "$counts" &
   relay_pid=$!
-  pids+=($relay_pid)
+  pids+=("$relay_pid")
   wait_for "$work/relay.port"
   relay=$(cat "$work/relay.port")
 }

@@ -87,7 +87,7 @@ targets=$(grep ' GET ' "$work/server.log" | tail -n "$uptodate_requests" | awk '
 echo "== waiting agent (-d 30)"
 (cd "$inst" && exec "${agent_env[@]}" MAILBEACON_MAX_RUNS=1 ./Mailbeacon -d 30 </dev/null >/dev/null 2>&1) &
 waiting=$!
-pids+=($waiting)
+pids+=("$waiting")
 sleep 2
 status_file=/proc/$waiting/status
 vm_rss=$(awk '/^VmRSS/ {print $2}' "$status_file")

@@ -1,9 +1,30 @@
-# Shared by the scripted checks of the real programs (sourced by
-# tests/wine/*.sh and tests/terminal/tmux_check.sh). The caller sets
-# check_name (the word before every verdict line) and work (its temporary
-# folder), and gives start_release_server the mailbeacon-server to run.
-#   fail TEXT, check WHAT COMMAND...
-#                 verdict lines; a failure sets failed=1
+# shellcheck shell=bash
+# Shared by every scripted check (sourced first thing, after the caller has
+# set check_name, the word before every verdict line). A check that passes
+# while its script errors out is worse than none, so sourcing this puts the
+# script in strict mode and makes it prove that it checked what it meant to:
+#   - errexit, nounset and pipefail, inherited by functions and command
+#     substitutions; an unexpected failure anywhere (a failing command, a
+#     command that does not exist, bash's own complaints such as a syntax
+#     error in arithmetic, which bash merely skips) is a script error, and a
+#     script error fails the script whatever its checks said;
+#   - the script declares how many checks it means to run (expect_checks N,
+#     as often as it likes) and ends with finish_checks, which fails unless
+#     exactly that many ran and none failed; a script that ends any other
+#     way (an error, an exit before its summary) fails.
+# With MB_CHECKS_FAIL_FAST=1 the first failed check ends the script (how the
+# mutant runs stay cheap: the same script against a broken program).
+#
+# API
+#   expect_checks N          N more checks are meant to run
+#   check WHAT COMMAND...    one check: COMMAND's status is the verdict
+#   fail TEXT                a failure outside a check (e.g. what could not
+#                            be checked); counts as no check
+#   finish_checks            the summary; the script's last command
+#   cleanup                  the caller may define it: run at exit, always
+#   keep_evidence            true when a failed run should leave its files
+#                            for a person to read (not in a mutant run)
+# Test scaffolding
 #   make_release DIR PAUSE [PLUG-IN BYTES]
 #                 release 1.0.5 of the plug-in (one random file, 70000 bytes
 #                 unless told) and 2.0.1 of the agent, a notice, a MIRROR
@@ -15,16 +36,122 @@
 #                 the agent's settings in the Wine registry: the loopback
 #                 server on $port only, so the agent never reaches out
 
+set -Eeuo pipefail
+shopt -s inherit_errexit
+
+: "${check_name:?set check_name before sourcing script_lib.sh}"
 failed=0
 server_pid=
+checks_planned=0
+checks_run=0
+checks_finished=0
+script_lib_dir=$(mktemp -d "${TMPDIR:-/tmp}/mb-check-lib.XXXXXX")
+script_errors=$script_lib_dir/errors    # one line per script error, from any subshell
+script_stderr=$script_lib_dir/stderr    # everything the script wrote on stderr
+: >"$script_errors"
 
-fail() { echo "$check_name: FAIL: $*"; failed=1; }
+script_error() {  # TEXT
+  printf '%s: SCRIPT ERROR: %s\n' "$check_name" "$1" >&2
+  printf '%s\n' "$1" >>"$script_errors"
+}
+
+on_script_error() {  # STATUS COMMAND WHERE
+  script_error "\"$2\" failed with status $1 ($3)"
+  exit "$1"
+}
+trap 'on_script_error $? "$BASH_COMMAND" "${BASH_SOURCE[0]##*/}:$LINENO${FUNCNAME[0]:+ in ${FUNCNAME[0]}}"' ERR
+
+# Also where errexit does not reach: inside conditions, command
+# substitutions used as arguments, and redirected commands.
+command_not_found_handle() {
+  script_error "command not found: $1"
+  return 127
+}
+
+# Bash's own complaints ("SCRIPT: line N: x: unbound variable", "syntax
+# error", ...) go to stderr and often abort just one command in silence;
+# stderr is kept so that they can be found at the end.
+exec {script_console}>&2
+exec 2> >(tee -a "$script_stderr" >&"$script_console")
+
+# Whether everything written to stderr so far has reached the kept copy:
+# MARKER, written last, has arrived.
+stderr_settled() {  # MARKER
+  local marker="$check_name: $1"
+  printf '%s\n' "$marker" >&2
+  local _
+  for _ in $(seq 50); do
+    grep -qxF -- "$marker" "$script_stderr" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+bash_complaints() {
+  grep -E ': line [0-9]+: ' "$script_stderr" 2>/dev/null || true
+}
+
+expect_checks() {  # N
+  checks_planned=$((checks_planned + $1))
+}
+
+fail() {  # TEXT
+  echo "$check_name: FAIL: $*"
+  failed=1
+  if [[ "${MB_CHECKS_FAIL_FAST:-}" == 1 ]]; then
+    echo "$check_name: stopping at the first failure (MB_CHECKS_FAIL_FAST)"
+    exit 1
+  fi
+}
 
 check() {  # WHAT COMMAND...
   local what=$1
   shift
+  checks_run=$((checks_run + 1))
   if "$@"; then echo "$check_name: ok: $what"; else fail "$what"; fi
 }
+
+keep_evidence() { ((failed)) && [[ "${MB_CHECKS_FAIL_FAST:-}" != 1 ]]; }
+
+# The verdict, then the exit; the exit trap re-checks what cleanup did.
+finish_checks() {
+  if ! stderr_settled "$checks_run checks ran"; then script_error "stderr could not be read back"; fi
+  local complaints
+  complaints=$(bash_complaints)
+  [[ -z "$complaints" ]] || script_error "bash complained: $complaints"
+  if ((checks_run != checks_planned)); then
+    fail "ran $checks_run checks of the $checks_planned planned"
+  fi
+  if ((checks_planned == 0)); then fail "no check was planned"; fi
+  if [[ -s "$script_errors" ]]; then failed=1; fi
+  checks_finished=1
+  if ((failed)); then
+    echo "$check_name: FAILED ($checks_run of $checks_planned checks ran)"
+    exit 1
+  fi
+  echo "$check_name: passed ($checks_run checks)"
+  exit 0
+}
+
+on_exit() {
+  local status=$?
+  trap - ERR
+  set +e
+  if declare -F cleanup >/dev/null; then cleanup; fi
+  stop_release_server
+  if ((!checks_finished)); then
+    echo "$check_name: FAIL: the script ended before its summary (status $status)"
+    status=1
+  elif ! stderr_settled "cleaned up" || [[ -n "$(bash_complaints)" ]] || [[ -s "$script_errors" && status -eq 0 ]]; then
+    echo "$check_name: FAIL: a script error during clean-up: $(bash_complaints)"
+    status=1
+  fi
+  rm -rf "$script_lib_dir"
+  exit "$status"
+}
+trap on_exit EXIT
+
+# --- Test scaffolding ---------------------------------------------------------
 
 make_release() {  # DIR PAUSE [PLUG-IN BYTES]
   local rel=$1
@@ -40,21 +167,31 @@ make_release() {  # DIR PAUSE [PLUG-IN BYTES]
 
 start_release_server() {  # SERVER ROOT [OPTIONS...]
   stop_release_server
+  : "${work:?set work, the temporary folder, before starting a server}"
   rm -f "$work/port"
   "$1" --root "$2" --port-file "$work/port" --log "$work/server.log" "${@:3}" &
   server_pid=$!
-  for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
+  local _
+  for _ in $(seq 100); do
+    [[ -s "$work/port" ]] && break
+    sleep 0.1
+  done
+  [[ -s "$work/port" ]] || { script_error "mailbeacon-server did not start"; return 1; }
   port=$(cat "$work/port")
 }
 
 stop_release_server() {
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  if [[ -n "$server_pid" ]]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
   server_pid=
 }
 
 seed_wine_settings() {  # LANGUAGE
+  : "${port:?start the loopback server before seeding the settings}"
   local key='HKCU\SOFTWARE\BrightHarbor\MailbeaconCom'
-  wine reg delete "$key" /f >/dev/null 2>&1
+  wine reg delete "$key" /f >/dev/null 2>&1 || true
   wine reg add "$key" /v URL /t REG_SZ /d "http://127.0.0.1:$port" /f >/dev/null
   wine reg add "$key" /v V_DIR /t REG_SZ /d /mailbeaconhome /f >/dev/null
   wine reg add "$key" /v Language /t REG_SZ /d "$1" /f >/dev/null

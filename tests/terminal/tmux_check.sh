@@ -11,24 +11,23 @@
 # as plain lines and not one control byte besides the line feed.
 # Usage: tests/terminal/tmux_check.sh BIN_DIR   (Mailbeacon, mailbeacon-server,
 #        SwiftPatcher_Mailbeacon.exe). Needs tmux (scripts/install-deps).
-set -uo pipefail
+set -Eeuo pipefail
 bin=${1:?usage: tmux_check.sh BIN_DIR}
 bin=$(cd "$bin" && pwd)
+check_name=tmux-check
+# shellcheck source=../script_lib.sh
+source "$(dirname "$0")/../script_lib.sh"
 if ! command -v tmux >/dev/null; then
-  echo "tmux-check: FAIL: tmux is missing (scripts/install-deps)"
-  exit 1
+  fail "tmux is missing (scripts/install-deps)"
+  finish_checks
 fi
 
 work=$(mktemp -d /tmp/mb-tmux.XXXXXX)
 socket=$work/tmux.sock
-check_name=tmux-check
-source "$(dirname "$0")/../script_lib.sh"
 cleanup() {
-  tmux -S "$socket" kill-server 2>/dev/null
-  stop_release_server
-  if ((failed)); then echo "tmux-check: captures left in $work"; else rm -rf "$work"; fi
+  tmux -S "$socket" kill-server 2>/dev/null || true
+  if keep_evidence; then echo "tmux-check: captures left in $work"; else rm -rf "$work"; fi
 }
-trap cleanup EXIT
 
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 
@@ -43,7 +42,7 @@ fresh_install() {  # LANGUAGE
   rm -rf "$work/inst"
   mkdir -p "$work/inst"
   cp "$bin/Mailbeacon" "$work/inst/"
-  [[ -f "$bin/SwiftPatcher_Mailbeacon.exe" ]] && cp "$bin/SwiftPatcher_Mailbeacon.exe" "$work/inst/"
+  if [[ -f "$bin/SwiftPatcher_Mailbeacon.exe" ]]; then cp "$bin/SwiftPatcher_Mailbeacon.exe" "$work/inst/"; fi
   cat >"$work/registry.reg" <<EOF
 Windows Registry Editor Version 5.00
 
@@ -61,12 +60,14 @@ agent_command="cd '$work/inst' && MAILBEACON_REGISTRY='$work/registry.reg' MAILB
 capture() { tmux -S "$socket" capture-pane -p -t mb | sed 's/ *$//'; }
 
 # A whole line of the file (the title's second Korean line ends in a blank).
-has_line() { sed 's/ *$//' "$1" | grep -qxF -- "$2"; }
-no_control_bytes() { ! tr -d '\n' <"$1" | LC_ALL=C grep -q '[[:cntrl:]]'; }
+# (grep -q would end the pipe early: the writer's SIGPIPE then fails it.)
+has_line() { sed 's/ *$//' "$1" | grep -xF -- "$2" >/dev/null; }
+no_control_bytes() { ! tr -d '\n' <"$1" | LC_ALL=C grep '[[:cntrl:]]' >/dev/null; }
 
 scenario_tty() {  # NAME LANGUAGE STATUS TITLE_LINES...
   local name=$1 language=$2 status=$3
   shift 3
+  expect_checks $(($# + 5))
   echo "--- $name: under tmux at 80 x 24"
   local dir=$work/$name
   mkdir -p "$dir"
@@ -79,20 +80,26 @@ scenario_tty() {  # NAME LANGUAGE STATUS TITLE_LINES...
     sleep 0.3
     capture >"$dir/pane$n.txt"
     local row percent
-    row=$(grep -nF -- "$status  [" "$dir/pane$n.txt" | head -1)
-    [[ -z "$row" ]] && { [[ -s "$dir/status" ]] && break; continue; }
+    row=$(grep -nF -- "$status  [" "$dir/pane$n.txt" | head -1 || true)
+    if [[ -z "$row" ]]; then
+      if [[ -s "$dir/status" ]]; then break; fi
+      continue
+    fi
     percent=$(sed -E 's/.*\] ([0-9]+)%.*/\1/' <<<"${row#*:}")
-    ((first < 0)) && first=$percent
+    if ((first < 0)); then first=$percent; fi
     last=$percent
     seen=$n
-    ((last > first && last < 100)) && break
+    if ((last > first && last < 100)); then break; fi
   done
-  for _ in $(seq 100); do [[ -s "$dir/status" ]] && break; sleep 0.2; done
+  for _ in $(seq 100); do
+    if [[ -s "$dir/status" ]]; then break; fi
+    sleep 0.2
+  done
   tmux -S "$socket" capture-pane -p -S - -E - -t mb | sed 's/ *$//' >"$dir/history.txt"
-  tmux -S "$socket" kill-server 2>/dev/null
+  tmux -S "$socket" kill-server 2>/dev/null || true
   stop_release_server
 
-  check "$name: agent hands off (status $(cat "$dir/status" 2>/dev/null))" \
+  check "$name: agent hands off (status $(cat "$dir/status" 2>/dev/null || echo none))" \
     grep -qx 0 "$dir/status"
   if ((seen == 0)); then
     fail "$name: no capture showed the status line with a bar"
@@ -102,26 +109,26 @@ scenario_tty() {  # NAME LANGUAGE STATUS TITLE_LINES...
   for line in "$@"; do
     check "$name: title line whole on its own row: $line" has_line "$pane" "$line"
   done
-  rows=$(grep -c . "$pane")
+  rows=$(grep -c . "$pane" || true)
   check "$name: the title lines and one status line, nothing else ($rows rows)" \
     test "$rows" -eq $(($# + 1))
   check "$name: the status line holds the whole status text and the bar" \
     grep -qE -- "^$(sed 's/[.[\*^$]/\\&/g' <<<"$status")  \[[#-]{12,24}\] [0-9]+%" "$pane"
   check "$name: the bar grew in place ($first% -> $last%)" test "$last" -gt "$first"
   local drawn
-  drawn=$(grep -cF -- "$status  [" "$dir/history.txt")
+  drawn=$(grep -cF -- "$status  [" "$dir/history.txt" || true)
   check "$name: no status line left behind in the scrollback ($drawn at most 1)" test "$drawn" -le 1
 }
 
 scenario_plain() {  # NAME LANGUAGE STATUS TITLE_LINES...
   local name=$1 language=$2 status=$3
   shift 3
+  expect_checks $(($# + 3))
   echo "--- $name: output to a file"
   start_server 1
   fresh_install "$language"
-  local out=$work/$name.out
-  (eval "$agent_command ./Mailbeacon" </dev/null >"$out" 2>&1)
-  local code=$?
+  local out=$work/$name.out code=0
+  (eval "$agent_command ./Mailbeacon" </dev/null >"$out" 2>&1) || code=$?
   stop_release_server
   check "$name: agent hands off (status $code)" test "$code" -eq 0
   local line
@@ -141,4 +148,4 @@ scenario_tty korean KOREAN "파일을 다운로드 받고 있습니다." "${kore
 scenario_plain english-plain ENGLISH "Downloading files.." "${english_title[@]}"
 scenario_plain korean-plain KOREAN "파일을 다운로드 받고 있습니다." "${korean_title[@]}"
 
-exit $failed
+finish_checks

@@ -101,3 +101,6 @@ add_dependencies(mailbeacon_tests Mailbeacon)
 # The registry conformance probe (tests/wine/registry_conformance.sh).
 add_executable(mb_reg_probe ${CMAKE_SOURCE_DIR}/tests/wine/reg_probe.cpp)
 target_link_libraries(mb_reg_probe PRIVATE mb_platform)
+
+# A broken program for the mutant runs of the scripted checks under Wine.
+add_executable(mb_exit_at_once ${CMAKE_SOURCE_DIR}/tests/mutants/exit_at_once.cpp)

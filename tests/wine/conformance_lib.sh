@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the conformance scripts (sourced): comparing the answers of the
 # POSIX layer with Windows' own, leaving out the known differences.
 #   known_for LIST CODE-PAGE   the listed prefixes for one code page: untagged
@@ -5,7 +6,8 @@
 #   verdict NAME CODE-PAGE WHAT POSIX-FILE WINDOWS-FILE
 #                              diffs the two answer files (minus the known
 #                              prefixes in $known), prints the outcome,
-#                              fails on a difference or no answers
+#                              fails on a difference or when either side
+#                              gave no answers
 
 known_for() {  # LIST CODE-PAGE
   grep -v '^#' "$1" | grep -v '^$' |
@@ -20,7 +22,11 @@ verdict() {  # NAME CODE-PAGE WHAT POSIX-FILE WINDOWS-FILE
   local answers diff
   answers=$(wc -l <"$5")
   if [[ $answers -eq 0 ]]; then
-    echo "$1 (code page $2): the Windows probe printed nothing" >&2
+    echo "$1 (code page $2): the Windows probe printed nothing"
+    return 1
+  fi
+  if [[ ! -s "$4" ]]; then
+    echo "$1 (code page $2): the POSIX probe printed nothing"
     return 1
   fi
   diff=$(mktemp)

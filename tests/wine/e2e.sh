@@ -8,19 +8,19 @@
 #                     with LOCPATH exported when it lives in a private folder
 # Each scenario seeds the registry with `wine reg add`, runs Mailbeacon.exe
 # from C:\mb and checks its exit status, its message boxes and its files.
-set -uo pipefail
+set -Eeuo pipefail
 : "${WINEPREFIX:?}" "${MB_WIN_BIN:?}" "${MB_SERVER:?}"
 
 work=$(mktemp -d /tmp/mb-e2e.XXXXXX)
 install_dir="$WINEPREFIX/drive_c/mb"
 check_name=e2e
+# shellcheck source=../script_lib.sh
 source "$(dirname "$0")/../script_lib.sh"
 
 cleanup() {
   stop_release_server
   rm -rf "$work"
 }
-trap cleanup EXIT
 
 start_server() {  # [extra server options...]
   start_release_server "$MB_SERVER" "$work/release" --codepage "${codepage:-1252}" "$@"
@@ -30,13 +30,15 @@ fresh_install() {  # LANGUAGE
   rm -rf "$install_dir"
   mkdir -p "$install_dir"
   cp "$MB_WIN_BIN/Mailbeacon.exe" "$install_dir/"
-  [[ -f "$MB_WIN_BIN/SwiftPatcher_Mailbeacon.exe" ]] && cp "$MB_WIN_BIN/SwiftPatcher_Mailbeacon.exe" "$install_dir/"
+  if [[ -f "$MB_WIN_BIN/SwiftPatcher_Mailbeacon.exe" ]]; then
+    cp "$MB_WIN_BIN/SwiftPatcher_Mailbeacon.exe" "$install_dir/"
+  fi
   seed_wine_settings "$1"
 }
 
 run_agent() {  # SECONDS -> sets agent_status
-  timeout "$1" wine 'C:\mb\Mailbeacon.exe'
-  agent_status=$?
+  agent_status=0
+  timeout "$1" wine 'C:\mb\Mailbeacon.exe' || agent_status=$?
 }
 
 same_file() { cmp -s "$1" "$2"; }
@@ -44,6 +46,7 @@ contains() { grep -q -- "$2" "$1" 2>/dev/null; }
 
 scenario_hand_off() {
   echo "--- hand-off: out-of-date plug-in and agent are fetched, checked and handed over"
+  expect_checks 10
   make_release "$work/release" N
   start_server
   fresh_install ENGLISH
@@ -54,7 +57,7 @@ scenario_hand_off() {
   # The updater, when built, moves the checked files into place; otherwise
   # they wait in the update directory.
   local placed=$upd
-  [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]] && placed=$install_dir
+  if [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]]; then placed=$install_dir; fi
   check "plug-in file fetched intact" \
     same_file "$work/release/ORG/express/MailbeaconExpress.dll" "$placed/MailbeaconExpress.dll"
   check "agent file fetched intact" same_file "$work/release/ORG/agent/agent_data.txt" "$placed/agent_data.txt"
@@ -66,23 +69,26 @@ scenario_hand_off() {
   check "server asked for the pause state" contains "$work/server.log" "pause.aspx"
   check "manifests asked from the primary folder" contains "$work/server.log" "Folder=ORG"
   if [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]]; then
+    expect_checks 2
     check "updater removed the pending-install list" test ! -e "$upd/mailbeacon_download.ini"
     check "updater removed the applied copies" test ! -e "$upd/MailbeaconExpress.dll"
   else
+    expect_checks 1
     check "pending-install list left for the updater" contains "$upd/mailbeacon_download.ini" "MailbeaconExpress.dll"
   fi
 }
 
 scenario_refused() {  # LANGUAGE EXPECTED_TEXT
   echo "--- server refuses ($1): message box, then the agent ends"
+  expect_checks 5
   make_release "$work/release" R
   start_server
   fresh_install "$1"
   wine "$MB_WIN_BIN/mb_answer_box.exe" Mailbeacon ok 90 >"$work/box.txt" 2>&1 &
   local answer_pid=$!
   run_agent 120
-  wait "$answer_pid"
-  local answered=$?
+  local answered=0
+  wait "$answer_pid" || answered=$?
   check "a box captioned Mailbeacon was shown and answered" test "$answered" -eq 0
   check "its text is the refusal message" contains "$work/box.txt" "$2"
   check "it has only an OK button and no icon" contains "$work/box.txt" "buttons: OK icon:no"
@@ -98,10 +104,7 @@ color_count() {
 
 scenario_progress_window() {
   echo "--- progress window: shown with its panels while a slow download fills the bar"
-  if ! command -v import >/dev/null || ! command -v convert >/dev/null; then
-    echo "e2e: skipped: ImageMagick (import, convert) is not installed"
-    return
-  fi
+  expect_checks 3
   make_release "$work/release" N 600  # dripped at 10 ms a byte: 6 s on the screen
   start_server --misbehave slow-drip --misbehave-on program= --drip-ms 10
   fresh_install ENGLISH
@@ -112,10 +115,10 @@ scenario_progress_window() {
     import -window root "$work/screen.png" 2>/dev/null || continue
     blue=$(color_count "$work/screen.png" "#0284E5")
     bar=$(color_count "$work/screen.png" "#578448")
-    ((bar > 0)) && break
+    if ((bar > 0)); then break; fi
   done
-  wait "$agent_pid"
-  agent_status=$?
+  agent_status=0
+  wait "$agent_pid" || agent_status=$?
   wineserver -w
   check "blue panels on the screen ($blue pixels)" test "$blue" -gt 20000
   check "progress bar painted during the download ($bar pixels)" test "$bar" -gt 0
@@ -136,15 +139,17 @@ scenario_korean_names() {
   fresh_install KOREAN
   LANG=$MB_KOREAN_LOCALE LC_ALL=$MB_KOREAN_LOCALE run_agent 120
   LANG=$MB_KOREAN_LOCALE LC_ALL=$MB_KOREAN_LOCALE wineserver -w
+  expect_checks 3
   check "agent hands off (status $agent_status)" test "$agent_status" -eq 0
   local placed=$install_dir/update
-  [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]] && placed=$install_dir
+  if [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]]; then placed=$install_dir; fi
   check "the Korean-named file arrived intact" same_file "$work/release/ORG/express/$name" "$placed/$name"
   check "its download URL carried the encoded name" contains "$work/server.log" "program="
 }
 
 scenario_retry_declined() {
   echo "--- digests never match: after three runs the user is asked, declines, and the agent ends"
+  expect_checks 7
   make_release "$work/release" N 1000
   start_server --misbehave wrong-hash
   fresh_install ENGLISH
@@ -154,7 +159,7 @@ scenario_retry_declined() {
   ) &
   local answers_pid=$!
   run_agent 120
-  wait "$answers_pid"
+  wait "$answers_pid" || true  # the answers are judged by what they read
   check "the retry question came with Yes and No" contains "$work/ask.txt" "buttons: Yes No icon:no"
   check "it asks whether to retry" contains "$work/ask.txt" "Do you retry downloading again?"
   check "declining says it will be tried at the next start" contains "$work/told.txt" "Download incomplete."
@@ -170,6 +175,7 @@ scenario_retry_declined() {
 
 scenario_error_box() {
   echo "--- an empty pause file: the run's error box, then the agent keeps trying"
+  expect_checks 3
   make_release "$work/release" N
   : >"$work/release/pause.txt"
   start_server
@@ -177,13 +183,13 @@ scenario_error_box() {
   wine "$MB_WIN_BIN/mb_answer_box.exe" Mailbeacon ok 60 >"$work/box.txt" 2>&1 &
   local answer_pid=$!
   run_agent 20
-  wait "$answer_pid"
+  wait "$answer_pid" || true  # judged by what it read
   check "the error box names the failure" contains "$work/box.txt" "^Installation failure : ."
   check "the agent was still running, not ended (status $agent_status)" test "$agent_status" -eq 124
   local runs
-  runs=$(grep -c "pause.aspx" "$work/server.log")
+  runs=$(grep -c "pause.aspx" "$work/server.log" || true)
   check "runs went on after the box was closed ($runs pause requests)" test "$runs" -ge 2
-  wineserver -k  # the agent's next box is still open
+  wineserver -k || true  # the agent's next box is still open
   wineserver -w
 }
 
@@ -195,4 +201,4 @@ scenario_error_box
 scenario_refused ENGLISH "Installation impossible because of server problem."
 scenario_refused KOREAN "$(printf '\xec\x84\x9c\xeb\xb2\x84')"  # "서버" (server)
 
-exit $failed
+finish_checks

@@ -13,7 +13,10 @@
 # uninstall; and a first install with one setting, which writes only that one,
 # refuses an older package, is replaced by a rebuild of its version, and
 # leaves a value it did not write.
-set -uo pipefail
+# For the mutant run (a broken package must fail these checks):
+#   MB_MSI_REUSE_PACKAGES=1  take the packages an earlier run built
+#   MB_MSI_PACKAGE           the package to judge instead of this version's
+set -Eeuo pipefail
 : "${WINEPREFIX:?}" "${MB_WIN_BUILD_DIR:?}" "${MB_SERVER:?}"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 old_build=$MB_WIN_BUILD_DIR
@@ -22,23 +25,24 @@ work=$(mktemp -d /tmp/mb-msi.XXXXXX)
 key='HKCU\SOFTWARE\BrightHarbor\MailbeaconCom'
 product_dir="$WINEPREFIX/drive_c/mbproduct"  # where the release puts the plug-in
 check_name=msi
+# shellcheck source=../script_lib.sh
 source "$root/tests/script_lib.sh"
 
 cleanup() {
   stop_release_server
   rm -rf "$work"
 }
-trap cleanup EXIT
 
 # --- the two packages: this version, and the same sources one patch level up
 # (as after raising the CMake project VERSION), through CMake's hook for a
 # file included right after project().
 build_packages() {
-  scripts/package-windows "$old_build" || return 1
+  if [[ "${MB_MSI_REUSE_PACKAGES:-}" != 1 ]]; then scripts/package-windows "$old_build" || return 1; fi
   old_version=$(cat "$old_build/package/version.txt")
   local major minor patch
   IFS=. read -r major minor patch <<<"$old_version"
   new_version=$major.$minor.$((patch + 1))
+  if [[ "${MB_MSI_REUSE_PACKAGES:-}" == 1 ]]; then return 0; fi
   mkdir -p "$new_build"
   printf 'set(PROJECT_VERSION %s)\nset(PROJECT_VERSION_MAJOR %s)\nset(PROJECT_VERSION_MINOR %s)\nset(PROJECT_VERSION_PATCH %s)\n' \
     "$new_version" "$major" "$minor" "$((patch + 1))" >"$new_build/bump-version.cmake"
@@ -49,8 +53,8 @@ build_packages() {
 }
 
 msiexec() {  # ARGS... -> sets msi_status
-  timeout 180 wine msiexec "$@" /qn
-  msi_status=$?
+  msi_status=0
+  timeout 180 wine msiexec "$@" /qn || msi_status=$?
 }
 win_path() { winepath -w "$1"; }
 
@@ -83,7 +87,7 @@ product_code() { msi_property "$1" ProductCode; }
 # Products registered for this user under our name, one line each.
 registered_products() {
   wine reg query 'HKCU\Software\Microsoft\Installer\Products' /s 2>/dev/null | tr -d '\r' |
-    grep -c 'ProductName *REG_SZ *Mailbeacon$'
+    grep -c 'ProductName *REG_SZ *Mailbeacon$' || true
 }
 
 start_server() {
@@ -110,7 +114,8 @@ start_server() {
 
 scenario_install() {
   echo "--- silent install with the four settings"
-  old_msi=$old_build/dist/Mailbeacon.msi new_msi=$new_build/dist/Mailbeacon.msi
+  expect_checks 8
+  old_msi=${MB_MSI_PACKAGE:-$old_build/dist/Mailbeacon.msi} new_msi=$new_build/dist/Mailbeacon.msi
   check "package version is the project's ($old_version)" test "$(product_version "$old_msi")" = "$old_version"
   local appdata
   appdata=$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')
@@ -129,6 +134,7 @@ scenario_install() {
 
 scenario_signatures() {
   echo "--- signatures: the installed programs and the package, against the package's test CA"
+  expect_checks 4
   local ca=$old_build/dist/signing-ca.pem other_ca=$new_build/dist/signing-ca.pem
   check "Mailbeacon.exe verifies" signed_by "$install_dir/Mailbeacon.exe" "$ca"
   check "SwiftPatcher_Mailbeacon.exe verifies" signed_by "$install_dir/SwiftPatcher_Mailbeacon.exe" "$ca"
@@ -138,10 +144,11 @@ scenario_signatures() {
 
 scenario_agent_run() {
   echo "--- the installed agent updates against the server and hands off"
+  expect_checks 7
   start_server
   wine reg add "$key" /v URL /t REG_SZ /d "http://127.0.0.1:$port" /f >/dev/null
-  timeout 120 wine "$(win_path "$install_dir/Mailbeacon.exe")"
-  local status=$?
+  local status=0
+  timeout 120 wine "$(win_path "$install_dir/Mailbeacon.exe")" || status=$?
   wineserver -w  # the updater finishes too
   local upd=$install_dir/update
   check "agent ends after the hand-off (status $status)" test "$status" -eq 0
@@ -156,6 +163,7 @@ scenario_agent_run() {
 
 scenario_upgrade() {
   echo "--- the newer package ($new_version) upgrades in place and keeps the settings"
+  expect_checks 12
   wine reg add "$key" /v URL /t REG_SZ /d http://127.0.0.1:0 /f >/dev/null
   check "newer package version ($new_version)" test "$(product_version "$new_msi")" = "$new_version"
   msiexec /i "$(win_path "$new_msi")" MB_LANGUAGE=KOREAN
@@ -176,6 +184,7 @@ scenario_upgrade() {
 
 scenario_uninstall() {
   echo "--- msiexec /x leaves nothing of ours, and nothing else is touched"
+  expect_checks 5
   msiexec /x "$(win_path "$new_msi")"
   check "msiexec /x succeeds (status $msi_status)" test "$msi_status" -eq 0
   check "install folder gone, update folder and backups with it" test ! -e "$install_dir"
@@ -186,6 +195,7 @@ scenario_uninstall() {
 
 scenario_one_setting() {
   echo "--- a first install with one setting writes only that one; an older package is refused; a rebuild replaces it"
+  expect_checks 13
   wine reg add "$key" /v InstallType /t REG_SZ /d outlook /f >/dev/null
   msiexec /i "$(win_path "$new_msi")" MB_URL=http://127.0.0.1:0
   check "msiexec /i succeeds (status $msi_status)" test "$msi_status" -eq 0
@@ -209,19 +219,19 @@ scenario_one_setting() {
   msiexec /x "$(win_path "$new_msi")"
   check "uninstall removes the URL it wrote" value_missing URL
   check "and leaves the InstallType it did not write" value_is InstallType outlook
-  wine reg delete "$key" /f >/dev/null 2>&1
+  wine reg delete "$key" /f >/dev/null 2>&1 || true
 }
 
-cd "$root" || exit 1
+cd "$root"
 if ! build_packages; then
-  echo "msi: FAIL: packaging"
-  exit 1
+  fail "packaging"
+  finish_checks
 fi
-wine reg delete "$key" /f >/dev/null 2>&1  # what earlier runs in this prefix left
+wine reg delete "$key" /f >/dev/null 2>&1 || true  # what earlier runs in this prefix left
 scenario_install
 scenario_signatures
 scenario_agent_run
 scenario_upgrade
 scenario_uninstall
 scenario_one_setting
-exit $failed
+finish_checks

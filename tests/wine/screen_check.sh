@@ -17,41 +17,62 @@
 #   MB_KOREAN_LOCALE  (optional) a Unix locale that gives Wine code page 949
 # On failure the screenshots, crops and OCR texts are kept and their folder
 # is printed.
-set -uo pipefail
+set -Eeuo pipefail
 : "${WINEPREFIX:?}" "${MB_WIN_BIN:?}" "${MB_SERVER:?}"
-
-for tool in import convert tesseract; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "screen-check: FAIL: $tool is missing (scripts/install-deps --windows)"
-    exit 1
-  fi
-done
-for lang in eng kor; do
-  if ! tesseract --list-langs 2>/dev/null | grep -qx "$lang"; then
-    echo "screen-check: FAIL: tesseract has no '$lang' data (tesseract-ocr-$lang)"
-    exit 1
-  fi
-done
 
 work=$(mktemp -d /tmp/mb-screen.XXXXXX)
 install_dir="$WINEPREFIX/drive_c/mb"
 hangul_font=/usr/share/fonts/truetype/nanum/NanumGothic.ttf
 agent_pid=
 check_name=screen-check
+# shellcheck source=../script_lib.sh
 source "$(dirname "$0")/../script_lib.sh"
 
+for tool in import convert tesseract; do
+  if ! command -v "$tool" >/dev/null; then
+    fail "$tool is missing (scripts/install-deps --windows)"
+    finish_checks
+  fi
+done
+for lang in eng kor; do
+  if ! tesseract --list-langs 2>/dev/null | grep -x "$lang" >/dev/null; then
+    fail "tesseract has no '$lang' data (tesseract-ocr-$lang)"
+    finish_checks
+  fi
+done
+
 cleanup() {
-  [[ -n "$agent_pid" ]] && kill "$agent_pid" 2>/dev/null && wait "$agent_pid" 2>/dev/null
+  if [[ -n "$agent_pid" ]]; then
+    kill "$agent_pid" 2>/dev/null
+    wait "$agent_pid" 2>/dev/null
+  fi
   stop_release_server
   set_dpi 96
   rm -f "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$hangul_font")"
-  if ((failed)); then
+  if keep_evidence; then
     echo "screen-check: screenshots, crops and OCR texts left in $work"
   else
     rm -rf "$work"
   fi
 }
-trap cleanup EXIT
+
+set_dpi() {  # PIXELS_PER_INCH
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  wineserver -w
+}
+
+# --- The progress window's designed layout, in twips ------------------------
+window_w=5085 window_h=5745  # the outer size the placement uses
+inner_w=5025 inner_h=5685 frame=60
+title_box=(240 3360 4575 1215)   # lblTitle: left, top, width, height in the inner area
+status_box=(240 4560 4575 975)   # Picture3, the status panel with the bar and lblCurrent
+
+px() {  # TWIPS DPI: pixels, rounded half away from zero
+  awk -v t="$1" -v dpi="$2" 'BEGIN { v = t * dpi / 1440; printf "%d", (v < 0 ? v - 0.5 : v + 0.5) }'
+}
+
+# How long to wait for the progress window (a broken agent shows none).
+window_wait=${MB_SCREEN_WINDOW_WAIT:-60}
 
 # --- Server, install, agent -------------------------------------------------
 start_slow_server() {  # 800 bytes at 10 ms a byte: 8 s on the screen
@@ -93,13 +114,14 @@ ocr_box() {  # SHOT NAME LANGS LEFT TOP WIDTH HEIGHT
   tr -s ' \n' ' ' <"$out.txt"
 }
 
+# False when the probe left out a line (the checks would read nothing).
 read_geometry() {  # PROBE_OUTPUT
-  read -r _ dpi_x dpi_y < <(grep '^dpi ' "$1")
-  read -r _ screen_w screen_h < <(grep '^screen ' "$1")
-  read -r _ bar_l bar_t bar_r bar_b < <(grep '^taskbar ' "$1")
-  [[ $bar_l == none ]] && bar_l=0 bar_t=0 bar_r=0 bar_b=0
-  read -r _ win_l win_t win_r win_b < <(grep '^window ' "$1")
-  read -r _ inner_x inner_y inner_r inner_b < <(grep '^inner ' "$1")
+  read -r _ dpi_x dpi_y < <(grep '^dpi ' "$1") &&
+    read -r _ screen_w screen_h < <(grep '^screen ' "$1") &&
+    read -r _ bar_l bar_t bar_r bar_b < <(grep '^taskbar ' "$1") &&
+    read -r _ win_l win_t win_r win_b < <(grep '^window ' "$1") &&
+    read -r _ inner_x inner_y inner_r inner_b < <(grep '^inner ' "$1") || return 1
+  if [[ $bar_l == none ]]; then bar_l=0 bar_t=0 bar_r=0 bar_b=0; fi
 }
 
 # Where the taskbar rules put the window (pixels): next to the taskbar's
@@ -139,6 +161,7 @@ has() { [[ "${1//[[:space:]]/}" == *"${2//[[:space:]]/}"* ]]; }
 scenario() {  # NAME LANGUAGE DPI LOCALE LANGS STATUS_WORD TITLE_WORDS...
   local name=$1 language=$2 want_dpi=$3 locale=$4 langs=$5 status_word=$6
   shift 6
+  expect_checks $((5 + $# + 1))
   echo "--- $name"
   local dir=$work/$name
   mkdir -p "$dir"
@@ -148,15 +171,22 @@ scenario() {  # NAME LANGUAGE DPI LOCALE LANGS STATUS_WORD TITLE_WORDS...
   LANG=$locale LC_ALL=$locale timeout 120 wine 'C:\mb\Mailbeacon.exe' &
   agent_pid=$!
   # Wine ends the helper's lines with CR LF.
-  if ! wine "$MB_WIN_BIN/mb_window_probe.exe" Mailbeacon_Splash 60 | tr -d '\r' >"$dir/geometry.txt"; then
+  if ! wine "$MB_WIN_BIN/mb_window_probe.exe" Mailbeacon_Splash "$window_wait" |
+    tr -d '\r' >"$dir/geometry.txt"; then
     fail "$name: the progress window never showed"
-    wait "$agent_pid"
+    wait "$agent_pid" || true
     agent_pid=
     stop_release_server
     return
   fi
-  read_geometry "$dir/geometry.txt"
-  local first=0 later=0 shot= n
+  if ! read_geometry "$dir/geometry.txt"; then
+    fail "$name: the probe left out part of the window's geometry"
+    wait "$agent_pid" || true
+    agent_pid=
+    stop_release_server
+    return
+  fi
+  local first=0 later=0 shot="" n
   for n in $(seq 40); do
     import -window root "$dir/shot$n.png" 2>/dev/null || continue
     local count
@@ -169,8 +199,8 @@ scenario() {  # NAME LANGUAGE DPI LOCALE LANGS STATUS_WORD TITLE_WORDS...
     fi
     sleep 0.3
   done
-  wait "$agent_pid"
-  local status=$?
+  local status=0
+  wait "$agent_pid" || status=$?
   agent_pid=
   stop_release_server
   wineserver -w
@@ -225,4 +255,4 @@ else
   echo "screen-check: skipped Korean at 144 dpi under code page 949: no Korean locale (MB_KOREAN_LOCALE)"
 fi
 
-exit $failed
+finish_checks
