@@ -7,7 +7,12 @@
 # Usage: bench/connections.sh BUILD_DIR [WIN_BIN_DIR]
 #   MB_RUNS: runs of the POSIX agent (10); MB_WINE_SECONDS: how long Mailbeacon.exe runs (8)
 # Needs: python3; nginx, wine (with xvfb-run when there is no display) optional.
-set -euo pipefail
+set -Eeuo pipefail
+check_name=bench-connections
+MB_CHECKS_FAIL_FAST=1  # a failed precondition makes the figures meaningless
+MB_CHECKS_QUIET=1      # tables on stdout, verdicts on stderr
+# shellcheck source=../tests/script_lib.sh
+source "$(dirname "$0")/../tests/script_lib.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: bench/connections.sh BUILD_DIR [WIN_BIN_DIR]}
@@ -20,7 +25,6 @@ cleanup() {
   if [[ -n ${WINEPREFIX:-} ]]; then wineserver -k 2>/dev/null || true; fi
   rm -rf "$work"
 }
-trap cleanup EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 wait_for() { for _ in $(seq 100); do [[ -s $1 ]] && return; sleep 0.05; done; }
@@ -111,12 +115,12 @@ for srv in "${!origin[@]}"; do
   relay_to "${origin[$srv]}"
   registry "$relay"
   before=$(requests "$srv")
-  set +e
+  status=0
   (cd "$work/inst" && MAILBEACON_REGISTRY="$work/registry.reg" MAILBEACON_MAX_RUNS=$runs \
-    ./Mailbeacon </dev/null >"$work/agent.out" 2>&1)
-  status=$?
-  set -e
-  [[ $status == 5 ]] || { echo "agent ended with $status" >&2; cat "$work/agent.out" >&2; exit 1; }
+    ./Mailbeacon </dev/null >"$work/agent.out" 2>&1) || status=$?
+  if ((status != 5)); then cat "$work/agent.out" >&2; fi
+  expect_checks 1
+  check "the agent made its $runs runs against $srv (status $status)" test "$status" -eq 5
   echo "| Mailbeacon (POSIX) | $srv | $runs | $(($(requests "$srv") - before)) | $(connections) |"
 done
 
@@ -145,9 +149,12 @@ if [[ -n $win_bin ]] && command -v wine >/dev/null; then
     wineserver -w
     "${no_display[@]}" timeout "${MB_WINE_SECONDS:-8}" wine 'C:\mb\Mailbeacon.exe' >"$work/wine.out" 2>&1 || true
     wineserver -k 2>/dev/null || true
-    [[ $(requests "$srv") -gt $before ]] || cat "$work/wine.out" >&2
+    if (($(requests "$srv") <= before)); then cat "$work/wine.out" >&2; fi
+    expect_checks 1
+    check "Mailbeacon.exe asked $srv" test "$(requests "$srv")" -gt "$before"
     total=$(connections)
     n=$(($(requests "$srv") - before))
     echo "| Mailbeacon.exe (Wine) | $srv | $((n / 3)) | $n | $total |"
   done
 fi
+finish_checks

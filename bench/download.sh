@@ -7,7 +7,12 @@
 # package nginx-light) as a neutral one when it is installed.
 # Usage: bench/download.sh BUILD_DIR   (a main-tree build with -DMB_BENCH=ON)
 # Needs: hyperfine, curl, python3, GNU time; nginx optional.
-set -euo pipefail
+set -Eeuo pipefail
+check_name=bench-download
+MB_CHECKS_FAIL_FAST=1  # a failed precondition makes the figures meaningless
+MB_CHECKS_QUIET=1      # tables on stdout, verdicts on stderr
+# shellcheck source=../tests/script_lib.sh
+source "$(dirname "$0")/../tests/script_lib.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: bench/download.sh BUILD_DIR}
@@ -23,7 +28,6 @@ cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
-trap cleanup EXIT
 
 # The numeric name encoding of download URLs (ANSI code + 573 per character).
 encode() { python3 -c 'import sys; print("".join(f"{ord(c)+573}*" for c in sys.argv[1]))' "$1"; }
@@ -81,9 +85,10 @@ for srv in "${!base_url[@]}"; do
   echo "== $srv: checking both programs fetch the same bytes"
   "$fetch" "$url" "$work/out/a.bin"
   curl -sSf -o "$work/out/b.bin" "$url"
+  expect_checks 2
   for f in a b; do
     got=$(md5sum <"$work/out/$f.bin" | cut -c1-32)
-    [[ $got == "$want" ]] || { echo "$srv: $f.bin differs from the release file" >&2; exit 1; }
+    check "$srv: $f.bin is the release file" test "$got" = "$want"
   done
   rm -f "$work/out/"*.bin
   echo "== $srv: $rounds rounds of $runs runs each (hyperfine)"
@@ -141,3 +146,4 @@ for srv in servers:
               f"| {rss[(srv, key, 'mid')]} KiB | {rss[(srv, key, 'big')]} KiB "
               f"| {anon[(srv, key, 'mid')]} KiB | {anon[(srv, key, 'big')]} KiB |")
 PY
+finish_checks

@@ -7,7 +7,13 @@
 #   log and by a counting relay (count_proxy.py) between agent and server.
 # Usage: bench/footprint.sh BUILD_DIR   (a main-tree build with -DMB_BENCH=ON)
 # Needs: python3, GNU time.
-set -euo pipefail
+set -Eeuo pipefail
+check_name=bench-footprint
+MB_CHECKS_FAIL_FAST=1  # a failed precondition makes the figures meaningless
+MB_CHECKS_QUIET=1      # tables on stdout, verdicts on stderr
+# shellcheck source=../tests/script_lib.sh
+source "$(dirname "$0")/../tests/script_lib.sh"
+expect_checks 4
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: bench/footprint.sh BUILD_DIR}
@@ -17,7 +23,6 @@ cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
-trap cleanup EXIT
 
 inst=$work/inst
 release=$work/release
@@ -57,29 +62,33 @@ requests() { grep -c ' GET ' "$work/server.log" || true; }
 
 echo "== full run: fetch 1.1, hand off to the updater"
 registry "http://127.0.0.1:$port"
-set +e
+status=0
 (cd "$inst" && /usr/bin/time -v -o "$work/full.time" "${agent_env[@]}" MAILBEACON_MAX_RUNS=3 \
-  ./Mailbeacon </dev/null >"$work/full.out" 2>&1)
-status=$?
-set -e
-[[ $status == 0 ]] || { echo "full run ended with $status" >&2; cat "$work/full.out" >&2; exit 1; }
+  ./Mailbeacon </dev/null >"$work/full.out" 2>&1) || status=$?
+if ((status != 0)); then cat "$work/full.out" >&2; fi
+check "the full run hands off (status $status)" test "$status" -eq 0
 full_requests=$(requests)
-for _ in $(seq 300); do [[ -e $inst/update/mailbeacon_download.ini ]] || break; sleep 0.1; done
-[[ ! -e $inst/update/mailbeacon_download.ini ]] || { echo "the updater did not finish" >&2; exit 1; }
-cmp -s "$inst/plugin.dll" "$release/ORG/express/plugin_1.1.dll" || { echo "1.1 not installed" >&2; exit 1; }
+for _ in $(seq 300); do
+  if [[ ! -e $inst/update/mailbeacon_download.ini ]]; then break; fi
+  sleep 0.1
+done
+check "the updater finished" test ! -e "$inst/update/mailbeacon_download.ini"
+check "1.1 is installed" cmp -s "$inst/plugin.dll" "$release/ORG/express/plugin_1.1.dll"
 
 echo "== up-to-date run through the counting relay"
 python3 "$here/count_proxy.py" "$port" "$work/proxy.port" "$work/proxy.count" &
 pids+=($!)
-for _ in $(seq 100); do [[ -s $work/proxy.port ]] && break; sleep 0.05; done
+for _ in $(seq 100); do
+  if [[ -s $work/proxy.port ]]; then break; fi
+  sleep 0.05
+done
 registry "http://127.0.0.1:$(cat "$work/proxy.port")"
 before=$(requests)
-set +e
+status=0
 (cd "$inst" && /usr/bin/time -v -o "$work/idle.time" "${agent_env[@]}" MAILBEACON_MAX_RUNS=1 \
-  ./Mailbeacon </dev/null >"$work/idle.out" 2>&1)
-status=$?
-set -e
-[[ $status == 5 ]] || { echo "up-to-date run ended with $status" >&2; cat "$work/idle.out" >&2; exit 1; }
+  ./Mailbeacon </dev/null >"$work/idle.out" 2>&1) || status=$?
+if ((status != 5)); then cat "$work/idle.out" >&2; fi
+check "the up-to-date run ends after its one run (status $status)" test "$status" -eq 5
 sleep 0.3  # the relay writes its counts once both directions closed
 uptodate_requests=$(($(requests) - before))
 targets=$(grep ' GET ' "$work/server.log" | tail -n "$uptodate_requests" | awk '{print $(NF-1)}')
@@ -119,3 +128,4 @@ print("Requests of the up-to-date run:")
 for t in targets.split():
     print(f"    {t}")
 PY
+finish_checks

@@ -4,11 +4,17 @@
 # Usage: bench/md5.sh [BUILD_DIR]   (default: a temporary build, -O2)
 # Needs: cmake, ninja, g++, libbenchmark-dev, hyperfine, openssl, python3,
 # and GNU time (/usr/bin/time, Debian package "time").
-set -euo pipefail
+set -Eeuo pipefail
+check_name=bench-md5
+MB_CHECKS_FAIL_FAST=1  # a failed precondition makes the figures meaningless
+MB_CHECKS_QUIET=1      # tables on stdout, verdicts on stderr
+# shellcheck source=../tests/script_lib.sh
+source "$(dirname "$0")/../tests/script_lib.sh"
+expect_checks 1
 
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/mb-md5-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+cleanup() { rm -rf "$work"; }
 build=${1:-$work/build}
 rounds=${MB_BENCH_ROUNDS:-5}
 runs=${MB_BENCH_RUNS:-3}
@@ -29,7 +35,7 @@ ours=$("$mbmd5" "$file" | cut -c1-32)
 theirs=$(md5sum "$file" | cut -c1-32)
 ossl=$(openssl md5 -r "$file" | cut -c1-32)
 echo "mb-md5 $ours, md5sum $theirs, openssl $ossl"
-[[ $ours == "$theirs" && $ours == "$ossl" ]] || { echo "DIGESTS DIFFER" >&2; exit 1; }
+check "the three digests agree" test "$ours" = "$theirs" -a "$ours" = "$ossl"
 
 # Rounds of a few runs each, so that load from other processes falls on all
 # three programs alike rather than on whichever ran during a busy spell.
@@ -69,3 +75,4 @@ for n in names:
 print()
 print(f"mb-md5 peak RSS: {rss_kb} KiB")
 PY
+finish_checks

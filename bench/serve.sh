@@ -10,7 +10,12 @@
 # memory of idle connections.
 # Usage: bench/serve.sh BUILD_DIR   (a main-tree build)
 # Installs what it uses: wrk, nginx-light, curl, python3 (Debian packages).
-set -euo pipefail
+set -Eeuo pipefail
+check_name=bench-serve
+MB_CHECKS_FAIL_FAST=1  # a failed precondition makes the figures meaningless
+MB_CHECKS_QUIET=1      # tables on stdout, verdicts on stderr
+# shellcheck source=../tests/script_lib.sh
+source "$(dirname "$0")/../tests/script_lib.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: bench/serve.sh BUILD_DIR}
@@ -38,7 +43,6 @@ cleanup() {
   wait 2>/dev/null || true
   rm -rf "$work"
 }
-trap cleanup EXIT
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 wait_port() { for _ in $(seq 200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 cpus=$(nproc)
@@ -137,8 +141,9 @@ declare -A port_of=([mailbeacon-server]=$mport [nginx-static]=$nport [nginx-micr
 for url in "$v/pause.aspx" "$v/express_exe.aspx?version=new&Folder=ORG" "$v/agent_exe.aspx?version=new&Folder=ORG"; do
   want=$(curl -sf "http://127.0.0.1:$mport$url" | md5sum)
   for srv in nginx-static nginx-microcache; do
-    [[ $(curl -sf "http://127.0.0.1:${port_of[$srv]}$url" | md5sum) == "$want" ]] ||
-      { echo "$srv answers $url differently" >&2; exit 1; }
+    expect_checks 1
+    check "$srv answers $url as mailbeacon-server does" \
+      test "$(curl -sf "http://127.0.0.1:${port_of[$srv]}$url" | md5sum)" = "$want"
   done
 done
 
@@ -231,3 +236,4 @@ for line in open(f"{work}/file.txt"):
 print(open(f"{work}/bytes.txt").read().strip())
 print(open(f"{work}/idle.txt").read().strip())
 PY
+finish_checks

@@ -13,7 +13,8 @@
 #     exactly that many ran and none failed; a script that ends any other
 #     way (an error, an exit before its summary) fails.
 # With MB_CHECKS_FAIL_FAST=1 the first failed check ends the script (how the
-# mutant runs stay cheap: the same script against a broken program).
+# mutant runs stay cheap: the same script against a broken program). With
+# MB_CHECKS_QUIET=1 the "ok" lines go to stderr, out of a table on stdout.
 #
 # API
 #   expect_checks N          N more checks are meant to run
@@ -108,7 +109,13 @@ check() {  # WHAT COMMAND...
   local what=$1
   shift
   checks_run=$((checks_run + 1))
-  if "$@"; then echo "$check_name: ok: $what"; else fail "$what"; fi
+  if ! "$@"; then
+    fail "$what"
+  elif [[ "${MB_CHECKS_QUIET:-}" == 1 ]]; then
+    echo "$check_name: ok: $what" >&2
+  else
+    echo "$check_name: ok: $what"
+  fi
 }
 
 keep_evidence() { ((failed)) && [[ "${MB_CHECKS_FAIL_FAST:-}" != 1 ]]; }
