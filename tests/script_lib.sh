@@ -179,8 +179,8 @@ start_release_server() {  # SERVER ROOT [OPTIONS...]
   "$1" --root "$2" --port-file "$work/port" --log "$work/server.log" "${@:3}" &
   server_pid=$!
   local _
-  for _ in $(seq 100); do
-    [[ -s "$work/port" ]] && break
+  for _ in $(seq 300); do  # 30 s: a loaded machine starts it slowly
+    if [[ -s "$work/port" ]] || ! kill -0 "$server_pid" 2>/dev/null; then break; fi
     sleep 0.1
   done
   [[ -s "$work/port" ]] || { script_error "mailbeacon-server did not start"; return 1; }

@@ -112,10 +112,19 @@ void Sandbox::StartServer(const std::vector<std::string>& extra) {
                                    port_file, "--log", server_log_};
   argv.insert(argv.end(), extra.begin(), extra.end());
   server_pid_ = Spawn(argv, "", {}, (dir_.path() / "server.out").string());
-  for (int i = 0; i < 500 && !fs::exists(port_file); ++i) {
+  // Up to 30 s: a sanitizer build on a loaded machine starts slowly. A
+  // server that ended says so at once.
+  for (int i = 0; i < 3000; ++i) {
+    if (fs::exists(port_file) && fs::file_size(port_file) > 0) break;
+    int status = 0;
+    if (waitpid(server_pid_, &status, WNOHANG) == server_pid_) {
+      server_pid_ = 0;
+      throw std::runtime_error("mailbeacon-server ended at its start (status " +
+                               std::to_string(status) + ")");
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  if (!fs::exists(port_file)) throw std::runtime_error("mailbeacon-server did not start");
+  if (!fs::exists(port_file)) throw std::runtime_error("mailbeacon-server did not start in 30 s");
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   port_ = std::stoi(ReadFile(port_file));
 }
