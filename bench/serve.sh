@@ -95,7 +95,7 @@ http {
   fastcgi_temp_path fastcgi_temp;
   uwsgi_temp_path uwsgi_temp;
   scgi_temp_path scgi_temp;
-  server { listen 127.0.0.1:$pport; root $work/export/answers; }
+  server { listen 127.0.0.1:$pport; root $work/export/current; }
 }
 CONF
 chmod -R a+rX "$work/plain"

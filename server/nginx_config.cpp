@@ -1,13 +1,10 @@
 #include "server/nginx_config.h"
 
-#include <algorithm>
-#include <map>
-#include <set>
-
 namespace mb::server {
 namespace {
 
-const char* const kEndpoints[] = {"outlook_dll", "express_exe", "agent_exe"};
+// The internal prefix an answer's file is read under; a --vdir cannot hold "@".
+const char kReleasePrefix[] = "/@mailbeacon-release";
 
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
@@ -20,114 +17,153 @@ std::string RegexEscaped(const std::string& s) {
   return out;
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
+// "^/+a/+b/+download/+": the path as sent, any run of "/" for one.
+std::string SlashTolerantPrefix(const std::string& vdir) {
+  std::string out = "^";
+  for (char c : vdir + "/download/") out += c == '/' ? std::string("/+") : RegexEscaped({c});
+  return out;
 }
 
-// The component folder an Outlook add-in request reaches, from
-// "FOLDER/version": a version folder by its label, else the component's.
-std::string OutlookDirMap(const ExportLayout& layout) {
+std::string ProgramMap() {
   std::string out =
-      "map \"$mailbeacon_folder/$arg_version\" $mailbeacon_outlook_dir {\n"
-      "    default \"\";\n";
-  std::set<std::string> folders;
-  for (const ExportedAnswer& a : layout.answers) {
-    if (a.endpoint != "outlook_dll" || !a.program.empty()) continue;
-    if (a.label.empty())
-      folders.insert(a.folder);
-    else
-      out +=
-          "    " + Quote(a.folder + "/" + a.label) + " " + Quote(a.folder + "/" + a.label) + ";\n";
-  }
-  for (const std::string& f : folders)
-    out += "    " + Quote("~^" + f + "/") + " " + Quote(f) + ";\n";
-  return out + "}\n";
-}
-
-// The exported file of each request of one endpoint.
-std::string FileMap(const ExportLayout& layout, const std::string& endpoint) {
-  bool outlook = endpoint == "outlook_dll";
-  std::string out = "map \"" +
-                    std::string(outlook ? "$mailbeacon_outlook_dir" : "$mailbeacon_folder") +
-                    "|$arg_program\" $mailbeacon_" + endpoint + " {\n    default \"\";\n";
-  for (const ExportedAnswer& a : layout.answers) {
-    if (a.endpoint != endpoint) continue;
-    std::string dir = outlook && !a.label.empty() ? a.folder + "/" + a.label : a.folder;
-    out += "    " + Quote(dir + "|" + a.program) + " " + Quote(a.file) + ";\n";
+      "# The file of a program value: digits, \"-\" and \"*\" only; empty means\n"
+      "# the manifest. Long values are cut into folders (file names are limited).\n"
+      "map $arg_program $mailbeacon_program {\n    default \"\";\n    \"\" manifest.txt;\n";
+  for (std::size_t n = 1; n <= kProgramSegments; ++n) {
+    std::string pattern = "~^", value = "p/";
+    for (std::size_t i = 1; i <= n; ++i) {
+      std::string name = "mailbeacon_p" + std::to_string(i);
+      std::string count =
+          i < n ? std::to_string(kProgramSegment) : "1," + std::to_string(kProgramSegment);
+      pattern += "(?<" + name + ">[-0-9*]{" + count + "})";
+      value += "$" + name + (i < n ? ".d/" : "");
+    }
+    out += "    " + Quote(pattern + "$") + " " + value + ";\n";
   }
   return out + "}\n";
 }
 
-// Room for the longest map key (a long encoded name), in the power of two
-// nginx wants.
-std::size_t BucketSize(const ExportLayout& layout) {
-  std::size_t longest = 0;
-  for (const ExportedAnswer& a : layout.answers)
-    longest = std::max(longest, a.folder.size() + a.label.size() + a.program.size() + 8);
-  std::size_t size = 64;
-  while (size < longest + 32) size *= 2;
-  return size;
+std::string EndpointMap(const std::string& vdir) {
+  const std::string prefix = vdir + "/download/";
+  std::string out = "map $uri $mailbeacon_endpoint {\n    default \"\";\n";
+  const char* const names[][2] = {{"pause", "pause"},
+                                  {"update_notice", "notice"},
+                                  {"outlook_dll", "outlook"},
+                                  {"express_exe", "express"},
+                                  {"agent_exe", "agent"}};
+  for (const auto& [endpoint, name] : names)
+    out += "    " + Quote(prefix + endpoint + ".aspx") + " " + name + ";\n";
+  return out + "}\n";
 }
 
 }  // namespace
 
+std::string ExportedProgramPath(const std::string& program) {
+  std::string path = "p";
+  for (std::size_t at = 0; at < program.size(); at += kProgramSegment) {
+    path += "/" + program.substr(at, kProgramSegment);
+    if (at + kProgramSegment < program.size()) path += ".d";
+  }
+  return path;
+}
+
+bool FitsNginxConfig(const std::string& path) {
+  for (char c : path) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    if (std::string_view("\"'\\$?").find(c) != std::string_view::npos) return false;
+  }
+  return true;
+}
+
 std::string NginxMaps(const ExportLayout& layout) {
-  std::string prefix = layout.vdir + "/download/";
   std::string out =
-      "# mailbeacon-server export: include in the http {} block.\n"
-      "# Long encoded names need roomy map buckets (drop these two lines if the\n"
-      "# http {} block sets them already, with values at least as large).\n"
-      "map_hash_bucket_size " +
-      std::to_string(BucketSize(layout)) +
-      ";\n"
-      "map_hash_max_size " +
-      std::to_string(std::max<std::size_t>(2048, layout.answers.size() * 2)) +
-      ";\n"
+      "# mailbeacon-server export: include in the http {} block. It does not change\n"
+      "# with the release: a new export is served without a reload.\n"
       "# The server folder: ORG when Folder is absent or empty (nginx reads query\n"
       "# keys and these values without regard to case, as mailbeacon-server does).\n"
       "map $arg_folder $mailbeacon_folder {\n    default \"\";\n    \"\" ORG;\n"
       "    ORG ORG;\n    MIRROR MIRROR;\n}\n";
-  out += OutlookDirMap(layout);
-  for (const char* e : kEndpoints) out += FileMap(layout, e);
-  out += "map $mailbeacon_folder $mailbeacon_notice {\n    default \"\";\n";
-  for (const std::string& f : layout.notice_folders)
-    out += "    " + f + " " + Quote("/notice/" + f + ".txt") + ";\n";
-  out += "}\n";
-  out += "map $uri $mailbeacon_file {\n    default \"\";\n";
-  out += "    " + Quote(prefix + "pause.aspx") + " /pause.txt;\n";
-  out += "    " + Quote(prefix + "update_notice.aspx") + " $mailbeacon_notice;\n";
-  for (const char* e : kEndpoints)
-    out += "    " + Quote(prefix + e + ".aspx") + " $mailbeacon_" + e + ";\n";
-  out += "}\n";
-  out += "map $mailbeacon_file $mailbeacon_expires {\n    default " +
-         std::to_string(layout.text_max_age) + "s;\n    \"~\\.bin$\" " +
-         std::to_string(layout.file_max_age) + "s;\n}\n";
+  out += EndpointMap(layout.vdir);
+  out += ProgramMap();
+  out +=
+      "# An Outlook version label that may name a version folder.\n"
+      "map \"$mailbeacon_endpoint/$arg_version\" $mailbeacon_label {\n    default \"\";\n"
+      "    outlook/. \"\";\n    outlook/.. \"\";\n"
+      "    \"~^outlook/(?<mailbeacon_v>[A-Za-z0-9._-]+)$\" $mailbeacon_v;\n}\n";
+  out +=
+      "# The answer's file below the export, for the component folder.\n"
+      "map \"$mailbeacon_endpoint/$mailbeacon_folder/$mailbeacon_program\" $mailbeacon_answer {\n"
+      "    default \"\";\n"
+      "    \"~^pause/\" pause.txt;\n"
+      "    \"~^notice/(?<mailbeacon_f>ORG|MIRROR)/\" notice/$mailbeacon_f.txt;\n"
+      "    \"~^(?<mailbeacon_c>outlook|express|agent)/(?<mailbeacon_f>ORG|MIRROR)/"
+      "(?<mailbeacon_a>.+)$\"\n        $mailbeacon_f/$mailbeacon_c/$mailbeacon_a;\n}\n";
+  out += "map $uri $mailbeacon_expires {\n    default " + std::to_string(layout.text_max_age) +
+         "s;\n    \"~/p/[-0-9*./]+$\" " + std::to_string(layout.file_max_age) + "s;\n}\n";
   return out;
 }
 
 std::string NginxLocations(const ExportLayout& layout) {
-  std::string prefix = RegexEscaped(Lower(layout.vdir) + "/download/");
-  std::string names = "(pause|update_notice|outlook_dll|express_exe|agent_exe)\\.aspx";
+  const std::string prefix = RegexEscaped(layout.vdir + "/download/");
+  const std::string as_sent = SlashTolerantPrefix(layout.vdir);
+  auto refusals = [&](const std::string& names) {
+    return "    root " + Quote(layout.release_link) +
+           ";\n"
+           "    # Only the path as sent, runs of \"/\" aside: nothing decoded, no \"/./\".\n"
+           "    if ($request_uri !~* " +
+           Quote(as_sent + names + "\\.aspx(\\?|$)") +
+           ") {\n"
+           "        return 404 \"Not Found\";\n    }\n"
+           "    if ($mailbeacon_answer = \"\") {\n        return 404 \"Not Found\";\n    }\n";
+  };
+  const std::string others = "(pause|update_notice|express_exe|agent_exe)";
   return "# mailbeacon-server export: include in a server {} block (the maps go in\n"
-         "# http {}).\n"
+         "# http {}). Each answer is one file of the current export: looked up\n"
+         "# through the link, nginx's cached descriptors are at most 1 s old.\n"
          "location ~* " +
-         Quote("^" + prefix + names + "$") +
-         " {\n"
-         "    root " +
-         layout.answers_dir +
-         ";\n"
-         "    types { text/plain txt aspx; }\n"
+         Quote("^" + prefix + others + "\\.aspx$") + " {\n" + refusals(others) +
+         "    types { text/plain aspx txt; }\n"
          "    default_type application/octet-stream;\n"
+         "    open_file_cache_valid 1s;\n"
          "    expires $mailbeacon_expires;\n"
-         "    # Only the path as sent: nothing decoded, no \"//\" or \"/./\".\n"
-         "    if ($request_uri !~* " +
-         Quote("^" + prefix + names + "(\\?|$)") +
-         ") {\n"
-         "        return 404 \"Not Found\";\n    }\n"
-         "    if ($mailbeacon_file = \"\") {\n        return 404 \"Not Found\";\n    }\n"
-         "    rewrite ^ $mailbeacon_file break;\n"
+         "    log_not_found off;\n"
+         "    error_page 404 = @mailbeacon_not_found;\n"
+         "    rewrite ^ /$mailbeacon_answer break;\n"
+         "}\n"
+         "# The add-in's answers depend on whether a version folder exists: the link\n"
+         "# is looked up once, so the look and the file come from one export.\n"
+         "location ~* " +
+         Quote("^" + prefix + "outlook_dll\\.aspx$") + " {\n" + refusals("(outlook_dll)") +
+         "    types { text/plain aspx; }\n"
+         "    set $mailbeacon_release $realpath_root;\n"
+         "    set $mailbeacon_path $mailbeacon_answer;\n"
+         "    if (-f \"$mailbeacon_release/$mailbeacon_folder/outlook/v/$mailbeacon_label/"
+         "manifest.txt\") {\n"
+         "        set $mailbeacon_path "
+         "\"$mailbeacon_folder/outlook/v/$mailbeacon_label/$mailbeacon_program\";\n"
+         "    }\n"
+         "    rewrite ^ \"" +
+         kReleasePrefix +
+         "$mailbeacon_release/$mailbeacon_path\" last;\n"
+         "}\n"
+         "location ^~ " +
+         kReleasePrefix +
+         "/ {\n"
+         "    internal;\n"
+         "    alias /;\n"
+         "    types { text/plain txt; }\n"
+         "    default_type application/octet-stream;\n"
+         "    # Below one export nothing ever changes.\n"
+         "    open_file_cache_valid 60s;\n"
+         "    open_file_cache_errors on;\n"
+         "    expires $mailbeacon_expires;\n"
+         "    log_not_found off;\n"
+         "    error_page 404 = @mailbeacon_not_found;\n"
+         "}\n"
+         "location @mailbeacon_not_found {\n"
+         "    types { }\n"
+         "    default_type text/plain;\n"
+         "    return 404 \"Not Found\";\n"
          "}\n";
 }
 
@@ -143,7 +179,6 @@ std::string NginxConf(const ExportLayout& layout) {
          "    sendfile on;\n    tcp_nopush on;\n    tcp_nodelay on;\n"
          "    keepalive_requests 100000;\n"
          "    open_file_cache max=10000 inactive=60s;\n"
-         "    open_file_cache_valid 1s;  # a new export shows within a second\n"
          "    server_tokens off;\n"
          "    client_body_temp_path client_body_temp;\n"
          "    proxy_temp_path proxy_temp;\n"

@@ -1,32 +1,33 @@
-// The nginx configuration of a static export: maps from the agents' query
-// values to the exported files, and the locations that serve them. Only
-// values the export wrote are in the maps, so no query value ever becomes
-// a path; a raw path that nginx would have to decode or normalise to match
-// answers 404, as mailbeacon-server does.
+// The nginx configuration of a static export. It does not depend on the
+// release: nginx finds each answer as a file of the export that the link
+// OUT/current names (pause.txt, notice/F.txt, F/component/manifest.txt,
+// F/component/p/PROGRAM, F/outlook/v/LABEL/... for a version folder), so a
+// new export is served as soon as the link is swapped, without a reload.
+// A request resolves the link once and looks only into that export, so it
+// never mixes two. Query values become paths only in forms that cannot
+// leave their folder (digits, "-" and "*" for program, a version label);
+// a raw path that nginx would have to decode or normalise to match answers
+// 404, as mailbeacon-server answers it (runs of "/" are merged by both).
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace mb::server {
 
-struct ExportedAnswer {
-  std::string folder;    // "ORG" or "MIRROR"
-  std::string endpoint;  // "outlook_dll", "express_exe", "agent_exe"
-  std::string label;     // an Outlook version folder; empty for the component folder
-  std::string program;   // empty for the manifest
-  std::string file;      // below the answers folder: "/ORG/express/f/1.bin"
-};
-
 struct ExportLayout {
-  std::string answers_dir;  // absolute
-  std::string vdir;         // normalised: "" or "/x"
-  std::string listen;       // "127.0.0.1:8080"
+  std::string release_link;  // absolute: OUT/current
+  std::string vdir;          // normalised: "" or "/x"
+  std::string listen;        // "127.0.0.1:8080"
   int text_max_age = 2;
   int file_max_age = 60;
-  std::vector<std::string> notice_folders;  // folders with a notice
-  std::vector<ExportedAnswer> answers;
 };
+
+// Where the export keeps the file of a "program" value, below its
+// component folder: "p/VALUE", a long value cut into folders of
+// kProgramSegment characters ("p/SEG.d/SEG"), as file names are limited.
+std::string ExportedProgramPath(const std::string& program);
+constexpr std::size_t kProgramSegment = 200;
+constexpr std::size_t kProgramSegments = 6;  // 1,200 characters; names reach about 1,020
 
 // For the http {} block: the maps.
 std::string NginxMaps(const ExportLayout& layout);
@@ -34,5 +35,9 @@ std::string NginxMaps(const ExportLayout& layout);
 std::string NginxLocations(const ExportLayout& layout);
 // A complete configuration around both, for `nginx -p OUT -c nginx.conf`.
 std::string NginxConf(const ExportLayout& layout);
+
+// Characters an exported path may not hold: nginx would read them as
+// quotes, escapes, variables or arguments.
+bool FitsNginxConfig(const std::string& path);
 
 }  // namespace mb::server

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace mb::server {
@@ -16,6 +17,13 @@ struct RequestTarget {
 };
 
 RequestTarget SplitTarget(std::string_view target);
+
+// The target in origin form, as nginx reads it: an absolute form
+// ("http://host:port/path?query", as sent to a proxy) loses its scheme and
+// host, and runs of "/" in the path become one (a URL value ending in "/"
+// makes agents ask for "//mailbeaconhome/..."). Nothing for a target that
+// is neither form (400).
+std::optional<std::string> OriginForm(std::string_view target);
 
 // The value of key in the query; nothing when no "key=" is there.
 std::optional<std::string_view> QueryArg(std::string_view query, std::string_view key);

@@ -15,6 +15,7 @@
 #include "server/misbehaviour.h"
 #include "server/release_watch.h"
 #include "server/request_log.h"
+#include "server/request_target.h"
 
 namespace mb::server {
 namespace {
@@ -156,9 +157,10 @@ MHD_Result Server::Impl::Answer(MHD_Connection* connection, Exchange& exchange,
                                 const char* method) {
   exchange.method = method;
   exchange.snapshot = watch.Current();
-  if (!WellFormed(connection, method))
+  std::optional<std::string> target = OriginForm(exchange.target);
+  if (!target || !WellFormed(connection, method))
     return Queue(connection, exchange, 400, MakeTextResponse("Bad Request", 0));
-  Reply reply = endpoints.Handle(exchange.target, *exchange.snapshot);
+  Reply reply = endpoints.Handle(*target, *exchange.snapshot);
   const mb::server::Answer& answer = *reply.answer;
   if (!reply.note.empty()) log.Note(exchange.target, reply.note);
   bool get = exchange.method == "GET" || exchange.method == "HEAD";

@@ -1,15 +1,15 @@
 #include "server/static_export.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 
 #include "server/command_line.h"
 #include "server/endpoints.h"
+#include "server/export_files.h"
+#include "server/export_release.h"
 #include "server/nginx_config.h"
 #include "server/release_snapshot.h"
 
@@ -28,6 +28,21 @@ struct ExportOptions {
   std::string listen = "127.0.0.1:8080";
   CachePolicy cache;
 };
+
+std::optional<std::string> OptionProblem(const ExportOptions& o) {
+  if (o.root.empty() || o.out.empty()) return "export needs --root and --out";
+  if (o.listen.empty() || o.listen.find_first_of(" ;{}\"'\n") != std::string::npos)
+    return "--listen takes ADDR:PORT";
+  // Both end up in nginx's configuration.
+  if (NormalizeVirtualDir(o.vdir).find_first_not_of(kPlainPathCharacters) != std::string::npos)
+    return "--vdir may hold only letters, digits and / . _ -";
+  std::error_code ec;
+  fs::path out = fs::absolute(o.out);
+  fs::path real = fs::weakly_canonical(out, ec);
+  if (!FitsNginxConfig(out.string()) || !FitsNginxConfig(real.string()))
+    return "--out must not hold quotes, backslashes, $, ? or control characters";
+  return std::nullopt;
+}
 
 std::optional<ExportOptions> Parse(const std::vector<std::string>& args, std::string& error) {
   ExportOptions o;
@@ -50,93 +65,81 @@ std::optional<ExportOptions> Parse(const std::vector<std::string>& args, std::st
       return std::nullopt;
     }
   }
-  if (o.root.empty() || o.out.empty()) error = "export needs --root and --out";
-  if (o.listen.empty() || o.listen.find_first_of(" ;{}\"'\n") != std::string::npos)
-    error = "--listen takes ADDR:PORT";
-  // Both end up in nginx's configuration: letters, digits and a few marks only.
-  if (NormalizeVirtualDir(o.vdir).find_first_not_of(kPlainPathCharacters) != std::string::npos)
-    error = "--vdir may hold only letters, digits and / . _ -";
-  if (!o.out.empty() &&
-      fs::absolute(o.out).string().find_first_of("\"\\$;{}\n\r") != std::string::npos)
-    error = "--out must not hold quotes, backslashes, $ ; { } or line breaks";
-  if (!error.empty()) return std::nullopt;
+  if (std::optional<std::string> problem = OptionProblem(o)) {
+    error = *problem;
+    return std::nullopt;
+  }
   return o;
 }
 
-void SetModifiedTime(const fs::path& path, std::time_t t) {
-  if (t <= 0) return;
-  timespec times[2] = {{t, 0}, {t, 0}};
-  utimensat(AT_FDCWD, path.c_str(), times, 0);
+// The exports are numbered folders; the next number is one past the highest.
+std::string NextExportName(const fs::path& exports) {
+  long highest = 0;
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(exports, ec)) {
+    std::optional<int> n = ParseNonNegative(e.path().filename().string());
+    if (n) highest = std::max<long>(highest, *n);
+  }
+  return std::to_string(highest + 1);
 }
 
-void WriteText(const fs::path& path, const std::string& bytes, std::time_t modified = 0) {
-  fs::create_directories(path.parent_path());
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+// Every export but the new one and the one it replaced (requests that
+// looked up the link just before the swap may still open its files).
+void RemoveOldExports(const fs::path& exports, const std::string& keep1, const std::string& keep2) {
+  std::error_code ec;
+  std::vector<fs::path> old;
+  for (const fs::directory_entry& e : fs::directory_iterator(exports, ec)) {
+    std::string name = e.path().filename().string();
+    if (name != keep1 && name != keep2) old.push_back(e.path());
   }
-  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                            fs::perms::others_read);
-  SetModifiedTime(path, modified);
+  for (const fs::path& p : old) fs::remove_all(p, ec);
 }
 
-// The answer's bytes; a file that changed since its digest was taken
-// cannot be exported as it was published.
-std::string BytesOf(const Answer& answer) {
-  if (!answer.file) return answer.body;
-  std::optional<std::string> bytes = answer.file->ReadAll();
-  if (!bytes) throw std::runtime_error("a release file changed while it was exported; try again");
-  return *bytes;
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class Exporter {
- public:
-  Exporter(const ExportOptions& o, const fs::path& answers) : o_(o), answers_(answers) {
-    layout_.answers_dir = fs::absolute(answers).lexically_normal().string();
-    layout_.vdir = NormalizeVirtualDir(o.vdir);
-    layout_.listen = o.listen;
-    layout_.text_max_age = o.cache.text_max_age;
-    layout_.file_max_age = o.cache.file_max_age;
+std::string ShellQuoted(const std::string& path) {
+  if (path.find_first_not_of(kPlainPathCharacters) == std::string::npos) return path;
+  return "'" + path + "'";
+}
+
+// Writes the three configuration files; true when any of them changed.
+bool WriteConfiguration(const fs::path& dir, const ExportLayout& layout) {
+  const std::pair<const char*, std::string> files[] = {
+      {"mailbeacon-maps.conf", NginxMaps(layout)},
+      {"mailbeacon-locations.conf", NginxLocations(layout)},
+      {"nginx.conf", NginxConf(layout)}};
+  bool changed = false;
+  for (const auto& [name, text] : files) {
+    std::error_code ec;
+    bool same =
+        fs::is_regular_file(fs::symlink_status(dir / name, ec)) && ReadText(dir / name) == text;
+    if (same) continue;
+    ReplaceFile(dir / name, text);
+    changed = true;
   }
+  return changed;
+}
 
-  void Write(const ReleaseSnapshot& release) {
-    WriteText(answers_ / "pause.txt", release.Pause().body, release.Pause().last_modified);
-    for (const auto& [folder, notice] : release.Notices()) {
-      WriteText(answers_ / "notice" / (folder + ".txt"), notice.body, notice.last_modified);
-      layout_.notice_folders.push_back(folder);
-    }
-    for (const auto& [key, component] : release.Components()) WriteComponent(key, component);
+void SayWhatNext(std::ostream& out, const fs::path& dir, bool first, bool changed) {
+  std::string p = ShellQuoted(dir.string());
+  if (first) {
+    out << "Start nginx on it: nginx -p " << p
+        << " -c nginx.conf (or include mailbeacon-maps.conf in the http {} block of your "
+           "nginx and mailbeacon-locations.conf in a server {} block). After every change of "
+           "the release run this export again: nginx serves the new export at once, no "
+           "reload needed.\n";
+  } else if (changed) {
+    out << "The nginx configuration changed: reload nginx once (nginx -p " << p
+        << " -c nginx.conf -s reload, or nginx -s reload for a site that includes the "
+           "files); later exports with the same options need no reload.\n";
+  } else {
+    out << "nginx serves it at once, no reload needed; run this export again after every "
+           "change of the release.\n";
   }
-
-  const ExportLayout& Layout() const { return layout_; }
-
- private:
-  void WriteComponent(const std::string& key, const ComponentRelease& c) {
-    // key: FOLDER/component[/label]
-    std::size_t slash = key.find('/');
-    std::size_t second = key.find('/', slash + 1);
-    ExportedAnswer a;
-    a.folder = key.substr(0, slash);
-    std::string component = key.substr(slash + 1, second - slash - 1);
-    a.endpoint = component == "outlook" ? "outlook_dll" : component + "_exe";
-    a.label = second == std::string::npos ? "" : key.substr(second + 1);
-    a.file = "/" + key + "/manifest.txt";
-    WriteText(answers_.string() + a.file, c.manifest.body, c.manifest.last_modified);
-    layout_.answers.push_back(a);
-    int n = 0;
-    for (const auto& [program, answer] : c.files) {
-      a.program = program;
-      a.file = "/" + key + "/f/" + std::to_string(++n) + ".bin";
-      WriteText(answers_.string() + a.file, BytesOf(answer), answer.last_modified);
-      layout_.answers.push_back(a);
-    }
-  }
-
-  const ExportOptions& o_;
-  fs::path answers_;
-  ExportLayout layout_;
-};
+}
 
 void Export(const ExportOptions& o, std::ostream& out, std::ostream& err) {
   std::error_code ec;
@@ -146,26 +149,36 @@ void Export(const ExportOptions& o, std::ostream& out, std::ostream& err) {
   std::shared_ptr<const ReleaseSnapshot> release =
       ReleaseSnapshot::Build(ReleaseFolder(o.root), cp, o.cache);
   for (const std::string& w : release->Warnings()) err << "warning: " << w << "\n";
-  for (const auto& [key, component] : release->Components()) {
-    if (component.manifest.status != 200)
-      throw std::runtime_error(key + " cannot be published (see the warnings); nothing exported");
+  if (std::optional<std::string> problem = ExportProblem(*release))
+    throw std::runtime_error(*problem + "; nothing exported");
+  fs::path dir = fs::absolute(o.out).lexically_normal();
+  MakeExportFolder(dir);
+  ExportLock lock(dir);
+  MakeExportFolder(dir / "logs");
+  fs::path exports = dir / "exports";
+  MakeExportFolder(exports);
+  std::string name = NextExportName(exports);
+  int answers = 0;
+  try {
+    answers = WriteExportedRelease(*release, exports / name);
+  } catch (...) {
+    fs::remove_all(exports / name, ec);
+    throw;
   }
-  fs::path dir = o.out;
-  fs::create_directories(dir / "logs");
-  // Written beside, then put in place, so a half-done export never mixes in.
-  fs::path fresh = dir / "answers.new";
-  fs::remove_all(fresh);
-  Exporter exporter(o, fresh);
-  exporter.Write(*release);
-  ExportLayout layout = exporter.Layout();
-  layout.answers_dir = fs::absolute(dir / "answers").lexically_normal().string();
-  fs::remove_all(dir / "answers");
-  fs::rename(fresh, dir / "answers");
-  WriteText(dir / "mailbeacon-maps.conf", NginxMaps(layout));
-  WriteText(dir / "mailbeacon-locations.conf", NginxLocations(layout));
-  WriteText(dir / "nginx.conf", NginxConf(layout));
-  out << "exported " << layout.answers.size() << " manifest and file answers to " << dir.string()
-      << "; run: nginx -p " << fs::absolute(dir).string() << " -c nginx.conf\n";
+  ExportLayout layout{(dir / "current").string(), NormalizeVirtualDir(o.vdir), o.listen,
+                      o.cache.text_max_age, o.cache.file_max_age};
+  bool first = !fs::is_regular_file(fs::symlink_status(dir / "nginx.conf", ec));
+  bool changed = WriteConfiguration(dir, layout);
+  std::string previous = fs::read_symlink(dir / "current", ec).filename().string();
+  ReplaceLink(dir / "current", fs::path("exports") / name);
+  RemoveOldExports(exports, name, previous);
+  for (const std::string& closed : ClosedToOthers(dir))
+    err << "warning: " << closed
+        << " cannot be passed by other users (no o+x): nginx started as root serves as an "
+           "unprivileged user and would answer 403\n";
+  out << "exported " << answers << " answers to " << (exports / name).string()
+      << ", now the current export\n";
+  SayWhatNext(out, dir, first, changed);
 }
 
 }  // namespace

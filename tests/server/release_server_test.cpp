@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "helpers/http_probe.h"
 #include "helpers/temp_dir.h"
 #include "server/ansi_code_page.h"
 #include "server/server.h"
@@ -168,6 +169,24 @@ TEST_F(ReleaseServerTest, UnknownEndpointsAndPathsAreNotFound) {
     EXPECT_EQ(Get(target).first, 404) << target;
   }
   EXPECT_EQ(Get("/MailBeaconHome/Download/Pause.aspx").first, 200);  // IIS ignores case
+}
+
+// A URL value ending in "/" makes agents ask "//mailbeaconhome/...": runs of
+// "/" are merged, as common servers do; a target in absolute form (as sent
+// to a proxy) loses its scheme and host, as nginx reads it.
+TEST_F(ReleaseServerTest, SlashesMergeAndAbsoluteTargetsLoseTheirHost) {
+  int port = Started().Port();
+  for (const char* target :
+       {"//mailbeaconhome/download/pause.aspx", "/mailbeaconhome//download///pause.aspx",
+        "http://updates.example.com/mailbeaconhome/download/pause.aspx",
+        "HTTP://[::1]:80//mailbeaconhome/download/pause.aspx"})
+    EXPECT_EQ(test::RawRequest(port, target).body, "N") << target;
+  // The query keeps its slashes; a version label with one is no label.
+  EXPECT_NE(Body(kOutlook + "?version=2003//&Folder=ORG").find("LAST_VERSION=3.0\r\n"),
+            std::string::npos);
+  for (const char* target : {"http://user@host/mailbeaconhome/download/pause.aspx",
+                             "http:///mailbeaconhome/download/pause.aspx", "pause.aspx"})
+    EXPECT_EQ(test::RawRequest(port, target).status, 400) << target;
 }
 
 TEST_F(ReleaseServerTest, PauseAndNoticeAreServedAsTheyAre) {

@@ -6,14 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <atomic>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "e2e/sandbox.h"
 #include "helpers/http_probe.h"
 #include "helpers/temp_dir.h"
 #include "server/ansi_code_page.h"
 #include "server/server.h"
+#include "support/md5.h"
 
 namespace mb::server {
 namespace {
@@ -22,6 +28,8 @@ namespace fs = std::filesystem;
 using test::WriteFile;
 
 const char kKorean[] = "\xEB\xA9\x94\xEC\x9D\xBC.dll";  // 메일.dll
+// 70 characters: its program value (280) is cut into two folders.
+const std::string kLongName = std::string(66, 'n') + ".dll";
 
 int Export(const std::vector<std::string>& args, std::string* output = nullptr) {
   std::ostringstream out, err;
@@ -40,6 +48,7 @@ void Release(const fs::path& root) {
               std::string("[RELEASE]\nLAST_VERSION=1.1-") + folder + "\n");
     WriteFile(f / "express/plugin.dll", std::string("plugin of ") + folder);
     WriteFile(f / "express" / kKorean, "korean bytes");
+    WriteFile(f / "express" / kLongName, "a long name");
     WriteFile(f / "express/ spaced.dll", "never published");
     WriteFile(f / "agent/release.ini", "[RELEASE]\nLAST_VERSION=2.0\n");
     WriteFile(f / "agent/agent.cfg", std::string("cfg of ") + folder);
@@ -48,6 +57,8 @@ void Release(const fs::path& root) {
   WriteFile(root / "ORG/outlook/addin.dll", "generic add-in");
   WriteFile(root / "ORG/outlook/2003/release.ini", "[RELEASE]\nLAST_VERSION=3.0-2003\n");
   WriteFile(root / "ORG/outlook/2003/addin.dll", "add-in for 2003");
+  WriteFile(root / "ORG/outlook/Beta/release.ini", "[RELEASE]\nLAST_VERSION=3.1-beta\n");
+  WriteFile(root / "ORG/outlook/Beta/addin.dll", "beta add-in");
 }
 
 // What agents ask, then what they never ask (both must still answer alike).
@@ -55,6 +66,7 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Targets(const Ansi
   const std::string d = "/mbh/download/";
   std::string plugin = *EncodeProgramName("plugin.dll", cp);
   std::string korean = *EncodeProgramName(kKorean, cp);
+  std::string long_name = *EncodeProgramName(kLongName, cp);
   std::string cfg = *EncodeProgramName("agent.cfg", cp);
   std::string addin = *EncodeProgramName("addin.dll", cp);
   std::vector<std::string> t = {// What agents ask.
@@ -66,6 +78,7 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Targets(const Ansi
     t.push_back(d + "agent_exe.aspx?version=2003" + folder);
     t.push_back(d + "express_exe.aspx?program=" + plugin + folder);
     t.push_back(d + "express_exe.aspx?program=" + korean + folder);
+    t.push_back(d + "express_exe.aspx?program=" + long_name + folder);
     t.push_back(d + "agent_exe.aspx?program=" + cfg + folder);
     for (const std::string label : {"2000", "2002", "2003", "12", ""}) {
       t.push_back(d + "outlook_dll.aspx?version=" + label + folder);
@@ -73,25 +86,16 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Targets(const Ansi
     }
   }
   std::vector<std::string> odd = {
-      "/MBH/Download/Pause.aspx",
-      "/mbh/download/pause.aspx?x=1",
-      "/mbh//download/pause.aspx",
-      "/mbh/download/./pause.aspx",
-      "/mbh/x/../download/pause.aspx",
-      "/mbh/download/p%61use.aspx",
-      "/mbh/download/pause.aspx/x",
-      "/mbh/download/",
-      "/mbh/download/other.aspx",
-      "/",
-      "/x",
+      "/MBH/Download/Pause.aspx", "/mbh/download/pause.aspx?x=1", "/mbh//download/pause.aspx",
+      "/mbh/download/./pause.aspx", "/mbh/x/../download/pause.aspx", "/mbh/download/p%61use.aspx",
+      "/mbh/download/pause.aspx/x", "/mbh/download/", "/mbh/download/other.aspx", "/", "/x",
       "/mbh/download/express_exe.aspx?VERSION=new&folder=org",
       "/mbh/download/express_exe.aspx?version=new&Folder=mirror",
       "/mbh/download/express_exe.aspx?version=new&Folder=",
       "/mbh/download/express_exe.aspx?version=new&Folder=ELSEWHERE",
       "/mbh/download/express_exe.aspx?version=new&Folder=%4FRG",
       "/mbh/download/express_exe.aspx?version=new&Folder=ORG&Folder=MIRROR",
-      "/mbh/download/express_exe.aspx?Folder",
-      "/mbh/download/express_exe.aspx?program=&Folder=ORG",
+      "/mbh/download/express_exe.aspx?Folder", "/mbh/download/express_exe.aspx?program=&Folder=ORG",
       "/mbh/download/express_exe.aspx?program=0" + plugin,
       "/mbh/download/express_exe.aspx?program=" + plugin + plugin,
       "/mbh/download/express_exe.aspx?program=" + plugin.substr(0, plugin.size() - 1),
@@ -107,8 +111,20 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Targets(const Ansi
       "/mbh/download/OUTLOOK_DLL.ASPX?Version=2003&Program=" + addin + "&FOLDER=Org",
       "/mbh/download/outlook_dll.aspx?version=2003&Folder=MIRROR",
       "/mbh/download/outlook_dll.aspx?version=2003;program=" + addin,
-      "/mbh/download/update_notice.aspx?Folder=X",
-      "/mbh/download/agent_exe.aspx?program=*"};
+      "/mbh/download/update_notice.aspx?Folder=X", "/mbh/download/agent_exe.aspx?program=*",
+      // Runs of "/" are merged (a URL value ending in "/"), and an absolute
+      // form loses its scheme and host, by both.
+      "//mbh/download/pause.aspx",
+      "//mbh//download//express_exe.aspx?program=" + plugin + "&Folder=ORG",
+      "/mbh/download/express_exe.aspx?program=" + plugin + "//",
+      "http://example.com/mbh/download/pause.aspx",
+      "HTTP://example.com:80//mbh/download/express_exe.aspx?version=new",
+      "http://[::1]:8080/mbh/download/agent_exe.aspx?program=" + cfg,
+      "http://example.com?version=new",
+      "/mbh/download/express_exe.aspx?program=" + long_name.substr(0, 200),
+      "/mbh/download/outlook_dll.aspx?version=BETA&program=" + addin,
+      "/mbh/download/outlook_dll.aspx?version=bEtA",
+      "/mbh/download/outlook_dll.aspx?version=beta&program=" + addin + "&Folder=MIRROR"};
   return {t, odd};
 }
 
@@ -150,6 +166,12 @@ TEST(StaticExport, NginxAnswersEveryRequestAsTheServerDoes) {
   }
   // Every agent request finds its answer, but the add-in's in MIRROR (none there).
   EXPECT_EQ(found, static_cast<int>(agent.size()) - 10);
+  // Malformed targets: 400 from both (the bodies differ, as for any 400).
+  for (const std::string target :
+       {"http://user@example.com/mbh/download/pause.aspx", "http:///mbh/download/pause.aspx",
+        "1a://x/mbh/download/pause.aspx"})
+    EXPECT_EQ(test::RawRequest(port, target).status, test::RawRequest(server.Port(), target).status)
+        << target;
   EXPECT_EQ(nginx.ErrorLog().find("[emerg]"), std::string::npos) << nginx.ErrorLog();
 }
 
@@ -166,7 +188,8 @@ TEST(StaticExport, RefusesWhatCannotBeExported) {
   EXPECT_EQ(Export({"--root", temp.str()}), 2);
   EXPECT_EQ(Export({"--root", temp.str(), "--out", "x", "--listen", "1.2.3.4:80; evil"}), 2);
   EXPECT_EQ(Export({"--root", temp.str(), "--out", "x", "--vdir", "/a\"b"}), 2);
-  EXPECT_EQ(Export({"--root", temp.str(), "--out", "x;y"}), 2);
+  EXPECT_EQ(Export({"--root", temp.str(), "--out", "x$y"}), 2);
+  EXPECT_EQ(Export({"--root", temp.str(), "--out", "x?y"}), 2);
 }
 
 TEST(StaticExport, AgentUpdatesThroughNginx) {
@@ -194,6 +217,161 @@ TEST(StaticExport, AgentUpdatesThroughNginx) {
   EXPECT_EQ(s.Read("inst/agent.cfg"), "cfg 2.0");
   // Up to date now: the next start asks and finds nothing to do.
   EXPECT_EQ(s.RunAgent(2).status, 5);
+}
+
+// Release r has three of five names, a different three each time, so a
+// re-export renames, adds and drops files: what nginx answered for one name
+// at the start would be another file's now, were it looked up by position.
+void PublishRotated(const fs::path& root, int r) {
+  fs::remove_all(root / "ORG/express");
+  for (int i = 0; i < 3; ++i) {
+    std::string name = "f" + std::to_string((i + r) % 5) + ".dll";
+    WriteFile(root / "ORG/express" / name, name + " of release " + std::to_string(r));
+  }
+  const std::string v = std::to_string(r);
+  WriteFile(root / "ORG/express/release.ini", "[RELEASE]\nLAST_VERSION=" + v + "\n");
+  // Odd releases have a version folder for Outlook 2003, even ones do not.
+  fs::remove_all(root / "ORG/outlook");
+  WriteFile(root / "ORG/outlook/release.ini", "[RELEASE]\nLAST_VERSION=" + v + "\n");
+  WriteFile(root / "ORG/outlook/addin.dll", "generic add-in of release " + v);
+  if (r % 2 == 0) return;
+  WriteFile(root / "ORG/outlook/2003/release.ini", "[RELEASE]\nLAST_VERSION=" + v + "\n");
+  WriteFile(root / "ORG/outlook/2003/addin.dll", "add-in for 2003 of release " + v);
+}
+
+// What an Outlook 2003 agent gets must come from one release: the version
+// folder's file from an odd one, the generic file from an even one.
+bool AddinIsOneRelease(const std::string& body) {
+  std::size_t at = body.rfind(' ');
+  if (at == std::string::npos) return false;
+  bool odd = std::stoi(body.substr(at + 1)) % 2 == 1;
+  return body.rfind(odd ? "add-in for 2003 of release " : "generic add-in of release ", 0) == 0;
+}
+
+// The NAME/HASH pairs of a manifest, checked against release LAST_VERSION.
+bool ManifestIsOneRelease(const std::string& manifest) {
+  std::size_t at = manifest.find("LAST_VERSION=");
+  if (at == std::string::npos) return false;
+  std::string version = manifest.substr(at + 13, manifest.find('\r', at) - at - 13);
+  int files = 0;
+  for (std::size_t n = manifest.find("\nNAME="); n != std::string::npos;
+       n = manifest.find("\nNAME=", n + 1), ++files) {
+    std::string name = manifest.substr(n + 6, manifest.find('\r', n) - n - 6);
+    std::size_t h = manifest.find("HASH=", n);
+    if (manifest.substr(h + 5, 32) != Md5HexOf(name + " of release " + version)) return false;
+  }
+  return files == 3;
+}
+
+TEST(StaticExport, ReexportsAreServedAtOnceAndNeverAsAnotherFilesBytes) {
+  if (test::NginxProgram().empty()) GTEST_SKIP() << "nginx is not installed";
+  test::TempDir temp;
+  const fs::path root = temp / "release", out = temp / "site";
+  int port = test::FreePort();
+  auto reexport = [&](int r) {
+    PublishRotated(root, r);
+    return Export({"--root", root.string(), "--out", out.string(), "--vdir", "/mbh", "--listen",
+                   "127.0.0.1:" + std::to_string(port)});
+  };
+  ASSERT_EQ(reexport(0), 0);
+  test::OpenForNginx(temp.path());
+  test::NginxProcess nginx(out, port);
+  ASSERT_TRUE(nginx.Running()) << nginx.ErrorLog();
+  AnsiCodePage cp(949);
+  const std::string d = "/mbh/download/express_exe.aspx";
+  std::atomic<bool> done{false};
+  std::atomic<int> answers{0}, wrong{0};
+  auto ask = [&](int first) {
+    httplib::Client client("127.0.0.1", port);  // kept alive, as agents do
+    for (int i = first; !done; ++i) {
+      std::string name = "f" + std::to_string(i % 5) + ".dll";
+      httplib::Result file = client.Get(d + "?program=" + *EncodeProgramName(name, cp));
+      httplib::Result manifest = client.Get(d + "?version=new");
+      if (!file || !manifest || (file->status != 200 && file->status != 404)) ++wrong;
+      if (file && file->status == 200 && file->body.rfind(name + " of release ", 0) != 0) ++wrong;
+      if (manifest && !ManifestIsOneRelease(manifest->body)) ++wrong;
+      httplib::Result addin = client.Get("/mbh/download/outlook_dll.aspx?version=2003&program=" +
+                                         *EncodeProgramName("addin.dll", cp));
+      if (!addin || (addin->status == 200 && !AddinIsOneRelease(addin->body))) ++wrong;
+      ++answers;
+    }
+  };
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 3; ++c) clients.emplace_back(ask, c);
+  for (int r = 1; r <= 8; ++r) {
+    EXPECT_EQ(reexport(r), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  }
+  done = true;
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(wrong, 0) << "of " << answers << " answers";
+  EXPECT_GT(answers, 100);
+  // The last export is served without a reload, once nginx's cached
+  // descriptors (1 s) are renewed; two exports are kept.
+  std::string last;
+  for (int i = 0; i < 40 && last.find("LAST_VERSION=8\r\n") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    last = test::RawRequest(port, d + "?version=new").body;
+  }
+  EXPECT_NE(last.find("LAST_VERSION=8\r\n"), std::string::npos) << last;
+  EXPECT_EQ(test::RawRequest(port, d + "?program=" + *EncodeProgramName("f0.dll", cp)).body,
+            "f0.dll of release 8");
+  int kept = 0;
+  for (auto& e : fs::directory_iterator(out / "exports")) kept += e.is_directory();
+  EXPECT_EQ(kept, 2);
+}
+
+// Adds o+x to dir and the folders above it, nothing inside.
+void OpenTheWayTo(const fs::path& dir) {
+  for (fs::path p = dir; !p.empty() && p != p.root_path(); p = p.parent_path())
+    fs::permissions(p, fs::perms::others_exec, fs::perm_options::add);
+}
+
+TEST(StaticExport, WritesNothingThroughLinksAndLeavesNginxWhatItMustRead) {
+  test::TempDir temp;
+  Release(temp / "release");
+  const fs::path out = temp / "site with spaces";
+  WriteFile(temp / "victim", "keep");
+  fs::create_directories(out);
+  for (const char* planted : {"nginx.conf", "mailbeacon-maps.conf", "current"})
+    fs::create_symlink(temp / "victim", out / planted);
+  int port = test::FreePort();
+  std::vector<std::string> args = {
+      "--root",   (temp / "release").string(),        "--out", out.string(), "--vdir", "/mbh",
+      "--listen", "127.0.0.1:" + std::to_string(port)};
+  std::string output;
+  mode_t umask_before = umask(077);  // a strict umask, as on hardened hosts
+  int status = Export(args, &output);
+  umask(umask_before);
+  ASSERT_EQ(status, 0) << output;
+  EXPECT_EQ(test::ReadFile(temp / "victim"), "keep");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out / "nginx.conf")));
+  // The temporary folder is the test's own (0700): the export says so.
+  EXPECT_NE(output.find(temp.str() + " cannot be passed by other users"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("Start nginx on it: nginx -p '" + out.string() + "' -c nginx.conf"),
+            std::string::npos)
+      << output;
+  for (auto it = fs::recursive_directory_iterator(out); it != fs::recursive_directory_iterator();
+       ++it) {
+    if (it->path().filename() == ".export.lock" || it->is_symlink()) continue;
+    fs::perms need =
+        fs::perms::others_read | (it->is_directory() ? fs::perms::others_exec : fs::perms::none);
+    EXPECT_EQ(it->status().permissions() & need, need) << it->path();
+  }
+  if (!test::NginxProgram().empty()) {
+    OpenTheWayTo(temp.path());  // only the way there: the export opened the rest
+    test::NginxProcess nginx(out, port);
+    ASSERT_TRUE(nginx.Running()) << nginx.ErrorLog();
+    EXPECT_EQ(test::RawRequest(port, "/mbh/download/express_exe.aspx?version=new").status, 200);
+  }
+  // Again with the same options: nothing to reload. With others: reload once.
+  ASSERT_EQ(Export(args, &output), 0);
+  EXPECT_NE(output.find("no reload needed; run this export again"), std::string::npos) << output;
+  args.insert(args.end(), {"--max-age", "5"});
+  ASSERT_EQ(Export(args, &output), 0);
+  EXPECT_NE(output.find("The nginx configuration changed: reload nginx once"), std::string::npos)
+      << output;
 }
 
 }  // namespace
