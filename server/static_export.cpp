@@ -141,42 +141,58 @@ void SayWhatNext(std::ostream& out, const fs::path& dir, bool first, bool change
   }
 }
 
-void Export(const ExportOptions& o, std::ostream& out, std::ostream& err) {
+// The snapshot of the release, or why it cannot be exported.
+std::shared_ptr<const ReleaseSnapshot> ReadRelease(const ExportOptions& o, std::ostream& err) {
   std::error_code ec;
   if (!fs::is_directory(o.root, ec))
     throw std::runtime_error("--root " + o.root + " is not a directory");
-  AnsiCodePage cp(o.code_page);
   std::shared_ptr<const ReleaseSnapshot> release =
-      ReleaseSnapshot::Build(ReleaseFolder(o.root), cp, o.cache);
+      ReleaseSnapshot::Build(ReleaseFolder(o.root), AnsiCodePage(o.code_page), o.cache);
   for (const std::string& w : release->Warnings()) err << "warning: " << w << "\n";
   if (std::optional<std::string> problem = ExportProblem(*release))
     throw std::runtime_error(*problem + "; nothing exported");
+  return release;
+}
+
+// A new numbered export beside the others: its name and answer count.
+std::pair<std::string, int> WriteExport(const ReleaseSnapshot& release, const fs::path& exports) {
+  MakeExportFolder(exports);
+  std::string name = NextExportName(exports);
+  try {
+    return {name, WriteExportedRelease(release, exports / name)};
+  } catch (...) {
+    std::error_code ec;
+    fs::remove_all(exports / name, ec);
+    throw;
+  }
+}
+
+// Makes the export current; the one it replaces stays, older ones go.
+void MakeCurrent(const fs::path& dir, const std::string& name) {
+  std::error_code ec;
+  std::string previous = fs::read_symlink(dir / "current", ec).filename().string();
+  ReplaceLink(dir / "current", fs::path("exports") / name);
+  RemoveOldExports(dir / "exports", name, previous);
+}
+
+void Export(const ExportOptions& o, std::ostream& out, std::ostream& err) {
+  std::shared_ptr<const ReleaseSnapshot> release = ReadRelease(o, err);
   fs::path dir = fs::absolute(o.out).lexically_normal();
   MakeExportFolder(dir);
   ExportLock lock(dir);
   MakeExportFolder(dir / "logs");
-  fs::path exports = dir / "exports";
-  MakeExportFolder(exports);
-  std::string name = NextExportName(exports);
-  int answers = 0;
-  try {
-    answers = WriteExportedRelease(*release, exports / name);
-  } catch (...) {
-    fs::remove_all(exports / name, ec);
-    throw;
-  }
+  auto [name, answers] = WriteExport(*release, dir / "exports");
   ExportLayout layout{(dir / "current").string(), NormalizeVirtualDir(o.vdir), o.listen,
                       o.cache.text_max_age, o.cache.file_max_age};
+  std::error_code ec;
   bool first = !fs::is_regular_file(fs::symlink_status(dir / "nginx.conf", ec));
   bool changed = WriteConfiguration(dir, layout);
-  std::string previous = fs::read_symlink(dir / "current", ec).filename().string();
-  ReplaceLink(dir / "current", fs::path("exports") / name);
-  RemoveOldExports(exports, name, previous);
+  MakeCurrent(dir, name);
   for (const std::string& closed : ClosedToOthers(dir))
     err << "warning: " << closed
         << " cannot be passed by other users (no o+x): nginx started as root serves as an "
            "unprivileged user and would answer 403\n";
-  out << "exported " << answers << " answers to " << (exports / name).string()
+  out << "exported " << answers << " answers to " << (dir / "exports" / name).string()
       << ", now the current export\n";
   SayWhatNext(out, dir, first, changed);
 }
