@@ -25,7 +25,7 @@ duration=${MB_BENCH_DURATION:-5s}
 
 need=()
 for p in wrk nginx-light curl python3 util-linux; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep "install ok installed" >/dev/null || need+=("$p")
 done
 if ((${#need[@]})); then
   sudo_cmd=()

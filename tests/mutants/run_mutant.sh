@@ -32,10 +32,16 @@ fails_by_a_verdict() {
   local status=0
   MB_CHECKS_FAIL_FAST=1 "${command[@]}" >"$work/out.txt" 2>&1 </dev/null || status=$?
   sed 's/^/    | /' "$work/out.txt" | tail -n 12
-  ((status != 0)) && grep -E '^[a-z_-]+: FAIL: ' "$work/out.txt" >/dev/null &&
+  ((status != 0)) && grep -E '^[[:alnum:]_-]+: FAIL: ' "$work/out.txt" >/dev/null &&
     ! grep -F 'SCRIPT ERROR' "$work/out.txt" >/dev/null
 }
 
+# The script the command runs (after env and its settings), for the verdict.
+judged=${command[0]}
+for arg in "${command[@]}"; do
+  if [[ $arg == *.sh ]]; then judged=$arg && break; fi
+done
+
 expect_checks 1
-check "${command[0]##*/} fails against a broken program" fails_by_a_verdict
+check "${judged##*/} fails against a broken program" fails_by_a_verdict
 finish_checks
