@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 
 #include "agent/agent_state.h"
 #include "planning/file_record.h"
 #include "platform/platform.h"
 #include "progress/frm_splash.h"
+#include "rules/list_rules.h"
 
 namespace mb {
 
@@ -63,16 +63,13 @@ class frmTray {
   std::string MD5File(const std::string& path);
   std::string GetVal(const std::string& strSection, const std::string& strKey,
                      const std::string& strFile);
-  void PutVal(const std::string& strSection, const std::string& strKey,
-              const std::string& strVal, const std::string& strFile);
+  void PutVal(const std::string& strSection, const std::string& strKey, const std::string& strVal,
+              const std::string& strFile);
   std::string GetOutlookVersion();
-  std::int32_t GetRegValue(std::uint32_t RootKeyName,
-                           const std::string& SubKeyName,
+  std::int32_t GetRegValue(std::uint32_t RootKeyName, const std::string& SubKeyName,
                            const std::string& ValueName, std::string& KeyValue);
-  std::int32_t SaveRegValueString(std::uint32_t RootKeyName,
-                                  const std::string& SubKeyName,
-                                  const std::string& ValueName,
-                                  const std::string& KeyValue);
+  std::int32_t SaveRegValueString(std::uint32_t RootKeyName, const std::string& SubKeyName,
+                                  const std::string& ValueName, const std::string& KeyValue);
   std::string GetMsgByLangCode(std::int16_t intCode);
   std::string GetKoreanMessage(std::int16_t intCode);
   std::string GetEnglishMessage(std::int16_t intCode);
@@ -129,10 +126,8 @@ class frmTray {
   // Set by BuildDownloadList when a target folder is not absolute or cannot
   // be made: the pass then fails like a failed download.
   bool target_dir_failed_ = false;
-  // Files (folded) that passes of this run left for the updater, by name in
-  // the update directory and by target.
-  std::set<std::string> listed_names_;
-  std::set<std::string> listed_targets_;
+  // The files that passes of this run left for the updater.
+  ListedFiles listed_;
 };
 
 // Exit statuses of the agent.

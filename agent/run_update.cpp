@@ -17,8 +17,7 @@ void frmTray::RunUpdate() {
     state_.UpdateDue = false;
     state_.FilesToDownload = 0;
     state_.RetryPending = false;
-    listed_names_.clear();
-    listed_targets_.clear();
+    listed_.clear();
     if (!basWinAPI::IsOnline(p_)) {
       ShowBox(GetMsgByLangCode(5));
       EndProcess(kExitOffline);

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "agent/agent_state.h"
+#include "rules/agent_files.h"
 
 namespace mb::ini {
 
@@ -18,11 +19,11 @@ struct ComponentNames {
 // The row of a component kind; nullopt for a kind other than 0, 1, 2.
 std::optional<ComponentNames> NamesFor(std::int16_t kind);
 
-inline constexpr const char* kPendingListFile = "mailbeacon_download.ini";
-inline constexpr const char* kInstallRecordFile = "install_version.ini";
-inline constexpr const char* kPauseFile = "pause.txt";
-inline constexpr const char* kNoticeFile = "Mailbeacon_Update_Notice.txt";
-inline constexpr const char* kUpdateLogFile = "update_log.txt";
+inline constexpr const char* kPendingListFile = files::kPendingList;
+inline constexpr const char* kInstallRecordFile = files::kInstallRecord;
+inline constexpr const char* kPauseFile = files::kPauseState;
+inline constexpr const char* kNoticeFile = files::kNotice;
+inline constexpr const char* kUpdateLogFile = files::kUpdateLog;
 inline constexpr const char* kUpdaterFile = "SwiftPatcher_Mailbeacon.exe";
 inline constexpr const char* kUpdaterNameMark = "SwiftPatcher_Mailbeacon";
 inline constexpr const char* kMainWindowCaption = "Mailbeacon_Shell";

@@ -3,32 +3,29 @@
 // without loss, and must not name a file that an earlier pass of the run
 // already left for the updater.
 #include "agent/frm_tray.h"
-#include "planning/safe_names.h"
 
 namespace mb {
 
 namespace {
 
-std::string TargetOf(const FileRecord& r) { return r.TargetDir + "\\" + r.OrgName; }
+ListedFile Listed(const FileRecord& r) { return {r.Name, r.OrgName, r.TargetDir}; }
 
 }  // namespace
 
+// The updater's own file is checked with the rest: the agent installs it
+// itself, but by the same rules (its backup, its target).
 frmTray::PlanVerdict frmTray::CheckPlan(const DownloadList& list) {
-  std::set<std::string> names;
-  std::set<std::string> targets;
+  ListedFiles pass;
   bool collides = false;
   for (const FileRecord& r : list) {
-    if (!IsSafeFileName(r.Name) || !IsSafeFileName(r.OrgName)) return PlanVerdict::kRefused;
+    const ListedFile f = Listed(r);
+    if (ListedFileProblem(f, state_.UpdateDir)) return PlanVerdict::kRefused;
     if (!FitsCodePage(r.Name) || !FitsCodePage(r.OrgName) || !ListedTargetDir(r.TargetDir)) {
       return PlanVerdict::kRefused;
     }
-    const std::string name = FoldedPath(r.Name);
-    const std::string target = FoldedPath(TargetOf(r));
-    // Two downloads to one copy, or two copies to one target.
-    if (!names.insert(name).second || !targets.insert(target).second) {
-      return PlanVerdict::kRefused;
-    }
-    collides = collides || listed_names_.count(name) > 0 || listed_targets_.count(target) > 0;
+    if (pass.Meets(f)) return PlanVerdict::kRefused;
+    pass.Add(f, r.Name);
+    collides = collides || listed_.Meets(f).has_value();
   }
   return collides ? PlanVerdict::kCollides : PlanVerdict::kSound;
 }
@@ -36,8 +33,7 @@ frmTray::PlanVerdict frmTray::CheckPlan(const DownloadList& list) {
 void frmTray::RememberListed(const DownloadList& list) {
   for (const FileRecord& r : list) {
     if (r.OrgName.empty()) continue;  // installed by the agent itself
-    listed_names_.insert(FoldedPath(r.Name));
-    listed_targets_.insert(FoldedPath(TargetOf(r)));
+    listed_.Add(Listed(r), r.Name);
   }
 }
 

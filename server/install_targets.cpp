@@ -1,39 +1,24 @@
 #include "server/install_targets.h"
 
-#include <map>
+#include "rules/list_rules.h"
+#include "rules/safe_names.h"
 
 namespace mb::server {
 namespace {
 
+// Only an agent knows its install and system folders: the list rules see
+// these in their place.
+constexpr const char* kInstallStandIn = "\\\\agent\\install";
+constexpr const char* kSystemStandIn = "\\\\agent\\system32";
+
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-std::string Folded(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
-bool IsReservedDeviceName(std::string_view part) {
-  std::string base = Folded(part.substr(0, part.find('.')));
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
-  return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
-// A folder name Windows can create: no forbidden character, not a device,
-// not ending in a space or a dot (Windows would drop them).
+// A folder name Windows can create.
 std::optional<std::string> PartProblem(std::string_view part) {
   if (part.empty() || part == "." || part == "..") return std::nullopt;
-  for (char c : part) {
-    if (static_cast<unsigned char>(c) < 0x20 ||
-        std::string_view("<>:\"/|?*").find(c) != std::string_view::npos)
-      return "the folder name \"" + std::string(part) + "\" holds a character Windows forbids";
+  if (std::optional<std::string> problem = WindowsNameProblem(part)) {
+    return "the folder name \"" + std::string(part) + "\" " + *problem;
   }
-  if (part.back() == ' ' || part.back() == '.')
-    return "the folder name \"" + std::string(part) + "\" ends in a space or a dot";
-  if (IsReservedDeviceName(part))
-    return "\"" + std::string(part) + "\" is a device name on Windows";
   return std::nullopt;
 }
 
@@ -46,12 +31,26 @@ std::optional<std::string> PartsProblem(std::string_view path) {
   return std::nullopt;
 }
 
-// The folder a value names, in one spelling: case folded, no trailing "\",
-// "." and ".\" alike.
-std::string FolderKey(std::string_view dir) {
-  while (dir.size() > 1 && dir.back() == '\\') dir.remove_suffix(1);
-  if (dir == ".") return ".\\";
-  return Folded(dir);
+// TARGET_DIR as an agent resolves it, with the stand-ins above.
+std::string Resolved(std::string_view dir) {
+  if (dir == "system32") return kSystemStandIn;
+  if (!dir.empty() && dir.front() == '.') return kInstallStandIn + std::string(dir.substr(1));
+  return std::string(dir);
+}
+
+std::string ClashProblem(const InstallTarget& t, const ListedFiles::Met& met) {
+  const std::string installed = "installed as " + t.target_dir + "\\" + t.org_name;
+  switch (met.clash) {
+    case Clash::kSameCopy:
+      return "downloaded as the same copy as " + met.with + " (names equal but for case)";
+    case Clash::kSameTarget:
+      return installed + ", like " + met.with;
+    case Clash::kOnBackup:
+      return installed + ", the backup of " + met.with;
+    case Clash::kHasBackupOn:
+      return installed + ", whose backup would replace " + met.with;
+  }
+  return installed;
 }
 
 }  // namespace
@@ -76,17 +75,21 @@ std::optional<std::string> TargetDirProblem(std::string_view dir) {
 
 std::vector<std::string> InstallTargetProblems(const std::vector<InstallTarget>& targets) {
   std::vector<std::string> problems;
-  std::map<std::string, std::string> first_by_target;
+  ListedFiles listed;
   for (const InstallTarget& t : targets) {
     if (std::optional<std::string> problem = TargetDirProblem(t.target_dir)) {
       problems.push_back(t.name + ": TARGET_DIR \"" + t.target_dir + "\" cannot work: " + *problem);
       continue;
     }
-    std::string key = FolderKey(t.target_dir) + "\\" + Folded(t.org_name);
-    auto [it, fresh] = first_by_target.emplace(key, t.name);
-    if (!fresh)
-      problems.push_back(t.name + ": installed as " + t.target_dir + "\\" + t.org_name + ", like " +
-                         it->second);
+    const ListedFile f{t.name, t.org_name, Resolved(t.target_dir)};
+    const std::string update_dir = std::string(kInstallStandIn) + "\\update";
+    if (std::optional<std::string> problem = ListedFileProblem(f, update_dir)) {
+      problems.push_back(t.name + ": " + *problem);
+    } else if (std::optional<ListedFiles::Met> met = listed.Meets(f)) {
+      problems.push_back(t.name + ": " + ClashProblem(t, *met));
+    } else {
+      listed.Add(f, t.name);
+    }
   }
   return problems;
 }

@@ -4,8 +4,11 @@
 // directory and every other value as written, and the updater installs
 // TARGET_DIR\ORG_NAME. A folder that is neither of those forms nor
 // absolute, or that Windows cannot name, can never be created; two files
-// installed as the same name would overwrite each other. Agents would fetch
-// and hand over such a release on every start, so it is not published.
+// installed as the same name, or one as another's backup, would overwrite
+// each other; a name the agents' list rules refuse (rules/list_rules.h: one
+// Windows cannot make, one beginning with a dot, one of the agent's own
+// files, a target in its update folder) fails their pass. Agents would
+// fetch such a release on every start, so it is not published.
 #pragma once
 
 #include <optional>
@@ -24,8 +27,8 @@ struct InstallTarget {
   std::string org_name;
 };
 
-// One line per problem: bad folders, and names installed twice (compared
-// without regard to case, as Windows does).
+// One line per problem: bad folders, names the list rules refuse, and
+// files that meet (compared as Windows compares paths).
 std::vector<std::string> InstallTargetProblems(const std::vector<InstallTarget>& targets);
 
 }  // namespace mb::server

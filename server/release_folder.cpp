@@ -1,6 +1,6 @@
 #include "server/release_folder.h"
 
-#include "planning/safe_names.h"
+#include "rules/safe_names.h"
 
 namespace mb::server {
 namespace fs = std::filesystem;

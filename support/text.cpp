@@ -1,5 +1,7 @@
 #include "support/text.h"
 
+#include "rules/ascii.h"
+
 namespace mb::text {
 
 std::string TrimTrailingSpaces(std::string_view s) {
@@ -31,13 +33,7 @@ std::string Clean(std::string_view s) {
   return RemoveAll(TrimSpaces(s), std::string_view("\0", 1));
 }
 
-std::string ToLowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+std::string ToLowerAscii(std::string_view s) { return ascii::ToLower(s); }
 
 std::vector<std::string> Split(std::string_view s, char sep) {
   std::vector<std::string> parts;

@@ -1,10 +1,9 @@
 #include "updater/pending_list.h"
 
 #include <cstdint>
-#include <set>
 
 #include "planning/ini_formats.h"
-#include "planning/safe_names.h"
+#include "rules/list_rules.h"
 #include "support/text.h"
 
 namespace mb::updater {
@@ -43,11 +42,11 @@ PendingFile ReadPendingFile(platform::ProfileStore& profiles, const platform::Co
   return f;
 }
 
-void CheckFile(const PendingFile& f, platform::FileSystem& fs) {
-  for (const std::string* name : {&f.name, &f.org_name}) {
-    if (!IsSafeFileName(*name)) {
-      throw ListRefused("[" + f.section + "] unsafe file name \"" + *name + "\"");
-    }
+ListedFile Listed(const PendingFile& f) { return {f.name, f.org_name, f.target_dir}; }
+
+void CheckFile(const PendingFile& f, platform::FileSystem& fs, const std::string& update_dir) {
+  if (std::optional<std::string> problem = ListedFileProblem(Listed(f), update_dir)) {
+    throw ListRefused("[" + f.section + "] " + *problem);
   }
   if (!fs.RootLength(f.target_dir)) {
     throw ListRefused("[" + f.section + "] target directory is not absolute: \"" + f.target_dir +
@@ -72,11 +71,7 @@ std::string ReadProfileValue(platform::ProfileStore& profiles, const std::string
   return std::string(buf, n);
 }
 
-std::string PendingFile::Target() const {
-  const bool ends_in_separator =
-      !target_dir.empty() && (target_dir.back() == '\\' || target_dir.back() == '/');
-  return target_dir + (ends_in_separator ? "" : "\\") + org_name;
-}
+std::string PendingFile::Target() const { return Listed(*this).Target(); }
 
 std::size_t PendingList::FileCount() const {
   std::size_t n = 0;
@@ -111,18 +106,17 @@ void ResolveInstallRelative(PendingList& list, const std::string& install_dir) {
   }
 }
 
-void CheckPendingList(const PendingList& list, platform::FileSystem& fs) {
-  std::set<std::string> sources;
-  std::set<std::string> targets;
+void CheckPendingList(const PendingList& list, platform::FileSystem& fs,
+                      const std::string& update_dir) {
+  ListedFiles listed;
   for (const PendingComponent& component : list.components) {
     for (const PendingFile& f : component.files) {
-      CheckFile(f, fs);
-      if (!sources.insert(FoldedPath(f.name)).second) {
-        throw ListRefused("[" + f.section + "] file listed twice: \"" + f.name + "\"");
+      CheckFile(f, fs, update_dir);
+      if (std::optional<ListedFiles::Met> met = listed.Meets(Listed(f))) {
+        throw ListRefused("[" + f.section + "] " + ClashText(met->clash) + ": \"" + f.name +
+                          "\" as " + f.Target() + ", like [" + met->with + "]");
       }
-      if (!targets.insert(FoldedPath(f.Target())).second) {
-        throw ListRefused("[" + f.section + "] target listed twice: \"" + f.Target() + "\"");
-      }
+      listed.Add(Listed(f), f.section);
     }
   }
 }

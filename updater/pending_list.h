@@ -60,12 +60,14 @@ PendingList ReadPendingList(platform::ProfileStore& profiles, const platform::Co
 // that no "?" of a lossy conversion ever becomes part of a path.
 void ResolveInstallRelative(PendingList& list, const std::string& install_dir);
 
-// Raises ListRefused unless every entry has a safe NAME and ORG_NAME
-// (IsSafeFileName), a TARGET_DIR that is absolute on this system (`fs`'s
-// RootLength), and no file is listed twice, as a source or as a target
-// (FoldedPath). The agent checks its plan by the same rules before it
+// Raises ListRefused unless every entry may be listed (ListedFileProblem:
+// release file names, none of the agent's own, no target in `update_dir`),
+// has a TARGET_DIR that is absolute on this system (`fs`'s RootLength), and
+// no two entries meet (ListedFiles: one copy, one target, or a target on
+// another's backup). The agent checks its plan by the same rules before it
 // fetches anything, so it never hands over a list refused here.
-void CheckPendingList(const PendingList& list, platform::FileSystem& fs);
+void CheckPendingList(const PendingList& list, platform::FileSystem& fs,
+                      const std::string& update_dir);
 
 // Raises ListRefused unless every listed copy lies in `update_dir`.
 void CheckSourcesPresent(const PendingList& list, platform::FileSystem& fs,

@@ -41,7 +41,7 @@ int Updater::ApplyPendingList() {
   try {
     list = ReadPendingList(*p_.profiles, *p_.codepage, ListPath());
     ResolveInstallRelative(list, p_.process->InstallDir());
-    CheckPendingList(list, *p_.fs);
+    CheckPendingList(list, *p_.fs, UpdateDir());
     CheckSourcesPresent(list, *p_.fs, UpdateDir());
   } catch (const ListRefused& e) {
     Log(std::string("Update refused : ") + e.what());

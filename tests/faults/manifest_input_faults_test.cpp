@@ -146,6 +146,16 @@ const BadName kBadNames[] = {
     {"OnlyTheDownloadNameEscapes", "../SwiftPatcher_Mailbeacon.exe", "evil.dll"},
     {"DotAsDownloadName", ".", "."},
     {"DotAsInstalledName", "help.txt", "."},
+    // Names Windows cannot make: the updater could never install them.
+    {"WindowsForbiddenCharacter", "q?.dll", "q?.dll"},
+    {"DeviceNameWithExtension", "help.txt", "nul.txt"},
+    {"TrailingDot", "help.txt", "help.txt."},
+    // Hidden on POSIX: the copy would count as missing, fetched for ever.
+    {"BeginsWithADot", ".dotfile", ".dotfile"},
+    {"InstalledHidden", "help.txt", ".help.txt"},
+    // The agent's own files in the update folder.
+    {"TheInstallRecord", "install_version.ini", "help.txt"},
+    {"ThePauseStateInOtherCase", "Pause.TXT", "help.txt"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultyNames, ::testing::ValuesIn(kBadNames),
@@ -210,6 +220,9 @@ const BadTarget kBadTargets[] = {
     {"AFile", ".\\plugins\\plugin.dll"},
     {"ShareThatIsNotThere", "\\\\no-such-server\\share\\dir"},
     {"SystemDirUnderAFile", "system32", "/plugins/plugin.dll/sys"},
+    // Installed where the copies lie: the updater would remove what it put there.
+    {"TheUpdateFolder", ".\\update"},
+    {"TheUpdateFolderSpelledOtherwise", ".\\plugins\\..\\update\\"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultyTargetDirs, ::testing::ValuesIn(kBadTargets),
@@ -239,15 +252,19 @@ TEST_F(FaultyManifest, RootRelativeAndShareTargetsAreMadeBelowTheirRoot) {
 // pass the pass fails; across passes the later one waits for the next
 // start, and the earlier pass's files are handed over now.
 TEST_F(FaultyManifest, ListsTheUpdaterWouldRefuseAreNotHandedOver) {
-  express.push_back({"plugin_b.new", "plugin 1.1b", "PLUGIN.DLL", ".\\plugins", "1.1"});
-  PublishHealthy();
-  const auto before = Snapshot(h.dir.path());
-  EXPECT_EQ(StartAgent(), -1);
-  EXPECT_FALSE(AnyFileRequested(server.Requests()));
-  EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
-  ExpectNoHarm(before);
+  // Installed as the same file, or as the other's backup.
+  for (const std::string org_name : {"PLUGIN.DLL", "plugin.dll_old"}) {
+    express.push_back({"plugin_b.new", "plugin 1.1b", org_name, ".\\plugins", "1.1"});
+    PublishHealthy();
+    server.ClearRequests();
+    const auto before = Snapshot(h.dir.path());
+    EXPECT_EQ(StartAgent(), -1) << org_name;
+    EXPECT_FALSE(AnyFileRequested(server.Requests()));
+    EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
+    ExpectNoHarm(before);
+    express.pop_back();
+  }
 
-  express.pop_back();
   agent.push_back({"help.txt", "help 2.0", "help.txt", ".\\agent", "2.0"});
   PublishHealthy();
   server.ClearRequests();
@@ -258,6 +275,21 @@ TEST_F(FaultyManifest, ListsTheUpdaterWouldRefuseAreNotHandedOver) {
   EXPECT_EQ(list.find("AGENT_DOWNLOAD"), std::string::npos) << list;
   for (const auto& r : server.Requests())
     EXPECT_EQ(r.find("agent_exe.aspx?program="), std::string::npos);
+}
+
+// The updater's own file, installed by the agent itself: into the update
+// folder it would be its own copy, deleted as soon as it was in place,
+// while the install record said it was current.
+TEST_F(FaultyManifest, UpdaterFileIntoTheUpdateFolderIsRefused) {
+  agent[0].name = agent[0].org_name = "SwiftPatcher_Mailbeacon.exe";
+  agent[0].target_dir = ".\\update";
+  PublishHealthy();
+  StartAgent();
+  for (const auto& r : server.Requests())
+    EXPECT_EQ(r.find("agent_exe.aspx?program="), std::string::npos) << r;
+  EXPECT_EQ(ReadFile(h.install + "/SwiftPatcher_Mailbeacon.exe"), "updater 1.0");
+  EXPECT_EQ(ReadFile(h.UpdatePath("install_version.ini")).find("[SwiftPatcher_Mailbeacon.exe]"),
+            std::string::npos);
 }
 
 std::string Cp949(const std::string& utf8) { return posix::IconvCodePage(949).ToAnsi(utf8); }

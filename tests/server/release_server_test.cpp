@@ -340,6 +340,48 @@ TEST_F(ReleaseServerTest, ComponentsThatCannotBeInstalledAreNotPublished) {
   EXPECT_NE(log.find("TARGET_DIR \"sub\" cannot work: a relative folder"), std::string::npos);
 }
 
+// Names the agents' list rules refuse: a file named like one of the
+// agent's own, a name Windows cannot make or POSIX hides, a target in the
+// update folder, two copies or targets that Windows takes for one, a file
+// installed as another's backup. Agents would fail the pass at every
+// start, so the component is not published.
+TEST_F(ReleaseServerTest, ComponentsTheAgentsWouldRefuseAreNotPublished) {
+  const std::string express = "/mailbeaconhome/download/express_exe.aspx?version=new";
+  auto publish = [&](const std::string& extra_file, const std::string& files_ini) {
+    std::filesystem::remove_all(temp_ / "ORG/express");
+    Release("ORG/express", "1");
+    WriteFile(temp_ / "ORG/express/plugin.dll", "p");
+    if (!extra_file.empty()) WriteFile(temp_ / "ORG/express" / extra_file, "x");
+    WriteFile(temp_ / "ORG/express/files.ini", files_ini);
+    if (server_) server_->Reload();
+    return Get(express).first;
+  };
+  EXPECT_EQ(publish("a..b.dll", "[plugin.dll]\nTARGET_DIR=.\\updates\n"), 200);
+  const std::pair<const char*, const char*> bad[] = {
+      {"install_version.ini", ""},
+      {"Pause.TXT", ""},
+      {"q?.dll", ""},
+      {"nul.txt", ""},
+      {"x.dll.", ""},
+      {"PLUGIN.DLL", ""},
+      {"", "[plugin.dll]\nORG_NAME=.plugin.dll\n"},
+      {"", "[plugin.dll]\nTARGET_DIR=.\\update\n"},
+      {"", "[plugin.dll]\nTARGET_DIR=.\\Update\\sub\n"},
+      {"plugin.new", "[plugin.dll]\nORG_NAME=x.dll\n[plugin.new]\nORG_NAME=x.dll_old\n"},
+  };
+  for (const auto& [extra_file, files_ini] : bad) {
+    EXPECT_EQ(publish(extra_file, files_ini), 500) << extra_file << " " << files_ini;
+  }
+  std::string log = Log();
+  EXPECT_NE(log.find("install_version.ini: NAME \"install_version.ini\" is the name of one of the "
+                     "agent's own files"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("plugin.dll: TARGET_DIR is the update folder"), std::string::npos);
+  EXPECT_NE(log.find("plugin.new: installed as .\\x.dll_old, the backup of plugin.dll"),
+            std::string::npos);
+}
+
 TEST_F(ReleaseServerTest, PauseFilesThatCannotWorkAreReported) {
   std::filesystem::remove_all(temp_ / "MIRROR");
   WriteFile(temp_ / "pause.txt", "Y\r\n");
