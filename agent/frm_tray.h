@@ -82,12 +82,15 @@ class frmTray {
   int Timer1Interval() const { return timer_interval_; }
   bool Timer1Enabled() const { return timer_enabled_; }
   std::int16_t RetryPromptCount() const { return retry_prompt_count_; }
+  // A pass of this run planned what the updater could not apply.
+  bool PlanRefused() const { return plan_refused_; }
   std::string InstallDir();
 
  private:
   void EnableTimer1(int interval_ms);
   void DisableTimer1();
   void ReArm();
+  bool HasHandOver() const;
   [[noreturn]] void EndProcess(int status);
   void ShowBox(const std::string& text);
   bool AskRetry();
@@ -124,8 +127,11 @@ class frmTray {
   bool timer_enabled_ = false;
   Int16 retry_prompt_count_;
   // Set by BuildDownloadList when a target folder is not absolute or cannot
-  // be made: the pass then fails like a failed download.
+  // be made: the pass then fails, as one whose plan is refused.
   bool target_dir_failed_ = false;
+  // A pass of this run failed on its plan (a target folder, the list
+  // rules), not on a download: the other passes' files are handed over.
+  bool plan_refused_ = false;
   // The files that passes of this run left for the updater.
   ListedFiles listed_;
 };

@@ -17,6 +17,7 @@ void frmTray::RunUpdate() {
     state_.UpdateDue = false;
     state_.FilesToDownload = 0;
     state_.RetryPending = false;
+    plan_refused_ = false;
     listed_.clear();
     if (!basWinAPI::IsOnline(p_)) {
       ShowBox(GetMsgByLangCode(5));
@@ -33,14 +34,15 @@ void frmTray::RunUpdate() {
     ReadVersionFromSite(state_.InstalledKind);
     subDownLoadNewVersion(state_.InstalledKind);
     if (!state_.RetryPending) subDownLoadNewVersion(kAgentComponent);
-    if (state_.RetryPending) {
+    if (!state_.RetryPending && HasHandOver()) {
+      retry_prompt_count_ = 0;
+      DownloadUpdateNotice("");
+      LaunchUpdaterAndQuit();
+    }
+    if (state_.RetryPending || plan_refused_) {
       ++retry_prompt_count_;
     } else {
       retry_prompt_count_ = 0;
-      if (state_.UpdateDue && state_.FilesToDownload > 0) {
-        DownloadUpdateNotice("");
-        LaunchUpdaterAndQuit();
-      }
     }
   } catch (const std::exception& e) {
     retry_prompt_count_ = 0;
@@ -50,6 +52,15 @@ void frmTray::RunUpdate() {
 }
 
 void frmTray::ReArm() { EnableTimer1(kReRunIntervalMs); }
+
+// With every pass complete, a run hands over when its lists asked for
+// files. A pass whose plan was refused fails alone: a new run could not
+// mend it (only a new release can), and the files the other passes listed
+// are handed over all the same; with none, there is nothing to hand over.
+bool frmTray::HasHandOver() const {
+  if (!state_.UpdateDue || state_.FilesToDownload <= 0) return false;
+  return !plan_refused_ || !listed_.empty();
+}
 
 std::string frmTray::CheckServerPause() {
   const std::string path = state_.UpdateDir + "\\" + ini::kPauseFile;

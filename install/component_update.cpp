@@ -51,10 +51,10 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   Int16 remaining = n;
   position = 4;
   if (target_dir_failed_) {
-    // A folder the agent cannot make fails the pass like a failed download,
-    // rather than passing for a component with nothing to fetch.
+    // A folder the agent cannot make fails the pass visibly, rather than
+    // passing for a component with nothing to fetch.
     ShowStatus(GetMsgByLangCode(3));
-    state_.RetryPending = true;
+    plan_refused_ = true;
     return;
   }
   if (n <= 0) return;
@@ -63,9 +63,10 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   std::string last_version;
   std::string stars;
   // A plan the updater could not apply is refused as a whole, before
-  // anything is fetched. One that names a file an earlier pass of this run
-  // listed waits for the next start, when that pass is done: a new run now
-  // would fetch the earlier pass's files again for nothing.
+  // anything is fetched; it fails this pass only (plan_refused_). One that
+  // names a file an earlier pass of this run listed waits for the next
+  // start, when that pass is done: a new run now would fetch the earlier
+  // pass's files again for nothing.
   const PlanVerdict verdict = CheckPlan(list);
   bool complete = verdict == PlanVerdict::kSound;
   if (!complete) ShowStatus(GetMsgByLangCode(3));
@@ -90,7 +91,9 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   if (complete && remaining == deferred) {
     RecordInstalledFiles(kind, list, last_version);
     RememberListed(list);
-  } else if (verdict != PlanVerdict::kCollides) {
+  } else if (verdict == PlanVerdict::kRefused) {
+    plan_refused_ = true;
+  } else if (verdict == PlanVerdict::kSound) {  // a download or a digest failed
     if (deferred > 0) DeleteDownloads(list);
     state_.RetryPending = true;
   }

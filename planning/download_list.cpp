@@ -1,27 +1,26 @@
 // The download list of an out-of-date component: one record per manifest
 // file that is missing or changed in its target directory.
-#include <charconv>
+#include <cstdint>
 
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
 #include "planning/ini_formats.h"
 #include "platform/path_root.h"
 #include "support/text.h"
+#include "support/whole_number.h"
 
 namespace mb {
 
 namespace {
 
-// TOTAL_FILES as a signed 16-bit number; text that is not one raises.
+// TOTAL_FILES as a signed 16-bit number, converted as the start delay is
+// ("2.5" lists two files); text that is no number, or one that does not
+// fit, raises.
 std::int16_t ParseTotalFiles(const std::string& text) {
-  const std::string s = text::TrimSpaces(text);
-  long value = 0;
-  const char* begin = s.data() + (!s.empty() && s[0] == '+' ? 1 : 0);
-  const auto [end, ec] = std::from_chars(begin, s.data() + s.size(), value);
-  if (ec != std::errc() || end != s.data() + s.size() || begin == end) {
-    throw Error(kErrTypeMismatch, "Type mismatch");
-  }
-  return Int16::Check(value);
+  const std::optional<double> value = RoundedNumber(text);
+  if (!value) throw Error(kErrTypeMismatch, "Type mismatch");
+  if (*value < INT16_MIN || *value > INT16_MAX) throw Error(kErrOverflow, "Overflow");
+  return static_cast<std::int16_t>(*value);
 }
 
 }  // namespace
@@ -113,12 +112,14 @@ bool frmTray::NeedsFetch(const FileRecord& r) {
 
 // A folder that could not hold the file makes the whole list fail, and the
 // pass with it (target_dir_failed_), rather than silently listing nothing.
-// So does a file in the folder's place, which MakeDirPath takes as there.
+// So does a file in the folder's place, which MakeDirPath takes as there,
+// and a root that is not there (a share or a drive: MakeDirPath never makes
+// a root, so "\\server\share" alone passes it without a word).
 bool frmTray::MakeTargetDir(const std::string& dir) {
   bool made = false;
   try {
     MakeDirPath(dir);
-    made = !p_.fs->IsOrdinaryFile(dir);
+    made = p_.fs->Exists(dir) && !p_.fs->IsOrdinaryFile(dir);
   } catch (const std::exception&) {
     made = false;
   }

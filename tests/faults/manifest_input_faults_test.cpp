@@ -86,6 +86,7 @@ TEST_F(FaultyManifest, HugeCountWithFewSectionsIsRefused) {
   std::string m = ManifestText("1.1", express);
   m.replace(m.find("TOTAL_FILES=2"), 13, "TOTAL_FILES=32767");
   server.Serve(kExpressManifest, m);
+  AgentUpToDate();
   const auto before = Snapshot(h.dir.path());
   EXPECT_EQ(h.RunAgent(1), -1);
   EXPECT_FALSE(AnyFileRequested(server.Requests()));
@@ -121,10 +122,12 @@ void PrintTo(const BadName& b, std::ostream* os) { *os << b.label; }
 
 class FaultyNames : public FaultTest, public ::testing::WithParamInterface<BadName> {};
 
-// A name that could reach outside the update or target folder makes the
-// list refused as a whole: nothing is requested, nothing written.
+// A name that could reach outside the update or target folder, or that the
+// updater could not install, makes the list refused as a whole: nothing is
+// requested, nothing written.
 TEST_P(FaultyNames, AreRefusedBeforeAnythingIsFetched) {
   server.Serve(kExpressManifest, ExpressSection("1", GetParam().name, GetParam().org_name));
+  AgentUpToDate();
   const auto before = Snapshot(h.dir.path());
   EXPECT_EQ(h.RunAgent(1), -1);
   EXPECT_FALSE(AnyFileRequested(server.Requests()));
@@ -190,19 +193,21 @@ void PrintTo(const BadTarget& b, std::ostream* os) { *os << b.label; }
 class FaultyTargetDirs : public FaultTest, public ::testing::WithParamInterface<BadTarget> {};
 
 // A target folder that is not absolute, or cannot be made, fails the pass
-// like a failed download: message 3, a new run, nothing fetched, nothing
-// made anywhere (a relative folder would have depended on the working
-// directory, and the updater could not have used it).
+// visibly: message 3, nothing fetched, nothing made anywhere (a relative
+// folder would have depended on the working directory, and the updater
+// could not have used it), and with nothing else to hand over a new run.
 TEST_P(FaultyTargetDirs, FailThePassVisiblyBeforeAnythingIsFetched) {
   const std::string system_dir = h.process.system_dir;
   if (!GetParam().system_dir.empty()) h.process.system_dir = h.install + GetParam().system_dir;
   server.Serve(kExpressManifest,
                ExpressSection("1", "help.txt", "help.txt", GetParam().target_dir));
+  AgentUpToDate();
   const auto before = Snapshot(h.dir.path());
   EXPECT_EQ(h.RunAgent(1), -1);
   EXPECT_FALSE(AnyFileRequested(server.Requests()));
   EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
-  EXPECT_TRUE(h.tray->State().RetryPending);
+  EXPECT_TRUE(h.tray->PlanRefused());
+  EXPECT_EQ(h.tray->RetryPromptCount(), 1);
   ExpectNoHarm(before);
   for (const char* stray : {"sub", "System32", "C:", "no-such-server"}) {
     EXPECT_FALSE(fault_fs::exists(stray)) << stray;
@@ -219,6 +224,7 @@ const BadTarget kBadTargets[] = {
     {"UnderAFile", ".\\plugins\\plugin.dll\\sub"},
     {"AFile", ".\\plugins\\plugin.dll"},
     {"ShareThatIsNotThere", "\\\\no-such-server\\share\\dir"},
+    {"ShareRootThatIsNotThere", "\\\\no-such-server\\share"},
     {"SystemDirUnderAFile", "system32", "/plugins/plugin.dll/sys"},
     // Installed where the copies lie: the updater would remove what it put there.
     {"TheUpdateFolder", ".\\update"},
@@ -256,6 +262,7 @@ TEST_F(FaultyManifest, ListsTheUpdaterWouldRefuseAreNotHandedOver) {
   for (const std::string org_name : {"PLUGIN.DLL", "plugin.dll_old"}) {
     express.push_back({"plugin_b.new", "plugin 1.1b", org_name, ".\\plugins", "1.1"});
     PublishHealthy();
+    AgentUpToDate();
     server.ClearRequests();
     const auto before = Snapshot(h.dir.path());
     EXPECT_EQ(StartAgent(), -1) << org_name;
@@ -284,12 +291,42 @@ TEST_F(FaultyManifest, UpdaterFileIntoTheUpdateFolderIsRefused) {
   agent[0].name = agent[0].org_name = "SwiftPatcher_Mailbeacon.exe";
   agent[0].target_dir = ".\\update";
   PublishHealthy();
-  StartAgent();
+  EXPECT_EQ(StartAgent(), kExitHandOff);  // the plug-in's files
   for (const auto& r : server.Requests())
     EXPECT_EQ(r.find("agent_exe.aspx?program="), std::string::npos) << r;
   EXPECT_EQ(ReadFile(h.install + "/SwiftPatcher_Mailbeacon.exe"), "updater 1.0");
   EXPECT_EQ(ReadFile(h.UpdatePath("install_version.ini")).find("[SwiftPatcher_Mailbeacon.exe]"),
             std::string::npos);
+}
+
+// A pass whose plan the updater could not apply (here a relative target
+// folder) fails alone: the other component's files are fetched and handed
+// over, whichever pass comes first, and the bad one fetches nothing.
+TEST_F(FaultyManifest, ABadPlanFailsOnlyItsOwnPass) {
+  auto requested = [&](const std::string& what) {
+    const auto& r = server.Requests();
+    return std::any_of(r.begin(), r.end(),
+                       [&](const std::string& t) { return t.find(what) != std::string::npos; });
+  };
+  agent[1].target_dir = "sub";
+  PublishHealthy();
+  EXPECT_EQ(StartAgent(), kExitHandOff);
+  EXPECT_FALSE(requested("agent_exe.aspx?program="));
+  std::string list = ReadFile(h.UpdatePath("mailbeacon_download.ini"));
+  EXPECT_NE(list.find("[EXPRESS_DOWNLOAD]\r\nTOTAL_FILES=2"), std::string::npos) << list;
+  EXPECT_EQ(list.find("AGENT_DOWNLOAD"), std::string::npos) << list;
+  EXPECT_EQ(ReadFile(h.install + "/SwiftPatcher_Mailbeacon.exe"), "updater 1.0");
+
+  agent[1].target_dir = ".";
+  express[1].target_dir = "sub";
+  PublishHealthy();
+  server.ClearRequests();
+  EXPECT_EQ(StartAgent(), kExitHandOff);
+  EXPECT_FALSE(requested("express_exe.aspx?program="));
+  list = ReadFile(h.UpdatePath("mailbeacon_download.ini"));
+  EXPECT_EQ(list.find("EXPRESS_DOWNLOAD"), std::string::npos) << list;
+  EXPECT_NE(list.find("[AGENT_DOWNLOAD]\r\nTOTAL_FILES=1"), std::string::npos) << list;
+  EXPECT_EQ(ReadFile(h.install + "/SwiftPatcher_Mailbeacon.exe"), agent[0].body);
 }
 
 std::string Cp949(const std::string& utf8) { return posix::IconvCodePage(949).ToAnsi(utf8); }
@@ -312,6 +349,7 @@ TEST_F(FaultyManifest, KoreanNameInCp949IsFetchedUnderItsName) {
 // space) become U+FFFD, which the code page cannot spell again: the pass
 // fails before anything is fetched, nothing named after them is left.
 TEST_F(FaultyManifest, BrokenCp949NamesFailTheirDownloadOnly) {
+  AgentUpToDate();
   for (const std::string name : {"abc\xc7", "\x81 x.dll", "\xff\xfe\xfd"}) {
     server.Serve(kExpressManifest, ExpressSection("1", name, name));
     const auto before = Snapshot(h.dir.path());

@@ -109,8 +109,21 @@ TEST_F(DownloadListTest, EmptyZeroOrNegativeTotalListsNothingAndDeletesTheManife
   }
 }
 
+// TOTAL_FILES is converted as the start delay is: fractions rounded, an
+// exact half to the even neighbour.
+TEST_F(DownloadListTest, FractionalTotalIsRoundedHalfToEven) {
+  for (const auto& [total, count] : std::vector<std::pair<std::string, int>>{
+           {"1.0", 1}, {"2.5", 2}, {"1.5", 2}, {" +2.6", 3}, {"0.4", 0}, {"-0.5", 0}}) {
+    Manifest("[DOWNLOAD]\r\nTOTAL_FILES=" + total + "\r\n" + FileSection(1, "a", "a", ".") +
+             FileSection(2, "b", "b", ".") + FileSection(3, "c", "c", "."));
+    DownloadList list;
+    EXPECT_EQ(Build(list), count) << total;
+    EXPECT_FALSE(ManifestExists()) << total;
+  }
+}
+
 TEST_F(DownloadListTest, BadTotalFailsAndKeepsTheManifest) {
-  for (const char* total : {"abc", "99999", "32768", "1x"}) {
+  for (const char* total : {"abc", "99999", "32768", "32767.5", "1x", "1e3", "."}) {
     Manifest(std::string("[DOWNLOAD]\r\nTOTAL_FILES=") + total + "\r\n" +
              FileSection(1, "a", "a", "."));
     DownloadList list;

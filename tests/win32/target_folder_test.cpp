@@ -102,21 +102,36 @@ TEST_F(Win32TargetFolders, AShareIsUsedBelowItsRoot) {
                                                "\\\\" + server + "\\share\\a\\b"}));
 }
 
-// A share that is not there, or a relative folder: the plug-in's pass
-// fails as a failed download does, before anything is fetched (this test
-// has no network at all).
+// A drive letter that names no drive here, or none.
+std::string MissingDriveRoot() {
+  for (char letter = 'Q'; letter <= 'Y'; ++letter) {
+    const std::string root = std::string(1, letter) + ":\\";
+    if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) return root;
+  }
+  return {};
+}
+
+// A share that is not there (below its root or the root itself), a drive
+// that is not there, or a relative folder: the plug-in's pass fails
+// visibly, before anything is fetched (this test has no network at all).
 TEST_F(Win32TargetFolders, FolderThatCannotBeMadeFailsThePass) {
-  for (const std::string target : {"\\\\127.0.0.1\\mb-no-such-share\\dir", "sub"}) {
+  std::vector<std::string> targets = {"\\\\127.0.0.1\\mb-no-such-share\\dir",
+                                      "\\\\127.0.0.1\\mb-no-such-share", "sub"};
+  if (!MissingDriveRoot().empty()) targets.push_back(MissingDriveRoot());
+  for (const std::string& target : targets) {
     test::WriteFile(dir / "update" / "express_plugin.ini",
                     "[DOWNLOAD]\r\nTOTAL_FILES=1\r\nLAST_VERSION=1.1\r\n[FILE_1]\r\nNAME=a.dll\r\n"
                     "ORG_NAME=a.dll\r\nTARGET_DIR=" +
                         target + "\r\n");
-    tray.State().RetryPending = false;
+    frmTray run{p};  // a run's state, afresh
+    run.State() = tray.State();
+    run.Splash().Show();
     windows.statuses.clear();
-    tray.subDownLoadNewVersion(kExpressPlugin);
-    EXPECT_TRUE(tray.State().RetryPending) << target;
+    run.subDownLoadNewVersion(kExpressPlugin);
+    EXPECT_TRUE(run.PlanRefused()) << target;
+    EXPECT_FALSE(run.State().RetryPending) << target;
     ASSERT_FALSE(windows.statuses.empty()) << target;
-    EXPECT_EQ(windows.statuses.back(), tray.GetMsgByLangCode(3)) << target;
+    EXPECT_EQ(windows.statuses.back(), run.GetMsgByLangCode(3)) << target;
     EXPECT_TRUE(std::filesystem::exists(dir / "update" / "express_plugin.ini"));
   }
 }
