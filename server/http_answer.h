@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "server/byte_range.h"
 #include "server/release_snapshot.h"
 
 namespace mb::server {
@@ -28,6 +29,13 @@ bool ClientHoldsAnswer(const Answer& answer, const char* if_none_match,
 // completes. A file's bytes are read while they are sent and the transfer
 // is cut short if the file changes under it.
 MHD_Response* MakeResponse(const Answer& answer);
+// The range the request asks of a 200 answer (Range, If-Range), decided as
+// nginx decides it for the static export.
+ByteRange RequestedRange(MHD_Connection* connection, const Answer& answer);
+// 206: one range of the answer, with Content-Range and the validators.
+MHD_Response* MakePartResponse(const Answer& answer, const ByteRange& range);
+// 416: a range past the end; Content-Range gives the whole size.
+MHD_Response* MakeUnsatisfiable(const Answer& answer);
 // 304: no body, the answer's validators.
 MHD_Response* MakeNotModified(const Answer& answer);
 // A small text answer with no validators, the body copied.

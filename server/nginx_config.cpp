@@ -56,6 +56,12 @@ std::string EndpointMap(const std::string& vdir) {
   return out + "}\n";
 }
 
+// Where answers are served: one range per request, as mailbeacon-server
+// answers (several ranges get the whole file), and 416 in its words.
+const char* const kRanges =
+    "    max_ranges 1;\n"
+    "    error_page 416 = @mailbeacon_unsatisfiable;\n";
+
 }  // namespace
 
 std::string ExportedProgramPath(const std::string& program) {
@@ -127,7 +133,8 @@ std::string NginxLocations(const ExportLayout& layout) {
          "    open_file_cache_valid 1s;\n"
          "    expires $mailbeacon_expires;\n"
          "    log_not_found off;\n"
-         "    error_page 404 = @mailbeacon_not_found;\n"
+         "    error_page 404 = @mailbeacon_not_found;\n" +
+         kRanges +
          "    rewrite ^ /$mailbeacon_answer break;\n"
          "}\n"
          "# The add-in's answers depend on whether a version folder exists: the link\n"
@@ -158,12 +165,18 @@ std::string NginxLocations(const ExportLayout& layout) {
          "    open_file_cache_errors on;\n"
          "    expires $mailbeacon_expires;\n"
          "    log_not_found off;\n"
-         "    error_page 404 = @mailbeacon_not_found;\n"
+         "    error_page 404 = @mailbeacon_not_found;\n" +
+         kRanges +
          "}\n"
          "location @mailbeacon_not_found {\n"
          "    types { }\n"
          "    default_type text/plain;\n"
          "    return 404 \"Not Found\";\n"
+         "}\n"
+         "location @mailbeacon_unsatisfiable {\n"
+         "    types { }\n"
+         "    default_type text/plain;\n"
+         "    return 416 \"Range Not Satisfiable\";\n"
          "}\n";
 }
 

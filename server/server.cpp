@@ -190,6 +190,11 @@ MHD_Result Server::Impl::Answer(MHD_Connection* connection, Exchange& exchange,
       MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "If-Modified-Since");
   if (ClientHoldsAnswer(answer, none_match, modified_since))
     return Queue(connection, exchange, 304, MakeNotModified(answer));
+  const ByteRange range = RequestedRange(connection, answer);
+  if (range.kind == ByteRange::Kind::kPart)
+    return Queue(connection, exchange, 206, MakePartResponse(answer, range));
+  if (range.kind == ByteRange::Kind::kUnsatisfiable)
+    return Queue(connection, exchange, 416, MakeUnsatisfiable(answer));
   return Queue(connection, exchange, answer.status, MakeResponse(answer));
 }
 

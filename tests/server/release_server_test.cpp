@@ -291,6 +291,40 @@ TEST_F(ReleaseServerTest, AnswersCarryValidatorsAndUnchangedOnesGet304) {
   EXPECT_EQ(post->get_header_value("Allow"), "GET, HEAD");
 }
 
+// A file read while it is sent (over the size kept in memory): the rest
+// after a cut comes as 206 while the file is the same; once the release
+// changed, the old ETag gets the new file whole, never its tail.
+TEST_F(ReleaseServerTest, TheRestOfAFileComesOnlyFromTheSameFile) {
+  std::string bytes(2 << 20, 'a');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i % 253);
+  WriteFile(temp_ / "ORG/agent/big.bin", bytes);
+  Started();
+  httplib::Client client("127.0.0.1", server_->Port());
+  const std::string big = kAgent + "?program=671*678*676*619*671*678*683*&Folder=ORG";
+  httplib::Result whole = client.Get(big.c_str());
+  ASSERT_TRUE(whole);
+  ASSERT_EQ(whole->body, bytes);
+  EXPECT_EQ(whole->get_header_value("Accept-Ranges"), "bytes");
+  const std::string etag = whole->get_header_value("ETag");
+  httplib::Result rest = client.Get(big.c_str(), {{"Range", "bytes=1500000-"}, {"If-Range", etag}});
+  ASSERT_TRUE(rest);
+  EXPECT_EQ(rest->status, 206);
+  EXPECT_EQ(rest->get_header_value("Content-Range"), "bytes 1500000-2097151/2097152");
+  EXPECT_EQ(rest->get_header_value("ETag"), etag);
+  EXPECT_EQ(rest->body, bytes.substr(1500000));
+  httplib::Result past = client.Get(big.c_str(), {{"Range", "bytes=2097152-"}});
+  EXPECT_EQ(past->status, 416);
+  EXPECT_EQ(past->get_header_value("Content-Range"), "bytes */2097152");
+  bytes[0] = 'b';
+  WriteFile(temp_ / "ORG/agent/big.new", bytes);
+  std::filesystem::rename(temp_ / "ORG/agent/big.new", temp_ / "ORG/agent/big.bin");
+  server_->Reload();
+  httplib::Result changed =
+      client.Get(big.c_str(), {{"Range", "bytes=1500000-"}, {"If-Range", etag}});
+  EXPECT_EQ(changed->status, 200);
+  EXPECT_EQ(changed->body, bytes);
+}
+
 TEST_F(ReleaseServerTest, SectionNamesMatchWithoutRegardToCase) {
   WriteFile(temp_ / "ORG/agent/release.ini", "[release]\r\nlast_version=1.0.7\r\n");
   WriteFile(temp_ / "ORG/agent/files.ini", "[MAILBEACON.EXE]\nORG_NAME=Renamed.exe\n");

@@ -175,6 +175,93 @@ TEST(StaticExport, NginxAnswersEveryRequestAsTheServerDoes) {
   EXPECT_EQ(nginx.ErrorLog().find("[emerg]"), std::string::npos) << nginx.ErrorLog();
 }
 
+// Ranges of every kind of answer (a text, a small file held in memory, a
+// file read while it is sent), with and without If-Range, and HEAD.
+TEST(StaticExport, NginxAnswersRangesAsTheServerDoes) {
+  if (test::NginxProgram().empty()) GTEST_SKIP() << "nginx is not installed";
+  test::TempDir temp;
+  Release(temp / "release");
+  std::string big(3 << 20, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 % 251);
+  WriteFile(temp / "release/ORG/express/big.bin", big);
+  int port = test::FreePort();
+  ASSERT_EQ(Export({"--root", (temp / "release").string(), "--out", (temp / "export").string(),
+                    "--vdir", "/mbh", "--listen", "127.0.0.1:" + std::to_string(port)}),
+            0);
+  test::OpenForNginx(temp.path());
+  test::NginxProcess nginx(temp / "export", port);
+  ASSERT_TRUE(nginx.Running()) << nginx.ErrorLog();
+  ServerOptions options;
+  options.root = (temp / "release").string();
+  options.vdir = "/mbh";
+  options.log_file = (temp / "server.log").string();
+  Server server(options);
+  server.Start();
+  AnsiCodePage cp(949);
+  const std::string d = "/mbh/download/";
+  const std::vector<std::string> targets = {
+      d + "pause.aspx", d + "express_exe.aspx?version=new&Folder=ORG",
+      d + "express_exe.aspx?program=" + *EncodeProgramName("plugin.dll", cp) + "&Folder=ORG",
+      d + "express_exe.aspx?program=" + *EncodeProgramName("big.bin", cp) + "&Folder=ORG",
+      d + "express_exe.aspx?program=0"};  // 404: never ranged
+  const std::vector<std::string> ranges = {"bytes=0-",
+                                           "bytes=3-",
+                                           "bytes=2-5",
+                                           "bytes=-4",
+                                           "bytes=1048570-1048580",
+                                           "bytes=3145000-",
+                                           "bytes=3-100000000",
+                                           "bytes=0-1,4-5",
+                                           "bytes=20-30,1-2",
+                                           "bytes=5-3",
+                                           "bytes=3145728-",
+                                           "bytes=99999999999999999999-",
+                                           "bytes=-0",
+                                           "bytes=abc",
+                                           "Bytes= 3 - 5",
+                                           "bytes=",
+                                           "items=1-",
+                                           "bytes=3-,"};
+  auto expect_alike = [&](const std::string& target, const std::string& headers,
+                          const std::string& method = "GET") {
+    test::RawAnswer ours = test::RawRequest(server.Port(), target, headers, method);
+    test::RawAnswer theirs = test::RawRequest(port, target, headers, method);
+    const std::string what = method + " " + target + " " + headers;
+    EXPECT_NE(ours.status, 0) << what;
+    EXPECT_EQ(theirs.status, ours.status) << what;
+    EXPECT_EQ(theirs.body, ours.body) << what;
+    EXPECT_EQ(theirs.headers["content-type"], ours.headers["content-type"]) << what;
+    EXPECT_EQ(theirs.headers["content-range"], ours.headers["content-range"]) << what;
+    EXPECT_EQ(theirs.headers["content-length"], ours.headers["content-length"]) << what;
+    return ours.status;
+  };
+  std::vector<int> parts;
+  for (const std::string& target : targets) {
+    parts.push_back(0);
+    for (const std::string& range : ranges)
+      parts.back() += expect_alike(target, "Range: " + range + "\r\n") == 206;
+    // If-Range: each server's own validators hold; another tag, a weak one
+    // and another date ask for the whole body.
+    for (int server_port : {server.Port(), port}) {
+      test::RawAnswer plain = test::RawRequest(server_port, target);
+      const std::string etag = plain.headers["etag"];
+      const std::string date = plain.headers["last-modified"];
+      for (const std::string& if_range : {etag, date, "W/" + etag, std::string("\"other\""),
+                                          std::string("Thu, 01 Jan 1970 00:00:01 GMT")}) {
+        if (if_range.empty()) continue;
+        test::RawAnswer a = test::RawRequest(server_port, target,
+                                             "Range: bytes=1-\r\nIf-Range: " + if_range + "\r\n");
+        const bool holds = if_range == etag || if_range == date;
+        EXPECT_EQ(a.status, plain.status == 200 && holds ? 206 : plain.status)
+            << server_port << " " << target << " If-Range: " << if_range;
+      }
+    }
+    expect_alike(target, "Range: bytes=3-\r\n", "HEAD");
+    expect_alike(target, "Range: bytes=30000000-\r\n", "HEAD");
+  }
+  EXPECT_EQ(parts, (std::vector<int>{5, 6, 7, 8, 0}));  // 206 answers per target
+}
+
 TEST(StaticExport, RefusesWhatCannotBeExported) {
   test::TempDir temp;
   WriteFile(temp / "ORG/express/release.ini", "[RELEASE]\nLAST_VERSION=1\n");
