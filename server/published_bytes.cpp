@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "server/release_read.h"
 #include "support/md5.h"
 
 namespace mb::server {
@@ -19,19 +20,25 @@ bool Same(const timespec& a, const timespec& b) {
 }  // namespace
 
 std::shared_ptr<const PublishedBytes> PublishedBytes::Open(const std::filesystem::path& path,
-                                                           std::uint64_t& memory_budget) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  std::shared_ptr<PublishedBytes> bytes(new PublishedBytes(fd));
+                                                           std::uint64_t& memory_budget,
+                                                           std::string& why) {
+  OpenedReleaseFile opened = OpenReleaseFile(path);
+  why = opened.missing ? "the file is gone" : opened.refusal;
+  if (opened.fd.Get() < 0) return nullptr;
+  std::shared_ptr<PublishedBytes> bytes(new PublishedBytes(opened.fd.Release()));
+  why = "the file cannot be read";
   struct stat before {};
-  if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) return nullptr;
+  if (fstat(bytes->fd_, &before) != 0) return nullptr;
   bytes->mtime_ = before.st_mtim;
   bytes->ctime_ = before.st_ctim;
   auto size = static_cast<std::uint64_t>(before.st_size);
   bool hold = size <= kHeldFileBytes && size <= memory_budget;
   if (!bytes->ReadAndDigest(hold)) return nullptr;
   // Written while it was read: the digest may mix old and new bytes.
-  if (!bytes->StampsMatchNow()) return nullptr;
+  if (!bytes->StampsMatchNow()) {
+    why = "the file changed while it was read";
+    return nullptr;
+  }
   if (hold) {
     memory_budget -= bytes->size_;
     bytes->held_ = true;

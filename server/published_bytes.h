@@ -30,10 +30,11 @@ class PublishedBytes {
  public:
   static constexpr std::uint64_t kHeldFileBytes = std::uint64_t{1} << 20;
 
-  // Nothing when the file cannot be opened and read to its end. A file
-  // held in memory takes its size from memory_budget.
+  // Nothing, with the reason in why, when the file is refused (see
+  // release_read.h) or cannot be read to its end. A file held in memory
+  // takes its size from memory_budget.
   static std::shared_ptr<const PublishedBytes> Open(const std::filesystem::path& path,
-                                                    std::uint64_t& memory_budget);
+                                                    std::uint64_t& memory_budget, std::string& why);
   ~PublishedBytes();
   PublishedBytes(const PublishedBytes&) = delete;
   PublishedBytes& operator=(const PublishedBytes&) = delete;

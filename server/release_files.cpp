@@ -80,22 +80,26 @@ bool IsReleaseFileName(const std::string& name) {
   return !name.empty() && name != "release.ini" && name != "files.ini" && name.front() != '.';
 }
 
-std::vector<PublishedFile> ListPublishedFiles(const fs::path& dir, const std::string& last_version,
+std::vector<PublishedFile> ListPublishedFiles(const fs::path& dir,
+                                              const formats::ProfileDocument& files,
+                                              const std::string& last_version,
                                               std::vector<std::string>& warnings) {
-  const formats::ProfileDocument files = ReadReleaseIni(dir / "files.ini");
   std::vector<Candidate> found;
   std::set<std::string> on_disk;
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
     std::string name = entry.path().filename().string();
-    if (!entry.is_regular_file(ec) || !IsReleaseFileName(name)) continue;
+    if (!IsReleaseFileName(name)) continue;
+    if (entry.is_symlink(ec)) {
+      warnings.push_back(name +
+                         ": left out, a symbolic link (files are published only as "
+                         "themselves; links are for folders)");
+      continue;
+    }
+    if (!entry.is_regular_file(ec)) continue;
     on_disk.insert(Folded(name));
     Candidate c = Describe(entry.path(), files, last_version, warnings);
     if (!Publishable(c.file, warnings)) continue;
-    if (!FileInside(dir, name)) {
-      warnings.push_back(name + ": left out, a link that leads out of the folder");
-      continue;
-    }
     found.push_back(std::move(c));
   }
   WarnAboutMissing(files, on_disk, warnings);

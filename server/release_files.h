@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/profile_document.h"
+
 namespace mb::server {
 
 struct PublishedFile {
@@ -24,8 +26,10 @@ bool IsReleaseFileName(const std::string& name);
 // begin with "."; sorted by files.ini's ORDER (files without one last), then
 // by name. A file's VERSION defaults to last_version, ORG_NAME to its name,
 // TARGET_DIR to ".", SELF_REGISTER to "N". Files that cannot be published
-// safely are left out, with the reason added to warnings.
+// safely are left out, with the reason added to warnings; so are links
+// (release_read.h).
 std::vector<PublishedFile> ListPublishedFiles(const std::filesystem::path& dir,
+                                              const formats::ProfileDocument& files_ini,
                                               const std::string& last_version,
                                               std::vector<std::string>& warnings);
 

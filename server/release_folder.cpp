@@ -28,19 +28,9 @@ bool IsPlainFileName(std::string_view name) {
 std::optional<fs::path> ReleaseFolder::NoticeFile(const std::string& folder) const {
   std::error_code ec;
   for (const fs::path& p : {root_ / "notice" / (folder + ".txt"), root_ / "notice.txt"}) {
-    if (fs::is_regular_file(p, ec)) return p;
+    if (fs::exists(fs::symlink_status(p, ec))) return p;
   }
   return std::nullopt;
-}
-
-std::optional<fs::path> FileInside(const fs::path& dir, const std::string& name) {
-  if (!IsPlainFileName(name)) return std::nullopt;
-  std::error_code ec;
-  fs::path folder = fs::canonical(dir, ec);
-  if (ec) return std::nullopt;
-  fs::path file = fs::canonical(folder / fs::path(name), ec);
-  if (ec || file.parent_path() != folder || !fs::is_regular_file(file, ec)) return std::nullopt;
-  return file;
 }
 
 }  // namespace mb::server

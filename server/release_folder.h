@@ -31,16 +31,12 @@ class ReleaseFolder {
 
   const std::filesystem::path& Root() const { return root_; }
   std::filesystem::path PauseFile() const { return root_ / "pause.txt"; }
-  // The notice of a server folder ("ORG" or "MIRROR"), if one exists.
+  // The notice of a server folder ("ORG" or "MIRROR"), if there is
+  // anything of its name (a link counts, and is then refused).
   std::optional<std::filesystem::path> NoticeFile(const std::string& folder) const;
 
  private:
   std::filesystem::path root_;
 };
-
-// The regular file of that (UTF-8) name directly inside dir, after every
-// link is resolved; nothing for an unsafe name or a path that leads out.
-std::optional<std::filesystem::path> FileInside(const std::filesystem::path& dir,
-                                                const std::string& name);
 
 }  // namespace mb::server

@@ -1,14 +1,15 @@
 #include "server/release_ini.h"
 
-#include <fstream>
-#include <iterator>
+#include "server/release_read.h"
 
 namespace mb::server {
 
-formats::ProfileDocument ReadReleaseIni(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::string text(std::istreambuf_iterator<char>(in), {});
+std::optional<formats::ProfileDocument> ReadReleaseIni(const std::filesystem::path& path,
+                                                       std::string& why) {
+  ReleaseText read = ReadReleaseText(path);
+  why = read.refusal;
+  if (!why.empty()) return std::nullopt;
+  std::string text = std::move(read.bytes).value_or("");
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   return formats::ProfileDocument(std::move(text));
 }

@@ -14,8 +14,10 @@
 
 namespace mb::server {
 
-// A missing file reads as an empty one.
-formats::ProfileDocument ReadReleaseIni(const std::filesystem::path& path);
+// A missing file reads as an empty one; a refused one (a link, not a
+// regular file: see release_read.h) as nothing, with the reason in why.
+std::optional<formats::ProfileDocument> ReadReleaseIni(const std::filesystem::path& path,
+                                                       std::string& why);
 
 // The value of section/key, or nothing when either is missing.
 std::optional<std::string> IniValue(const formats::ProfileDocument& ini, std::string_view section,

@@ -10,6 +10,7 @@
 #include "server/manifest.h"
 #include "server/release_files.h"
 #include "server/release_ini.h"
+#include "server/release_read.h"
 #include "support/md5.h"
 
 namespace mb::server {
@@ -44,12 +45,6 @@ Answer TextAnswer(std::string body, std::time_t modified, const CachePolicy& pol
   return a;
 }
 
-std::optional<std::string> ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The line the agent reads: up to the first CR.
 std::string FirstLine(const std::string& bytes) { return bytes.substr(0, bytes.find('\r')); }
 
@@ -70,14 +65,12 @@ class ComponentBuilder {
   ComponentRelease Build() {
     ComponentRelease release;
     release.manifest = RefusedComponent(policy_);
-    std::optional<std::string> last_version =
-        IniValue(ReadReleaseIni(dir_ / "release.ini"), "RELEASE", "LAST_VERSION");
-    if (!last_version || last_version->empty()) {
-      Warn((dir_ / "release.ini").string() + ": no [RELEASE] LAST_VERSION, nothing published");
-      return release;
-    }
+    std::optional<std::string> last_version = LastVersion();
+    if (!last_version) return release;
+    std::optional<formats::ProfileDocument> files_ini = Described("files.ini");
+    if (!files_ini) return release;
     std::vector<std::string> notes;
-    std::vector<PublishedFile> files = ListPublishedFiles(dir_, *last_version, notes);
+    std::vector<PublishedFile> files = ListPublishedFiles(dir_, *files_ini, *last_version, notes);
     for (const std::string& n : notes) Warn(n);
     std::string sections;
     int count = 0;
@@ -104,6 +97,27 @@ class ComponentBuilder {
  private:
   void Warn(const std::string& text) { warnings_.push_back(dir_.string() + ": " + text); }
 
+  // A description file of the folder (missing: empty); nothing when it is
+  // refused, and then neither is the component published.
+  std::optional<formats::ProfileDocument> Described(const char* name) {
+    std::string why;
+    std::optional<formats::ProfileDocument> ini = ReadReleaseIni(dir_ / name, why);
+    if (!ini)
+      Warn(std::string(name) + ": " + why +
+           "; component not published (its manifest "
+           "answers 500)");
+    return ini;
+  }
+
+  std::optional<std::string> LastVersion() {
+    std::optional<formats::ProfileDocument> ini = Described("release.ini");
+    if (!ini) return std::nullopt;
+    std::optional<std::string> last_version = IniValue(*ini, "RELEASE", "LAST_VERSION");
+    if (last_version && !last_version->empty()) return last_version;
+    Warn((dir_ / "release.ini").string() + ": no [RELEASE] LAST_VERSION, nothing published");
+    return std::nullopt;
+  }
+
   // Nothing of the component is served: its manifest answers 500.
   ComponentRelease Refused(const std::vector<std::string>& problems) {
     for (const std::string& p : problems) Warn(p);
@@ -115,9 +129,10 @@ class ComponentBuilder {
   // (with the reason) when it is left out.
   std::optional<std::time_t> Add(const PublishedFile& f, int index, std::string& sections,
                                  std::map<std::string, Answer>& answers) {
-    std::shared_ptr<const PublishedBytes> bytes = PublishedBytes::Open(f.path, memory_budget_);
+    std::string why;
+    std::shared_ptr<const PublishedBytes> bytes = PublishedBytes::Open(f.path, memory_budget_, why);
     if (!bytes) {
-      Warn(f.name + ": left out, the file cannot be read");
+      Warn(f.name + ": left out, " + why);
       return std::nullopt;
     }
     std::optional<std::string> program = EncodeProgramName(f.name, cp_);
@@ -165,6 +180,15 @@ bool IsVersionLabel(const std::string& label) {
 
 namespace {
 
+// A link that leads nowhere, as the vendor would want to hear of it.
+std::optional<std::string> BrokenLink(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::is_symlink(fs::symlink_status(path, ec)) || fs::exists(fs::status(path, ec)))
+    return std::nullopt;
+  return path.string() + ": a link that leads nowhere (to " + fs::read_symlink(path, ec).string() +
+         "; a relative target is read from the link's own folder)";
+}
+
 void WarnAboutPause(const fs::path& root, const std::optional<std::string>& pause,
                     std::vector<std::string>& warnings) {
   if (!pause) return;
@@ -189,41 +213,62 @@ std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::Build(const ReleaseFolde
                                                               const CachePolicy& policy) {
   auto snapshot = std::make_shared<ReleaseSnapshot>();
   ReleaseSnapshot& s = *snapshot;
-  const fs::path& root = release.Root();
-  std::optional<std::string> pause = ReadBytes(release.PauseFile());
-  s.pause_ = pause ? TextAnswer(*pause, ModifiedTime(release.PauseFile()), policy)
-                   : TextAnswer("N", ModifiedTime(root), policy);
-  WarnAboutPause(root, pause, s.warnings_);
+  s.AddPause(release, policy);
   std::uint64_t memory_budget = kHeldBytesPerSnapshot;
   for (const char* folder : kFolders) {
-    if (std::optional<fs::path> notice = release.NoticeFile(folder)) {
-      if (std::optional<std::string> bytes = ReadBytes(*notice))
-        s.notices_[folder] = TextAnswer(*bytes, ModifiedTime(*notice), policy);
-    }
+    if (std::optional<std::string> broken = BrokenLink(release.Root() / folder))
+      s.warnings_.push_back(*broken);
+    s.AddNotice(release, policy, folder);
     for (Component c : kComponents) s.AddComponent(release, cp, policy, folder, c, memory_budget);
   }
   return snapshot;
 }
 
+// Without a pause.txt agents get "N"; one the server refuses to read
+// answers 500, so agents install nothing rather than everything.
+void ReleaseSnapshot::AddPause(const ReleaseFolder& release, const CachePolicy& policy) {
+  ReleaseText pause = ReadReleaseText(release.PauseFile());
+  if (pause.bytes) {
+    pause_ = TextAnswer(*pause.bytes, ModifiedTime(release.PauseFile()), policy);
+  } else if (pause.refusal.empty()) {
+    pause_ = TextAnswer("N", ModifiedTime(release.Root()), policy);
+  } else {
+    pause_ = RefusedComponent(policy);
+    warnings_.push_back("pause.txt: " + pause.refusal +
+                        "; pause.aspx answers 500 (agents install nothing) until it is a file");
+  }
+  WarnAboutPause(release.Root(), pause.bytes, warnings_);
+}
+
+void ReleaseSnapshot::AddNotice(const ReleaseFolder& release, const CachePolicy& policy,
+                                const std::string& folder) {
+  std::optional<fs::path> notice = release.NoticeFile(folder);
+  if (!notice) return;
+  ReleaseText text = ReadReleaseText(*notice);
+  if (text.bytes)
+    notices_[folder] = TextAnswer(*text.bytes, ModifiedTime(*notice), policy);
+  else if (!text.refusal.empty())
+    warnings_.push_back(notice->string() + ": " + text.refusal + "; no notice for " + folder);
+}
+
 void ReleaseSnapshot::AddComponent(const ReleaseFolder& release, const AnsiCodePage& cp,
                                    const CachePolicy& policy, const std::string& folder,
                                    Component c, std::uint64_t& memory_budget) {
-  std::error_code ec;
   fs::path dir = release.Root() / folder / std::string(ComponentFolderName(c));
-  if (!fs::is_directory(dir, ec)) return;
-  components_[ComponentKey(folder, c)] =
-      ComponentBuilder(dir, cp, policy, memory_budget, warnings_).Build();
+  if (!AddFolder(dir, ComponentKey(folder, c), cp, policy, memory_budget)) return;
   if (c != Component::kOutlook) return;
+  std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
     std::string label = entry.path().filename().string();
-    if (!entry.is_directory(ec)) continue;
+    bool dangling = entry.is_symlink(ec) && !fs::exists(entry.status(ec));
+    if (!entry.is_directory(ec) && !dangling) continue;
     if (!IsVersionLabel(label)) {
       warnings_.push_back(entry.path().string() +
                           ": not published, a version folder's name holds only letters, digits, "
                           "\".\", \"_\" and \"-\"");
       continue;
     }
-    // Labels match without regard to case, as the export's nginx maps do.
+    // Labels match without regard to case, as the export's nginx does.
     std::string key = ComponentKey(folder, c, LowerCase(label));
     if (components_.count(key)) {
       warnings_.push_back(entry.path().string() +
@@ -231,8 +276,23 @@ void ReleaseSnapshot::AddComponent(const ReleaseFolder& release, const AnsiCodeP
                           "the same name in another case");
       continue;
     }
-    components_[key] = ComponentBuilder(entry.path(), cp, policy, memory_budget, warnings_).Build();
+    AddFolder(entry.path(), key, cp, policy, memory_budget);
   }
+}
+
+// A component or version folder; false when there is none. One that is
+// meant to be there but is not (a link that leads nowhere) is refused.
+bool ReleaseSnapshot::AddFolder(const fs::path& dir, const std::string& key, const AnsiCodePage& cp,
+                                const CachePolicy& policy, std::uint64_t& memory_budget) {
+  if (std::optional<std::string> broken = BrokenLink(dir)) {
+    warnings_.push_back(*broken + "; not published (its manifest answers 500)");
+    components_[key] = {RefusedComponent(policy), {}};
+    return false;
+  }
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return false;
+  components_[key] = ComponentBuilder(dir, cp, policy, memory_budget, warnings_).Build();
+  return true;
 }
 
 const Answer* ReleaseSnapshot::Notice(const std::string& folder) const {

@@ -67,8 +67,13 @@ class ReleaseSnapshot {
   const std::map<std::string, Answer>& Notices() const { return notices_; }
 
  private:
+  void AddPause(const ReleaseFolder& release, const CachePolicy& policy);
+  void AddNotice(const ReleaseFolder& release, const CachePolicy& policy,
+                 const std::string& folder);
   void AddComponent(const ReleaseFolder& release, const AnsiCodePage& cp, const CachePolicy& policy,
                     const std::string& folder, Component c, std::uint64_t& memory_budget);
+  bool AddFolder(const std::filesystem::path& dir, const std::string& key, const AnsiCodePage& cp,
+                 const CachePolicy& policy, std::uint64_t& memory_budget);
 
   Answer pause_;
   std::map<std::string, Answer> notices_;  // by folder
