@@ -3,6 +3,7 @@
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
 #include "agent/pause_state.h"
+#include "install/update_folder.h"
 #include "planning/ini_formats.h"
 #include "planning/transfer_limits.h"
 
@@ -34,6 +35,10 @@ void frmTray::RunUpdate() {
     ReadVersionFromSite(state_.InstalledKind);
     subDownLoadNewVersion(state_.InstalledKind);
     if (!state_.RetryPending) subDownLoadNewVersion(kAgentComponent);
+    // A copy that no list of this run names is of no use to anyone: the next
+    // run decides what to fetch by the target folders, never by the copies.
+    ClearUpdateFolder(*p_.fs, state_.UpdateDir,
+                      [this](const std::string& name) { return listed_.HasCopy(name); });
     if (!state_.RetryPending && HasHandOver()) {
       retry_prompt_count_ = 0;
       DownloadUpdateNotice("");

@@ -6,6 +6,7 @@
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
 #include "install/transfer_progress.h"
+#include "install/update_folder.h"
 #include "planning/ini_formats.h"
 #include "planning/transfer_limits.h"
 #include "support/local_time.h"
@@ -116,6 +117,7 @@ bool frmTray::FetchVerified(const FileRecord& r, int index, int count) {
 void frmTray::InstallDirectly(FileRecord& r) {
   const std::string local = state_.UpdateDir + "\\" + r.Name;
   const std::string target = r.TargetDir + "\\" + r.OrgName;
+  RemoveStaleTemporaries(*p_.fs, r.TargetDir, r.OrgName);  // what a crash left of an earlier try
   if (p_.fs->IsOrdinaryFile(target)) p_.fs->CopyFile(target, target + "_old");
   p_.fs->CopyFile(local, target);
   p_.fs->MakeExecutable(target);

@@ -8,8 +8,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace mb::platform {
+
+// One entry of a folder.
+struct FolderEntry {
+  std::string name;
+  bool is_file = false;          // a regular file (hidden or not); not a folder or a link
+  std::int64_t age_seconds = 0;  // since it was last written
+};
 
 class InputFile {
  public:
@@ -44,6 +52,9 @@ class FileSystem {
   virtual void Append(const std::string& path, const std::string& bytes) = 0;
   // Makes a file runnable where the OS needs it (POSIX: the x bits).
   virtual void MakeExecutable(const std::string& path) = 0;
+  // The entries of a folder, "." and ".." left out, in no order. Raises when
+  // the folder cannot be read.
+  virtual std::vector<FolderEntry> ListFolder(const std::string& path) = 0;
 };
 
 }  // namespace mb::platform

@@ -1,5 +1,7 @@
 #include "rules/agent_files.h"
 
+#include <string_view>
+
 #include "rules/ascii.h"
 
 namespace mb::files {
@@ -10,6 +12,12 @@ bool IsAgentFileName(const std::string& name) {
     if (ascii::EqualFolded(name, own)) return true;
   }
   return false;
+}
+
+bool IsBackupName(const std::string& name) {
+  const std::string suffix = kBackupSuffix;
+  return name.size() > suffix.size() &&
+         ascii::EqualFolded(std::string_view(name).substr(name.size() - suffix.size()), suffix);
 }
 
 }  // namespace mb::files

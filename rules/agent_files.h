@@ -23,4 +23,7 @@ inline constexpr const char* kBackupSuffix = "_old";
 // for the same file).
 bool IsAgentFileName(const std::string& name);
 
+// A name that ends in the backup suffix, letters folded.
+bool IsBackupName(const std::string& name);
+
 }  // namespace mb::files

@@ -40,6 +40,9 @@ std::optional<std::string> ListedFileProblem(const ListedFile& f, const std::str
   if (files::IsAgentFileName(f.name)) {
     return "NAME \"" + f.name + "\" is the name of one of the agent's own files";
   }
+  if (files::IsBackupName(f.name)) {
+    return "NAME \"" + f.name + "\" is named like a backup, which the update folder keeps";
+  }
   if (InFolder(FoldedPath(f.target_dir), FoldedPath(update_dir))) {
     return "TARGET_DIR is the update folder (or in it), where the copies lie";
   }
@@ -64,6 +67,10 @@ std::optional<ListedFiles::Met> ListedFiles::Meets(const ListedFile& f) const {
 void ListedFiles::Add(const ListedFile& f, const std::string& label) {
   copies_.emplace(FoldedPath(f.name), label);
   targets_.emplace(FoldedPath(f.Target()), label);
+}
+
+bool ListedFiles::HasCopy(const std::string& name) const {
+  return copies_.count(FoldedPath(name)) > 0;
 }
 
 void ListedFiles::clear() {

@@ -24,8 +24,10 @@ struct ListedFile {
 
 // Why `f` may not be listed, whatever else the list holds; nothing when it
 // may. Its NAME and ORG_NAME must be file names a release may use
-// (FileNameProblem), its NAME none of the agent's own files (a copy of that name would
-// overwrite one of them, or be taken for it), and its target
+// (FileNameProblem); its NAME none of the agent's own files (a copy of that
+// name would overwrite one of them, or be taken for it) and no backup's
+// ("..._old": the update folder keeps those, so a copy of that name would
+// stay for ever); and its target
 // folder outside `update_dir`: a file installed there would be the copy
 // the updater removes once it is done, or in its way.
 std::optional<std::string> ListedFileProblem(const ListedFile& f, const std::string& update_dir);
@@ -49,6 +51,8 @@ class ListedFiles {
   // How `f` meets a file added earlier, if it does.
   std::optional<Met> Meets(const ListedFile& f) const;
   void Add(const ListedFile& f, const std::string& label);
+  // Whether a file added so far is downloaded to the copy `name`.
+  bool HasCopy(const std::string& name) const;
   bool empty() const { return copies_.empty(); }
   void clear();
 

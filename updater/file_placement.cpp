@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "install/update_folder.h"
 #include "support/error.h"
 
 namespace mb::updater {
@@ -65,6 +66,8 @@ bool PlaceFile(platform::FileSystem& fs, const PendingFile& file, const std::str
   const std::string source = update_dir + "\\" + file.name;
   const std::string target = file.Target();
   CreateDirectories(fs, file.target_dir);
+  RemoveStaleTemporaries(fs, file.target_dir,
+                         file.org_name);  // what a crash left of an earlier run
   const bool back_up = file.back_up && fs.Exists(target) && !SameContents(fs, source, target);
   if (back_up) fs.CopyFile(target, target + "_old");
   fs.CopyFile(source, target);

@@ -21,7 +21,8 @@ void CreateDirectories(platform::FileSystem& fs, const std::string& dir);
 // beside the target, so the target is always either the old or the new
 // file. With BACK_UP the old file is first copied to "<target>_old", unless
 // the target already is the new file (a repeated run must not overwrite a
-// good backup with the new bytes). Returns whether a backup was made.
+// good backup with the new bytes). Stale temporaries that a crash left
+// beside the target go first. Returns whether a backup was made.
 // Raises mb::Error on a failure.
 bool PlaceFile(platform::FileSystem& fs, const PendingFile& file, const std::string& update_dir);
 

@@ -1,17 +1,21 @@
 #include "platform/posix/posix_filesystem.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <utility>
 #include <vector>
 
 #include "platform/path_root.h"
 #include "platform/posix/posix_path.h"
+#include "platform/temporary_names.h"
 #include "support/error.h"
 
 namespace mb::posix {
@@ -109,13 +113,29 @@ class TempFileBeside {
 
  private:
   static std::string Template(const std::string& target) {
-    std::string dir = target.substr(0, target.size() - BaseName(target).size());
-    return dir + "." + BaseName(target).substr(0, 200) + ".XXXXXX";
+    const std::string name = BaseName(target);
+    const std::string dir = target.substr(0, target.size() - name.size());
+    return dir + platform::TemporaryName(name, platform::TemporaryKind::kCopy, "XXXXXX");
   }
 
   std::string path_;
   int fd_ = -1;
   bool committed_ = false;
+};
+
+// An open folder, closed on every path.
+class Dir {
+ public:
+  explicit Dir(const std::string& path) : dir_(::opendir(path.c_str())) {
+    if (dir_ == nullptr) ThrowPosixError(errno);
+  }
+  ~Dir() { ::closedir(dir_); }
+  Dir(const Dir&) = delete;
+  Dir& operator=(const Dir&) = delete;
+  DIR* get() const { return dir_; }
+
+ private:
+  DIR* dir_;
 };
 
 class PosixInputFile : public platform::InputFile {
@@ -188,6 +208,24 @@ void PosixFileSystem::Append(const std::string& path, const std::string& bytes) 
   Fd fd(OpenOrThrow(ToPosixPath(path), O_WRONLY | O_APPEND | O_CREAT, 0666));
   WriteAll(fd.get(), bytes.data(), bytes.size());
   fd.Close();
+}
+
+// A link is no file here: what it leads to is not the folder's to remove.
+std::vector<platform::FolderEntry> PosixFileSystem::ListFolder(const std::string& path) {
+  Dir dir(ToPosixPath(path));
+  std::vector<platform::FolderEntry> entries;
+  const std::time_t now = std::time(nullptr);
+  errno = 0;
+  while (const dirent* e = ::readdir(dir.get())) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone
+    entries.push_back({name, S_ISREG(st.st_mode), std::max<std::int64_t>(now - st.st_mtime, 0)});
+    errno = 0;
+  }
+  if (errno != 0) ThrowPosixError(errno);
+  return entries;
 }
 
 // Executable by whoever may read it, as a Windows program is runnable by

@@ -23,6 +23,7 @@ class PosixFileSystem : public platform::FileSystem {
   std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override;
   void Append(const std::string& path, const std::string& bytes) override;
   void MakeExecutable(const std::string& path) override;
+  std::vector<platform::FolderEntry> ListFolder(const std::string& path) override;
 };
 
 // The error for the current errno (or `err`), as every POSIX layer raises it.

@@ -4,21 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
+
+#include "platform/temporary_names.h"
 
 namespace mb::posix {
-namespace {
-
-std::string RandomSuffix() {
-  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 engine{std::random_device{}()};
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof(kChars) - 2);
-  std::string out(6, 'X');
-  for (char& c : out) c = kChars[pick(engine)];
-  return out;
-}
-
-}  // namespace
 
 PartFile::PartFile(const std::string& destination) : destination_(destination) {
   const auto slash = destination.rfind('/');
@@ -26,7 +15,8 @@ PartFile::PartFile(const std::string& destination) : destination_(destination) {
   const std::string name = destination.substr(dir.size());
   if (name.empty() || name == "." || name == "..") return;
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-    temp_path_ = dir + "." + name + ".part-" + RandomSuffix();
+    temp_path_ = dir + platform::TemporaryName(name, platform::TemporaryKind::kDownload,
+                                               platform::RandomTemporaryTag());
     // 0666 lets the umask decide, as for any other file the agent writes.
     fd_ = open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno != EEXIST) break;

@@ -1,7 +1,7 @@
 // The temporary file that receives a download's body: a hidden
-// ".<name>.part-XXXXXX" file beside the destination, removed unless Commit()
-// renamed it over the destination, so a failed transfer never disturbs the
-// file already there.
+// ".<name>.part-XXXXXX" file beside the destination (platform/
+// temporary_names.h), removed unless Commit() renamed it over the
+// destination, so a failed transfer never disturbs the file already there.
 #pragma once
 
 #include <cstddef>

@@ -3,9 +3,9 @@
 #include "platform/win32/win32_windows.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "platform/path_root.h"
+#include "platform/temporary_names.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_text.h"
 
@@ -38,10 +38,22 @@ void WriteAll(HANDLE h, const std::string& bytes) {
 
 }  // namespace
 
-std::wstring TempNameBeside(const std::wstring& path) {
-  static std::atomic<unsigned> counter{0};
-  return path + L".~" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) +
-         L".tmp";
+std::wstring TempNameBeside(const std::wstring& path, platform::TemporaryKind kind) {
+  const std::size_t sep = path.find_last_of(L"\\/");
+  const std::size_t name_at = sep == std::wstring::npos ? 0 : sep + 1;
+  const std::string name = WideToUtf8(path.substr(name_at));
+  return path.substr(0, name_at) +
+         Utf8ToWide(platform::TemporaryName(name, kind, platform::RandomTemporaryTag()));
+}
+
+// Seconds from a file time to now; a time ahead of the clock counts as now.
+std::int64_t SecondsSince(const FILETIME& then) {
+  FILETIME now_ft{};
+  GetSystemTimeAsFileTime(&now_ft);
+  auto ticks = [](const FILETIME& t) {
+    return (static_cast<std::int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return std::max<std::int64_t>((ticks(now_ft) - ticks(then)) / 10000000, 0);  // 100 ns ticks
 }
 
 bool Win32FileSystem::IsOrdinaryFile(const std::string& path) {
@@ -70,7 +82,7 @@ void Win32FileSystem::DeleteFile(const std::string& path) {
 
 void Win32FileSystem::CopyFile(const std::string& from, const std::string& to) {
   const std::wstring wto = Utf8ToWide(to);
-  const std::wstring tmp = TempNameBeside(wto);
+  const std::wstring tmp = TempNameBeside(wto, platform::TemporaryKind::kCopy);
   if (!CopyFileW(Utf8ToWide(from).c_str(), tmp.c_str(), FALSE)) throw LastError();
   // A copied read-only source would make the temporary file undeletable on
   // a later failure and the destination read-only; the copy is ordinary.
@@ -108,5 +120,25 @@ void Win32FileSystem::Append(const std::string& path, const std::string& bytes) 
 
 // Windows runs any .exe; there is no permission bit to set.
 void Win32FileSystem::MakeExecutable(const std::string&) {}
+
+// A link (a reparse point) is no file here: what it leads to is not the
+// folder's to remove.
+std::vector<platform::FolderEntry> Win32FileSystem::ListFolder(const std::string& path) {
+  WIN32_FIND_DATAW found{};
+  HANDLE h = FindFirstFileW((Utf8ToWide(path) + L"\\*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) throw LastError();
+  std::vector<platform::FolderEntry> entries;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const DWORD not_file = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    entries.push_back({WideToUtf8(name), (found.dwFileAttributes & not_file) == 0,
+                       SecondsSince(found.ftLastWriteTime)});
+  } while (FindNextFileW(h, &found));
+  const DWORD code = GetLastError();
+  FindClose(h);
+  if (code != ERROR_NO_MORE_FILES) throw WindowsError(code);
+  return entries;
+}
 
 }  // namespace mb::win32

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/filesystem.h"
+#include "platform/temporary_names.h"
 
 namespace mb::win32 {
 
@@ -21,10 +22,12 @@ class Win32FileSystem : public platform::FileSystem {
   std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override;
   void Append(const std::string& path, const std::string& bytes) override;
   void MakeExecutable(const std::string& path) override;
+  std::vector<platform::FolderEntry> ListFolder(const std::string& path) override;
 };
 
-// A name beside `path` for a file being written before it replaces `path`;
-// unique per process and call.
-std::wstring TempNameBeside(const std::wstring& path);
+// A name beside `path` for a file being written before it replaces `path`
+// (platform/temporary_names.h): hidden by its leading dot on POSIX, named
+// alike here so that a crash's leftovers are known in both builds.
+std::wstring TempNameBeside(const std::wstring& path, platform::TemporaryKind kind);
 
 }  // namespace mb::win32

@@ -318,7 +318,7 @@ long Win32Network::Download(const std::string& url, const std::string& path,
   }
   if (session_ == nullptr) return platform::kDownloadTransportError;
   const std::wstring dest = Utf8ToWide(path);
-  TemporaryFile tmp(TempNameBeside(dest));
+  TemporaryFile tmp(TempNameBeside(dest, platform::TemporaryKind::kDownload));
   const long rc = Fetch(static_cast<HINTERNET>(session_), calls_, url, tmp.path, options);
   if (rc != platform::kDownloadOk) return rc;
   if (!MoveFileExW(tmp.path.c_str(), dest.c_str(),

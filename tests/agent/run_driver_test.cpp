@@ -3,6 +3,7 @@
 // ends.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "helpers/agent_harness.h"
@@ -88,14 +89,28 @@ TEST_F(RunDriver, ZeroBytePauseFileTakesTheErrorPath) {
   EXPECT_EQ(h.windows.armings.back(), 500);
 }
 
+// The stale list is gone before the run; the agent's own files and
+// backups stay, and a copy that no list names any more goes at the run's
+// end (the update folder's rule: install/update_folder.h).
 TEST_F(RunDriver, StalePendingListIsDeletedAndOtherFilesKept) {
   fs::create_directories(h.update);
   WriteFile(h.UpdatePath("mailbeacon_download.ini"), "[OLD]\r\n");
-  WriteFile(h.UpdatePath("keep.txt"), "keep");
+  WriteFile(h.UpdatePath("install_version.ini"), "[AGENT_DOWNLOAD]\r\n");
+  WriteFile(h.UpdatePath("update_log.txt"), "log\r\n");
+  WriteFile(h.UpdatePath("keep.dll_old"), "backup");
+  WriteFile(h.UpdatePath("copy_of_an_old_list.dll"), "leftover");
+  fs::create_directories(h.update + "/folder");
+  WriteFile(h.UpdatePath(".crashed.dll.part-Ab12Cd"), "partial");
+  fs::last_write_time(h.UpdatePath(".crashed.dll.part-Ab12Cd"),
+                      fs::file_time_type::clock::now() - std::chrono::hours(1));
   server.Answer("/v/download/pause.aspx", "N");
   h.RunAgent();
   EXPECT_FALSE(fs::exists(h.UpdatePath("mailbeacon_download.ini")));
-  EXPECT_EQ(ReadFile(h.UpdatePath("keep.txt")), "keep");
+  EXPECT_FALSE(fs::exists(h.UpdatePath("copy_of_an_old_list.dll")));
+  EXPECT_FALSE(fs::exists(h.UpdatePath(".crashed.dll.part-Ab12Cd")));
+  for (const char* kept : {"install_version.ini", "update_log.txt", "keep.dll_old", "folder"}) {
+    EXPECT_TRUE(fs::exists(h.UpdatePath(kept))) << kept;
+  }
 }
 
 TEST_F(RunDriver, UpdateDirectoryThatCannotBeMadeEndsTheAgent) {

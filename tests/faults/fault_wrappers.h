@@ -60,6 +60,9 @@ class FaultyFileSystem : public platform::FileSystem {
     Check(FsCall::kMakeExecutable, path);
     real_.MakeExecutable(path);
   }
+  std::vector<platform::FolderEntry> ListFolder(const std::string& path) override {
+    return real_.ListFolder(path);
+  }
 
  private:
   void Check(FsCall call, const std::string& path) {

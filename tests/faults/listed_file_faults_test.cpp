@@ -61,15 +61,51 @@ INSTANTIATE_TEST_SUITE_P(Faults, ListedFileFaults, ::testing::ValuesIn(kListedFi
 
 // Bytes other than the published ones (a wrong HASH, or a redirect to a host
 // that serves something else) are rejected by their digest. A rejected first
-// file stays in the update directory (nothing deferred yet, so the pass
-// deletes nothing), is listed nowhere and is fetched again next time.
+// file outlives its pass (nothing deferred yet, so the pass deletes
+// nothing), is listed nowhere, goes at the run's end with every copy no
+// list names, and is fetched again next time.
 TEST_F(FaultTest, WrongDigestIsRejectedAndRefetched) {
   server.Serve(ExpressFile("plugin.new"), "tampered");
   const auto before = Snapshot(h.dir.path());
   EXPECT_EQ(h.RunAgent(1), -1);
-  ExpectNoHarm(before, {"plugin.new"});
+  ExpectNoHarm(before);
+  EXPECT_FALSE(fault_fs::exists(h.UpdatePath("plugin.new")));
   EXPECT_EQ(h.windows.statuses.back(), "Downloading failure..");
   ExpectRecovers();
+}
+
+// A server that publishes a new name with a wrong digest at every start,
+// or whose agent's pass fails after the plug-in's pass listed new names:
+// the update folder never holds more than the last run's list names.
+TEST_F(FaultTest, ServerCannotFillTheUpdateFolder) {
+  auto copies_of = [&](const std::string& prefix) {
+    int n = 0;
+    for (const auto& e : fault_fs::directory_iterator(h.update)) {
+      n += e.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return n;
+  };
+  for (int i = 0; i < 4; ++i) {
+    const std::string tag = std::to_string(i);
+    express = {{"rejected" + tag + ".dll", "bytes " + tag, "plugin.dll", ".", "1." + tag}};
+    std::string m = ManifestText("1." + tag, express);
+    m.replace(m.find("HASH=") + 5, 32, std::string(32, '0'));
+    server.Serve(kExpressManifest, m);
+    server.Serve(ExpressFile(express[0].name), express[0].body);
+    StartAgent();
+  }
+  EXPECT_EQ(copies_of("rejected"), 0);
+
+  server.Set(AgentFile(agent[1].name), Status(500));
+  for (int i = 0; i < 4; ++i) {
+    const std::string tag = std::to_string(i);
+    express = {{"dropped" + tag + ".dll", "bytes " + tag, "plugin.dll", ".", "2." + tag}};
+    server.Serve(kExpressManifest, ManifestText("2." + tag, express));
+    server.Serve(ExpressFile(express[0].name), express[0].body);
+    StartAgent();
+  }
+  EXPECT_EQ(copies_of("dropped"), 1);  // the last run's, which its list names
+  EXPECT_TRUE(fault_fs::exists(h.UpdatePath("dropped3.dll")));
 }
 
 TEST_F(FaultTest, RedirectToAnotherHostWithOtherBytesIsRejectedByDigest) {

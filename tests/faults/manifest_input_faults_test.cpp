@@ -159,6 +159,8 @@ const BadName kBadNames[] = {
     // The agent's own files in the update folder.
     {"TheInstallRecord", "install_version.ini", "help.txt"},
     {"ThePauseStateInOtherCase", "Pause.TXT", "help.txt"},
+    // Named like a backup, which the update folder keeps.
+    {"NamedLikeABackup", "help.txt_old", "help.txt"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultyNames, ::testing::ValuesIn(kBadNames),

@@ -41,6 +41,7 @@ TEST(SharedRules, ListedFilesThatMeetOrMayNotBeListed) {
            {"a.dll", "a.dll", "C:\\App\\update\\sub"},
            {"a.dll", "a.dll", "C:\\App\\x\\..\\update"},
            {"MAILBEACON_DOWNLOAD.INI", "a.dll", "C:\\App"},
+           {"a.dll_OLD", "a.dll", "C:\\App"},
            {"a.dll", "nul", "C:\\App"},
        }) {
     EXPECT_NE(ListedFileProblem(bad, update), std::nullopt) << bad.name << " " << bad.target_dir;

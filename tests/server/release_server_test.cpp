@@ -398,6 +398,7 @@ TEST_F(ReleaseServerTest, ComponentsTheAgentsWouldRefuseAreNotPublished) {
       {"nul.txt", ""},
       {"x.dll.", ""},
       {"PLUGIN.DLL", ""},
+      {"plugin.dll_old", ""},
       {"", "[plugin.dll]\nORG_NAME=.plugin.dll\n"},
       {"", "[plugin.dll]\nTARGET_DIR=.\\update\n"},
       {"", "[plugin.dll]\nTARGET_DIR=.\\Update\\sub\n"},

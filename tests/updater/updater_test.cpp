@@ -193,6 +193,7 @@ TEST(UpdaterTest, RefusesUnsafeOrInconsistentListsBeforeApplyingAnything) {
       {"ORG_NAME ending in a dot", "ends in a space or a dot", {"Bad.dll", "X.dll.", ""}},
       {"hidden NAME", "begins with a dot", {".Bad.dll", "X.dll", ""}},
       {"NAME of the agent's own file", "agent's own files", {"Install_Version.ini", "X.dll", ""}},
+      {"NAME like a backup", "named like a backup", {"Bad.dll_old", "X.dll", ""}},
       {"target in the update folder", "update folder", {"Bad.dll", "Bad.dll", "update"}},
       {"NAME listed twice", "file listed twice", {"Good.dll", "Other.dll", ""}},
       {"target listed twice (case folded)", "target listed twice", {"Bad.dll", "GOOD.DLL", ""}},
@@ -228,6 +229,31 @@ TEST(UpdaterTest, RefusesUnsafeOrInconsistentListsBeforeApplyingAnything) {
     EXPECT_NE(lines[0].find("] Update refused : "), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
   }
+}
+
+// What a crash of an earlier run left beside a target (the temporary of a
+// copy or of its backup) goes when the file is put in place again; fresh
+// ones (another run may be writing them) and other hidden files stay.
+TEST(UpdaterTest, StaleTemporariesOfACrashAreRemoved) {
+  Install in;
+  WriteFile(in.update() / "A_2.dll", "new");
+  WriteFile(in.dir() / "A.dll", "old");
+  auto aged = [&](const std::string& name, int seconds) {
+    WriteFile(in.dir() / name, "partial");
+    fs::last_write_time(in.dir() / name,
+                        fs::file_time_type::clock::now() - std::chrono::seconds(seconds));
+  };
+  aged(".A.dll.Ab12Cd", 3600);
+  aged(".A.dll_old.Cd34Ef", 3600);
+  aged(".A.dll.Fresh1", 5);
+  aged(".A.dll.settings", 3600);
+  in.WriteList({Outlook({{"A_2.dll", "A.dll", ""}})});
+  ASSERT_EQ(in.Run(), 0);
+  EXPECT_EQ(ReadFile(in.dir() / "A.dll"), "new");
+  EXPECT_FALSE(fs::exists(in.dir() / ".A.dll.Ab12Cd"));
+  EXPECT_FALSE(fs::exists(in.dir() / ".A.dll_old.Cd34Ef"));
+  EXPECT_TRUE(fs::exists(in.dir() / ".A.dll.Fresh1"));
+  EXPECT_TRUE(fs::exists(in.dir() / ".A.dll.settings"));
 }
 
 // Folders written from the top of the tree ("\dir"), as a share

@@ -3,9 +3,11 @@
 // destination completely or not at all.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "helpers/temp_dir.h"
+#include "install/update_folder.h"
 #include "platform/win32/win32_filesystem.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
@@ -49,6 +51,35 @@ TEST_F(Win32FileSystemTest, OrdinaryFilesAreNeitherDirectoriesNorHiddenNorSystem
   EXPECT_TRUE(fs_.Exists(P("update")));
   EXPECT_TRUE(fs_.Exists(P("hidden.txt")));
   EXPECT_FALSE(fs_.Exists(P("missing.txt")));
+}
+
+// The temporaries of a copy and of a download are named by the rule both
+// builds share, so the update folder's clean-up knows them here too: a
+// stale one goes, a fresh one and the files the agent keeps stay.
+TEST_F(Win32FileSystemTest, LeftoverTemporariesAreKnownAndCleared) {
+  const std::wstring dest = Utf8ToWide(P("x.dll"));
+  for (auto kind : {platform::TemporaryKind::kCopy, platform::TemporaryKind::kDownload}) {
+    const std::wstring tmp = TempNameBeside(dest, kind);
+    const std::string name = std::filesystem::path(tmp).filename().string();
+    EXPECT_TRUE(platform::IsTemporaryNameOf(name, "x.dll")) << name;
+    test::WriteFile(std::filesystem::path(tmp), "partial");
+  }
+  test::WriteFile(dir_ / "update_log.txt", "log");
+  fs_.CreateDirectory(P("sub"));
+  const auto stale = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+  int temporaries = 0;
+  for (const platform::FolderEntry& e : fs_.ListFolder(dir_.str())) {
+    EXPECT_EQ(e.is_file, e.name != "sub") << e.name;
+    EXPECT_LT(e.age_seconds, 60) << e.name;
+    if (e.name[0] == '.') {
+      ++temporaries;
+      std::filesystem::last_write_time(dir_ / e.name, stale);
+    }
+  }
+  EXPECT_EQ(temporaries, 2);
+  test::WriteFile(dir_ / ".x.dll.Fresh1", "another agent's");
+  EXPECT_EQ(ClearUpdateFolder(fs_, dir_.str(), [](const std::string&) { return false; }), 2);
+  EXPECT_EQ(EntryCount(), 3);  // the log, the fresh temporary, the folder
 }
 
 TEST_F(Win32FileSystemTest, FailuresCarryTheWindowsCodeAndItsText) {

@@ -1,0 +1,64 @@
+#include "install/update_folder.h"
+
+#include <exception>
+#include <vector>
+
+#include "platform/temporary_names.h"
+#include "rules/agent_files.h"
+
+namespace mb {
+namespace {
+
+bool IsTemporary(const std::string& name) { return !name.empty() && name.front() == '.'; }
+
+std::vector<platform::FolderEntry> EntriesOf(platform::FileSystem& fs, const std::string& dir) {
+  try {
+    return fs.ListFolder(dir);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+bool Remove(platform::FileSystem& fs, const std::string& path) {
+  try {
+    fs.DeleteFile(path);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+bool KeptInUpdateFolder(const platform::FolderEntry& entry,
+                        const std::function<bool(const std::string& name)>& listed) {
+  if (!entry.is_file) return true;
+  if (files::IsAgentFileName(entry.name) || files::IsBackupName(entry.name)) return true;
+  if (IsTemporary(entry.name)) return entry.age_seconds < kStaleTemporarySeconds;
+  return listed(entry.name);
+}
+
+int ClearUpdateFolder(platform::FileSystem& fs, const std::string& update_dir,
+                      const std::function<bool(const std::string& name)>& listed) {
+  int removed = 0;
+  for (const platform::FolderEntry& entry : EntriesOf(fs, update_dir)) {
+    if (!KeptInUpdateFolder(entry, listed) && Remove(fs, update_dir + "\\" + entry.name)) {
+      ++removed;
+    }
+  }
+  return removed;
+}
+
+void RemoveStaleTemporaries(platform::FileSystem& fs, const std::string& dir,
+                            const std::string& name) {
+  const std::string backup = name + files::kBackupSuffix;
+  for (const platform::FolderEntry& entry : EntriesOf(fs, dir)) {
+    const bool ours = platform::IsTemporaryNameOf(entry.name, name) ||
+                      platform::IsTemporaryNameOf(entry.name, backup);
+    if (entry.is_file && ours && entry.age_seconds >= kStaleTemporarySeconds) {
+      Remove(fs, dir + "\\" + entry.name);
+    }
+  }
+}
+
+}  // namespace mb
