@@ -17,8 +17,9 @@ namespace mb::basWinAPI {
 bool IsOnline(platform::Platform& p);
 
 // Fetches url into local_path; true when the transfer succeeded and an
-// ordinary file now exists there. Pending messages are processed once after
-// a successful transfer.
+// ordinary file now exists there. Pending messages are processed while the
+// transfer runs (through the options' observer, or here when it has none)
+// and once after a successful transfer.
 bool DownloadFile(platform::Platform& p, const std::string& url,
                   const std::string& local_path,
                   const platform::DownloadOptions& options = {});

@@ -8,30 +8,21 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// "-x", "--x": an option. "-5", "-.5": a (negative) number, which the
-// start delay's rule reads as no delay.
-bool LooksLikeOption(const std::string& arg) {
-  return arg.size() >= 2 && arg[0] == '-' && !IsDigit(arg[1]) && arg[1] != '.';
-}
-
 }  // namespace
 
 CommandLineCheck CheckCommandLine(const std::vector<std::string>& args) {
   CommandLineCheck check;
   for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h" || arg == "-?") {
+    if (arg == "--help" || arg == "-h") {
       check.help = true;
       return check;
     }
   }
   for (const std::string& arg : args) {
-    if (LooksLikeOption(arg) && arg.rfind("-d", 0) != 0) {
+    if (arg.rfind("--", 0) == 0) {
       check.error = "unknown option \"" + arg + "\"";
       return check;
     }
-  }
-  if (!args.empty() && args[0].rfind("-d", 0) != 0) {
-    check.error = "unknown argument \"" + args[0] + "\"";
   }
   return check;
 }

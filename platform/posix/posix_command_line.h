@@ -1,6 +1,8 @@
 // The POSIX agent's command line and the environment a script sets, checked
-// before anything runs: an option the agent does not know, or a run limit
-// that is no count, must not turn into a run against some server.
+// before anything runs. The agent reads its command line as Windows' agent
+// does (agent/start_delay.h: "-d" and seconds; "-D 5", "/d 5" or "-dx" mean
+// the 10 ms default); only what no Windows agent is ever given, a request
+// for help or a long option, stops it, and a run limit that is no count.
 #pragma once
 
 #include <optional>
@@ -13,14 +15,13 @@ namespace mb::posix {
 inline constexpr int kExitUsage = 2;
 
 struct CommandLineCheck {
-  bool help = false;  // --help, -h or -?: show the usage
+  bool help = false;  // --help or -h: show the usage
   std::string error;  // what is wrong; empty when the command line is usable
 };
 
-// Accepts nothing, or a first argument starting with "-d" (the start delay,
-// read by the agent's own rule; "-d 5", "-d5"). Any other argument that
-// looks like an option ("-x", "--verbose"; a negative number is none), or a
-// first argument that is no "-d", is an error.
+// --help or -h asks for the usage; any other argument that begins with
+// "--" is an error. Everything else is the agent's to read by its own rule,
+// as the Windows agent reads it.
 CommandLineCheck CheckCommandLine(const std::vector<std::string>& args);
 
 // The short usage text, for `program` (argv[0]).

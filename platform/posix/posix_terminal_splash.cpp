@@ -14,6 +14,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "progress/progress_text.h"
 #include "progress/status_line.h"
@@ -157,6 +158,10 @@ std::unique_ptr<platform::SplashView> MakeTerminalSplashView(std::FILE* out, boo
 
 std::unique_ptr<platform::SplashView> MakeTerminalSplashView(std::FILE* out, bool is_tty) {
   return MakeTerminalSplashView(out, is_tty, SteadySeconds);
+}
+
+bool TerminalDrawsInPlace(const char* term) {
+  return term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
 }
 
 }  // namespace mb::posix

@@ -13,6 +13,11 @@ namespace mb::posix {
 
 std::unique_ptr<platform::SplashView> MakeTerminalSplashView(std::FILE* out, bool is_tty);
 
+// Whether a terminal of this TERM can take the in-place status line (a
+// carriage return and "clear to the end of the line"): not a "dumb" one,
+// and not one that names no type at all.
+bool TerminalDrawsInPlace(const char* term);
+
 // The same with the clock (seconds) that paces the redraws and measures the
 // transfer rate; the plain form uses the steady clock.
 std::unique_ptr<platform::SplashView> MakeTerminalSplashView(std::FILE* out, bool is_tty,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -147,7 +148,7 @@ double PosixWindowSystem::TwipsPerPixelX() { return kTwipsPerPixel; }
 double PosixWindowSystem::TwipsPerPixelY() { return kTwipsPerPixel; }
 
 std::unique_ptr<platform::SplashView> PosixWindowSystem::CreateSplashView() {
-  return MakeTerminalSplashView(err_, is_tty_);
+  return MakeTerminalSplashView(err_, is_tty_ && TerminalDrawsInPlace(std::getenv("TERM")));
 }
 
 }  // namespace mb::posix

@@ -2,6 +2,7 @@
 // the run stops without a partial file, without touching the installed
 // files, and the next start against a healthy server completes the update.
 #include <filesystem>
+#include <map>
 
 #include "faults/fault_fixture.h"
 #include "faults/fault_wrappers.h"
@@ -136,6 +137,36 @@ TEST_F(FaultTest, UpdaterFileResetLeavesTheInstalledUpdaterAlone) {
 // A slow server (one byte every 150 ms, inside the stall time-out) only
 // makes the run slow: the window is pumped all along the transfer, and the
 // run completes.
+// The pause state, a manifest and the notice are waited for like a file:
+// the window is pumped all along (a window left unpumped for seconds is
+// "Not Responding" on Windows), and the run hands off as usual.
+TEST_F(FaultTest, SlowTextAnswersKeepTheWindowPumped) {
+  struct CountingWindows : RecordingWindowSystem {
+    int pumps = 0;
+    void PumpMessages() override { ++pumps; }
+  } windows;
+  FaultyNetwork net(h.net);
+  std::map<std::string, int> pumps_during;
+  net.before = [&](const std::string& url, auto&) {
+    pumps_during[url] = -windows.pumps;
+    return 0L;
+  };
+  net.after = [&](const std::string& url, auto&) { pumps_during[url] += windows.pumps; };
+  h.p.windows = &windows;
+  h.p.net = &net;
+  server.Set(kPause, Drip("N\r\n", 300));
+  server.Set(kExpressManifest, Drip(ManifestText("1.1", express), 2));
+  server.Set(kNotice, Drip("Release 1.1", 60));
+  h.tray = std::make_unique<frmTray>(h.p);
+  h.tray->Form_Load();
+  EXPECT_EQ(h.tray->Run(), kExitHandOff);
+  for (const char* target : {kPause, kExpressManifest, kNotice}) {
+    const std::string url = server.Url() + target;
+    ASSERT_TRUE(pumps_during.count(url)) << url;
+    EXPECT_GE(pumps_during[url], 3) << url;
+  }
+}
+
 TEST_F(FaultTest, SlowDripKeepsTheWindowPumpingAndCompletes) {
   struct CountingWindows : RecordingWindowSystem {
     int pumps = 0;

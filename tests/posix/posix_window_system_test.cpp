@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "helpers/scoped_env.h"
 #include "platform/posix/posix_window_system.h"
 #include "support/error.h"
 
@@ -48,6 +49,27 @@ class Console {
   std::size_t out_len_ = 0;
   std::unique_ptr<PosixWindowSystem> ws_;
 };
+
+// A terminal that cannot move its cursor (TERM=dumb, or no TERM at all)
+// gets the status lines one below the other, without a control sequence;
+// any other terminal gets the line redrawn in place.
+TEST(OsWindowSystemTest, DumbTerminalGetsNoControlSequences) {
+  for (const char* term : std::vector<const char*>{"dumb", "", nullptr, "xterm"}) {
+    test::ScopedEnv env("TERM", term);
+    Console console(true, "");
+    auto view = console.ws().CreateSplashView();
+    view->Show();
+    view->SetStatus("Comparing file versions");
+    view->SetTransfer(1, 2, 512, 1024);
+    view->PaintBar(50, 100, 0);
+    view->Unload();
+    const std::string out = console.Output();
+    const bool in_place = term != nullptr && std::string(term) == "xterm";
+    EXPECT_EQ(out.find('\x1b') != std::string::npos, in_place) << (term ? term : "(unset)") << out;
+    EXPECT_EQ(out.find('\r') != std::string::npos, in_place) << (term ? term : "(unset)") << out;
+    EXPECT_NE(out.find("Comparing file versions"), std::string::npos) << out;
+  }
+}
 
 TEST(OsWindowSystemTest, TimerFiresOncePerArmingAfterItsInterval) {
   Console console(false, "");

@@ -53,12 +53,15 @@ TEST_F(AgentResourcesTest, IconAndVersionAreThere) {
   EXPECT_NE(text.find(L"Mailbeacon.exe"), std::wstring::npos);
 }
 
-TEST_F(AgentResourcesTest, ManifestAsksForNoElevation) {
+TEST_F(AgentResourcesTest, ManifestAsksForNoElevationAndNamesTheProjectsVersion) {
   HRSRC manifest = FindResourceW(module_, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
   ASSERT_NE(manifest, nullptr);  // RT_MANIFEST
   const auto* data = static_cast<const char*>(LockResource(LoadResource(module_, manifest)));
   const std::string xml(data, SizeofResource(module_, manifest));
   EXPECT_NE(xml.find("level=\"asInvoker\""), std::string::npos);
+  EXPECT_NE(xml.find("name=\"BrightHarbor.Mailbeacon\" version=\"" MB_PROJECT_VERSION ".0\""),
+            std::string::npos)
+      << xml;
 }
 
 }  // namespace

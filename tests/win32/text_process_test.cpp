@@ -1,6 +1,10 @@
-// The backend's text conversions, error texts and command-line splitting.
+// The backend's text conversions, error texts and command-line splitting,
+// and the start delay the agent reads from that command line.
 #include <gtest/gtest.h>
 
+#include <utility>
+
+#include "agent/start_delay.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
@@ -35,6 +39,28 @@ TEST(Win32Process, ArgumentsFollowTheProgramName) {
   EXPECT_EQ(ArgumentsAfterProgram(L"M.exe \t  -d  1 -d 2"), L"-d  1 -d 2");
   EXPECT_EQ(ArgumentsAfterProgram(L"M.exe"), L"");
   EXPECT_EQ(ArgumentsAfterProgram(L"\"unterminated"), L"");
+}
+
+// The start delay the Windows agent takes from its own command line, for
+// the examples its design gives (the POSIX agent reads them alike).
+TEST(Win32Process, StartDelayOfTheDesignsExamples) {
+  const std::pair<const wchar_t*, int> examples[] = {
+      {L"Mailbeacon.exe", 10},
+      {L"Mailbeacon.exe -d 5", 5000},
+      {L"Mailbeacon.exe -d5", 5000},
+      {L"Mailbeacon.exe -d  5", 5000},
+      {L"Mailbeacon.exe -D 5", 10},
+      {L"Mailbeacon.exe /d 5", 10},
+      {L"Mailbeacon.exe -dx", 10},
+      {L"Mailbeacon.exe -D 2", 10},
+      {L"Mailbeacon.exe -d 1 -d 2", 12000},
+      {L"Mailbeacon.exe -d 2.5", 2000},
+      {L"Mailbeacon.exe -d 3.5", 4000},
+      {L"\"C:\\Program Files\\M\\Mailbeacon.exe\" -d 32", 32000}};
+  for (const auto& [command_line, ms] : examples) {
+    EXPECT_EQ(StartIntervalMs(WideToUtf8(ArgumentsAfterProgram(command_line))), ms)
+        << WideToUtf8(command_line);
+  }
 }
 
 TEST(Win32Process, DirectoryKeepsOnlyTheSeparatorOfADriveRoot) {

@@ -75,7 +75,8 @@ target_link_libraries(mailbeacon_tests PRIVATE mb_core mb_formats mb_headless mb
 target_include_directories(mailbeacon_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(mailbeacon_tests PRIVATE
   MB_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
-  MB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  MB_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  MB_PROJECT_VERSION="${PROJECT_VERSION}")
 # Under Wine through the toolchain's emulator; scripts/test-wine sets the
 # prefix and the display.
 add_test(NAME mailbeacon_tests COMMAND mailbeacon_tests)
