@@ -44,7 +44,7 @@ cp "$build/bin/Mailbeacon" "$work/inst/"
 
 declare -A origin
 "$build/bin/mailbeacon-server" --root "$release" --port 0 --vdir /mbh --port-file "$work/port" \
-  --log "$work/mailbeacon-server.log" 2>/dev/null &
+  --access-log "$work/mailbeacon-server.log" 2>/dev/null &
 pids+=($!)
 wait_for "$work/port"
 origin[mailbeacon-server]=$(cat "$work/port")

@@ -41,7 +41,7 @@ printf '[big.bin]\nORDER=1\n[mid.bin]\nORDER=2\n' >"$release/ORG/express/files.i
 printf '[RELEASE]\nLAST_VERSION=1.0\n' >"$release/ORG/express/release.ini"
 cat "$release/ORG/express/"*.bin >/dev/null  # into the page cache
 
-"$server" --root "$release" --port 0 --port-file "$work/port" --log "$work/server.log" &
+"$server" --root "$release" --port 0 --port-file "$work/port" --access-log "$work/server.log" &
 pids+=($!)
 for _ in $(seq 100); do [[ -s $work/port ]] && break; sleep 0.05; done
 port=$(cat "$work/port")

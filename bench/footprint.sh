@@ -47,7 +47,7 @@ printf '[agent.cfg]\nORDER=1\n' >"$release/ORG/agent/files.ini"
 printf '[RELEASE]\nLAST_VERSION=1.1\n' >"$release/ORG/agent/release.ini"
 
 "$build/bin/mailbeacon-server" --root "$release" --port 0 --vdir /mbh --port-file "$work/port" \
-  --log "$work/server.log" 2>/dev/null &
+  --access-log "$work/server.log" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [[ -s $work/port ]] && break; sleep 0.05; done
 port=$(cat "$work/port")
@@ -91,7 +91,7 @@ if ((status != 5)); then cat "$work/idle.out" >&2; fi
 check "the up-to-date run ends after its one run (status $status)" test "$status" -eq 5
 sleep 0.3  # the relay writes its counts once both directions closed
 uptodate_requests=$(($(requests) - before))
-targets=$(grep ' GET ' "$work/server.log" | tail -n "$uptodate_requests" | awk '{print $(NF-1)}')
+targets=$(grep ' GET ' "$work/server.log" | tail -n "$uptodate_requests" | awk '{print $(NF-2)}')
 
 echo "== waiting agent (-d 30)"
 (cd "$inst" && exec "${agent_env[@]}" MAILBEACON_MAX_RUNS=1 ./Mailbeacon -d 30 </dev/null >/dev/null 2>&1) &

@@ -59,7 +59,7 @@ printf 'N\r\n' >"$release/pause.txt"
 chmod -R a+rX "$work"
 
 # mailbeacon-server, one thread, its request log on tmpfs as in real use.
-"$server" --root "$release" --port 0 --port-file "$work/port" --log "$work/server.log" --threads 1 \
+"$server" --root "$release" --port 0 --port-file "$work/port" --access-log "$work/server.log" --threads 1 \
   2>"$work/server.err" &
 pids+=($!)
 for _ in $(seq 200); do [[ -s $work/port ]] && break; sleep 0.05; done

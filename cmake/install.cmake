@@ -21,3 +21,5 @@ endif()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES updater/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/updater)
 install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
+# What docs/DEPLOY.md tells a vendor to copy, where its links lead.
+install(DIRECTORY server/deploy DESTINATION ${CMAKE_INSTALL_DOCDIR}/server)

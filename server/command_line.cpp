@@ -37,7 +37,12 @@ const std::map<std::string, Setter>& Setters() {
       {"--log",
        [](CommandLine& c, const std::string& v) {
          c.options.log_file = v;
-         return true;
+         return !v.empty();
+       }},
+      {"--access-log",
+       [](CommandLine& c, const std::string& v) {
+         c.options.access_log_file = v;
+         return !v.empty();
        }},
       {"--port-file",
        [](CommandLine& c, const std::string& v) {
@@ -104,6 +109,7 @@ std::optional<int> ParseNonNegative(const std::string& text) {
 const char* const kUsage =
     "usage: mailbeacon-server [--root DIR] [--port N] [--host ADDR] [--vdir PATH]\n"
     "                         [--codepage N] [--port-file FILE] [--log FILE]\n"
+    "                         [--access-log FILE]\n"
     "                         [--max-age S] [--file-max-age S] [--max-connections N]\n"
     "                         [--per-ip-connections N] [--idle-timeout S] [--threads N]\n"
     "                         [--misbehave MODE [--misbehave-on TEXT] [--drip-ms N]]\n"
@@ -113,8 +119,9 @@ const char* const kUsage =
     "Defaults: --host 127.0.0.1, --port 0 (any free port), --vdir /mailbeaconhome,\n"
     "--codepage 949, --max-age 2 (pause state, manifests, notices), --file-max-age 60,\n"
     "--max-connections 10000, no per-address limit, --idle-timeout 15, one thread per\n"
-    "processor; requests are logged to stderr unless --log is given. SIGHUP reads the\n"
-    "release folder at once (it is also checked four times a second).\n"
+    "processor. --log FILE gets warnings and refused requests (default: stderr),\n"
+    "--access-log FILE a line per request; SIGUSR1 opens both files again (logrotate).\n"
+    "SIGHUP reads the release folder at once (it is also checked four times a second).\n"
     "MODE breaks the answers to targets containing TEXT (default: all): reset,\n"
     "short-body, endless, slow-drip (one byte per --drip-ms, default 100),\n"
     "error-500, redirect-loop, wrong-hash.\n"

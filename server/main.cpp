@@ -1,6 +1,7 @@
 // mailbeacon-server: serves a release folder to Mailbeacon agents until it
-// receives SIGINT or SIGTERM (SIGHUP reads the folder again at once), or
-// with "export" writes the answers as files for nginx.
+// receives SIGINT or SIGTERM (SIGHUP reads the folder again at once, SIGUSR1
+// opens the log files again), or with "export" writes the answers as files
+// for nginx.
 #include <sys/resource.h>
 
 #include <csignal>
@@ -11,6 +12,7 @@
 
 #include "server/command_line.h"
 #include "server/endpoints.h"
+#include "server/log_text.h"
 #include "server/server.h"
 #include "server/static_export.h"
 
@@ -51,6 +53,7 @@ int Run(const mb::server::CommandLine& line) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   RaiseDescriptorLimit();
 
@@ -59,7 +62,9 @@ int Run(const mb::server::CommandLine& line) {
   mb::server::Server server(options);
   server.Start();
   if (!options.log_file.empty()) {
-    for (const std::string& w : server.Warnings()) std::cerr << "warning: " << w << "\n";
+    for (const std::string& w : server.Warnings())
+      std::cerr << "warning: " << mb::server::LogText(w, mb::server::LogEscape::kVendorText, 4096)
+                << "\n";
   }
   if (!line.port_file.empty()) WritePortFile(line.port_file, server.Port());
   std::cerr << "mailbeacon-server: serving " << options.root << " on "
@@ -68,8 +73,13 @@ int Run(const mb::server::CommandLine& line) {
   for (;;) {
     int received = 0;
     sigwait(&signals, &received);
-    if (received != SIGHUP) break;
-    server.Reload();
+    if (received == SIGHUP) {
+      server.Reload();
+    } else if (received == SIGUSR1) {
+      if (!server.ReopenLogs()) std::cerr << "mailbeacon-server: cannot open a log file again\n";
+    } else {
+      break;
+    }
   }
   server.Stop();
   return 0;

@@ -25,7 +25,8 @@ struct ServerOptions {
   int port = 0;                          // 0: any free port
   std::string vdir = "/mailbeaconhome";  // may be empty
   int code_page = 949;                   // the agents' ANSI code page
-  std::string log_file;                  // empty: log to stderr
+  std::string log_file;                  // warnings and refusals; empty: stderr
+  std::string access_log_file;           // a line per request; empty: none
   Misbehaviour misbehaviour = Misbehaviour::kNone;
   std::string misbehave_on;  // only targets containing this text; empty: every request
   int drip_ms = 100;         // kSlowDrip: pause after each byte

@@ -1,11 +1,8 @@
 #include "server/request_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <ctime>
-#include <stdexcept>
+
+#include "server/log_text.h"
 
 namespace mb::server {
 namespace {
@@ -24,48 +21,79 @@ std::string_view Now() {
   return text;
 }
 
+std::string Field(std::string_view client_bytes, std::size_t max) {
+  return client_bytes.empty() ? "-" : LogText(client_bytes, LogEscape::kClientField, max);
+}
+
+// "TIME CLIENT METHOD TARGET": the request, every client byte escaped.
+std::string RequestPart(const Exchange& e) {
+  std::string line(Now());
+  line.append(" ").append(Field(e.client, 64)).append(" ").append(Field(e.method, 32));
+  line.append(" ").append(Field(e.target, RequestLog::kMaxTargetBytes));
+  return line;
+}
+
+std::string Untold(int count) {
+  return std::string(Now()) + " refused " + std::to_string(count) +
+         " more requests in an earlier second, not logged here\n";
+}
+
 }  // namespace
 
-RequestLog::RequestLog(const std::string& path) : fd_(2) {
-  if (path.empty()) return;
-  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw std::runtime_error("cannot open the log file " + path);
+RequestLog::RequestLog(const std::string& warnings_path, const std::string& access_path)
+    : warnings_(warnings_path) {
+  if (!access_path.empty()) access_.emplace(access_path);
 }
 
 RequestLog::~RequestLog() {
-  if (fd_ != 2) close(fd_);
-}
-
-void RequestLog::Request(std::string_view method, std::string_view target,
-                         std::string_view status) {
-  std::string line;
-  line.reserve(40 + target.size());
-  line.append(Now()).append(" ").append(method).append(" ").append(target).append(" ");
-  line.append(status).append("\n");
-  Line(line);
-}
-
-void RequestLog::Note(std::string_view target, std::string_view note) {
-  std::string line;
-  line.append(Now()).append("   ").append(target).append(": ").append(note).append("\n");
-  Line(line);
+  if (refusals_untold_ > 0) warnings_.Write(Untold(refusals_untold_));
 }
 
 void RequestLog::Warning(std::string_view text) {
-  std::string line;
-  line.append(Now()).append(" warning: ").append(text).append("\n");
-  Line(line);
+  std::string line(Now());
+  line.append(" warning: ").append(LogText(text, LogEscape::kVendorText, 4096)).append("\n");
+  warnings_.Write(line);
 }
 
-void RequestLog::Line(std::string& text) {
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = write(fd_, p, left);
-    if (n <= 0) return;  // a full disk must not stop the server
-    p += n;
-    left -= static_cast<std::size_t>(n);
+void RequestLog::Completed(const Exchange& e, bool sent) {
+  if (access_) {
+    std::string line = RequestPart(e);
+    line.append(" ").append(e.status > 0 ? std::to_string(e.status) : "-");
+    line.append(" ").append(sent ? std::to_string(e.bytes) : "-").append("\n");
+    access_->Write(line);
   }
+  if (!e.refusal.empty()) Refused(e);
+}
+
+void RequestLog::Refused(const Exchange& e) {
+  std::int64_t second = std::time(nullptr);
+  int untold = 0;
+  {
+    std::lock_guard<std::mutex> lock(refusals_mutex_);
+    if (second != refusal_second_) {
+      untold = refusals_untold_;
+      refusal_second_ = second;
+      refusals_this_second_ = refusals_untold_ = 0;
+    }
+    if (++refusals_this_second_ > kRefusalsPerSecond) {
+      ++refusals_untold_;
+      return;
+    }
+  }
+  std::string line;
+  if (untold > 0)
+    line.append(Now())
+        .append(" refused ")
+        .append(std::to_string(untold))
+        .append(" more requests in an earlier second, not logged here\n");
+  line.append(RequestPart(e)).append(" refused ").append(std::to_string(e.status)).append(": ");
+  line.append(LogText(e.refusal, LogEscape::kVendorText, 256)).append("\n");
+  warnings_.Write(line);
+}
+
+bool RequestLog::Reopen() {
+  bool warnings = warnings_.Reopen();
+  return (!access_ || access_->Reopen()) && warnings;
 }
 
 }  // namespace mb::server

@@ -10,25 +10,13 @@
 #include <stdexcept>
 #include <thread>
 
+#include "server/answer_chain.h"
 #include "server/endpoints.h"
-#include "server/http_answer.h"
-#include "server/misbehaviour.h"
 #include "server/release_watch.h"
 #include "server/request_log.h"
-#include "server/request_target.h"
 
 namespace mb::server {
 namespace {
-
-// One request, from its request line to its completion. It holds the
-// snapshot its answer lives in until the answer has been sent.
-struct Exchange {
-  std::string target;  // as sent
-  std::string method = "?";
-  std::string status = "-";  // "-": refused by the HTTP layer, or the client left
-  bool headers_seen = false;
-  std::shared_ptr<const ReleaseSnapshot> snapshot;
-};
 
 const int kAllowedMemoryPerConnection = 16 * 1024;
 
@@ -48,29 +36,16 @@ sockaddr_storage ListenAddress(const std::string& host, int port) {
   return address;
 }
 
-// RFC 9110 token characters: what a method and a header name are made of.
-bool IsToken(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!alnum && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos)
-      return false;
-  }
-  return true;
-}
-
-MHD_Result CheckHeaderName(void* cls, MHD_ValueKind, const char* key, const char*) {
-  if (IsToken(key)) return MHD_YES;
-  *static_cast<bool*>(cls) = false;
-  return MHD_NO;
-}
-
-// The library lets a few malformed requests through (an odd character in
-// the method or a header name); they get 400 like the rest.
-bool WellFormed(MHD_Connection* connection, const char* method) {
-  bool ok = IsToken(method);
-  if (ok) MHD_get_connection_values(connection, MHD_HEADER_KIND, &CheckHeaderName, &ok);
-  return ok;
+// The peer's address, numeric: "192.0.2.7" or "2001:db8::7".
+std::string ClientAddress(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info == nullptr || info->client_addr == nullptr) return "";
+  const sockaddr* address = info->client_addr;
+  socklen_t size = address->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  char host[NI_MAXHOST];
+  if (getnameinfo(address, size, host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0) return "";
+  return host;
 }
 
 }  // namespace
@@ -79,18 +54,16 @@ struct Server::Impl {
   explicit Impl(const ServerOptions& o)
       : options(o),
         endpoints(o.vdir, o.cache),
-        log(o.log_file),
+        log(o.log_file, o.access_log_file),
         watch(ReleaseFolder(o.root), o.code_page, o.cache,
               [this](const std::vector<std::string>& warnings) {
                 for (const std::string& w : warnings) log.Warning(w);
-              }) {}
+              }),
+        chain(options, endpoints, watch, stopping) {}
 
-  MHD_Result Answer(MHD_Connection* connection, Exchange& exchange, const char* method);
-  MHD_Result Queue(MHD_Connection* connection, Exchange& exchange, int status,
-                   MHD_Response* response);
   void Start();
 
-  static void* Arrived(void* cls, const char* uri, MHD_Connection*);
+  static void* Arrived(void* cls, const char* uri, MHD_Connection* connection);
   static MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url,
                            const char* method, const char* version, const char* upload_data,
                            std::size_t* upload_data_size, void** req_cls);
@@ -100,17 +73,19 @@ struct Server::Impl {
   Endpoints endpoints;
   RequestLog log;
   ReleaseWatch watch;
-  MHD_Daemon* daemon = nullptr;
   std::atomic<bool> stopping{false};
+  AnswerChain chain;
+  MHD_Daemon* daemon = nullptr;
   int port = 0;
   mutable std::mutex requests_mutex;
   std::vector<std::string> requests;
 };
 
-void* Server::Impl::Arrived(void* cls, const char* uri, MHD_Connection*) {
+void* Server::Impl::Arrived(void* cls, const char* uri, MHD_Connection* connection) {
   auto& s = *static_cast<Impl*>(cls);
   auto* exchange = new Exchange;
   exchange->target = uri;
+  exchange->client = ClientAddress(connection);
   if (s.options.record_requests) {
     std::lock_guard<std::mutex> lock(s.requests_mutex);
     s.requests.push_back(exchange->target);
@@ -131,71 +106,19 @@ MHD_Result Server::Impl::Handle(void* cls, MHD_Connection* connection, const cha
     *upload_data_size = 0;
     return MHD_YES;
   }
-  return s.Answer(connection, exchange, method);
+  exchange.method = method;
+  exchange.snapshot = s.watch.Current();
+  return s.chain.Answer(connection, exchange);
 }
 
 void Server::Impl::Completed(void* cls, MHD_Connection*, void** req_cls,
-                             MHD_RequestTerminationCode) {
+                             MHD_RequestTerminationCode code) {
   auto& s = *static_cast<Impl*>(cls);
   auto* exchange = static_cast<Exchange*>(*req_cls);
   if (exchange == nullptr) return;
-  s.log.Request(exchange->method, exchange->target, exchange->status);
+  s.log.Completed(*exchange, code == MHD_REQUEST_TERMINATED_COMPLETED_OK);
   delete exchange;
   *req_cls = nullptr;
-}
-
-MHD_Result Server::Impl::Queue(MHD_Connection* connection, Exchange& exchange, int status,
-                               MHD_Response* response) {
-  if (response == nullptr) return MHD_NO;
-  exchange.status = std::to_string(status);
-  MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(status), response);
-  MHD_destroy_response(response);  // the connection keeps its own reference
-  return queued;
-}
-
-MHD_Result Server::Impl::Answer(MHD_Connection* connection, Exchange& exchange,
-                                const char* method) {
-  exchange.method = method;
-  exchange.snapshot = watch.Current();
-  std::optional<std::string> target = OriginForm(exchange.target);
-  if (!target || !WellFormed(connection, method))
-    return Queue(connection, exchange, 400, MakeTextResponse("Bad Request", 0));
-  Reply reply = endpoints.Handle(*target, *exchange.snapshot);
-  const mb::server::Answer& answer = *reply.answer;
-  if (!reply.note.empty()) log.Note(exchange.target, reply.note);
-  bool get = exchange.method == "GET" || exchange.method == "HEAD";
-  if (answer.status != 404 && !get) {
-    MHD_Response* r = MakeTextResponse("Method Not Allowed", options.cache.text_max_age);
-    if (r != nullptr) MHD_add_response_header(r, "Allow", "GET, HEAD");
-    return Queue(connection, exchange, 405, r);
-  }
-  if (options.misbehaviour != Misbehaviour::kNone &&
-      exchange.target.find(options.misbehave_on) != std::string::npos) {
-    const MHD_ConnectionInfo* info =
-        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    BadResponse bad = RespondBadly(options, answer, exchange.target,
-                                   info != nullptr ? info->connect_fd : -1, stopping);
-    return Queue(connection, exchange, bad.status, bad.response);
-  }
-  if (answer.file && !answer.file->Unchanged()) {
-    log.Note(exchange.target, "the file changed since it was published; not served");
-    watch.Poke();
-    MHD_Response* r = MakeTextResponse("Service Unavailable", 0);
-    if (r != nullptr) MHD_add_response_header(r, "Retry-After", "1");
-    return Queue(connection, exchange, 503, r);
-  }
-  const char* none_match =
-      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "If-None-Match");
-  const char* modified_since =
-      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "If-Modified-Since");
-  if (ClientHoldsAnswer(answer, none_match, modified_since))
-    return Queue(connection, exchange, 304, MakeNotModified(answer));
-  const ByteRange range = RequestedRange(connection, answer);
-  if (range.kind == ByteRange::Kind::kPart)
-    return Queue(connection, exchange, 206, MakePartResponse(answer, range));
-  if (range.kind == ByteRange::Kind::kUnsatisfiable)
-    return Queue(connection, exchange, 416, MakeUnsatisfiable(answer));
-  return Queue(connection, exchange, answer.status, MakeResponse(answer));
 }
 
 void Server::Impl::Start() {
@@ -261,6 +184,8 @@ void Server::ClearRequests() {
 }
 
 void Server::Reload() { impl_->watch.Rebuild(); }
+
+bool Server::ReopenLogs() { return impl_->log.Reopen(); }
 
 std::vector<std::string> Server::Warnings() const { return impl_->watch.Current()->Warnings(); }
 

@@ -1,8 +1,8 @@
 // The vendor-server stand-in as an object: it serves a release folder over
 // HTTP on its own threads (libmicrohttpd: an epoll event loop per processor;
-// a thread per connection while it misbehaves on purpose), logs every
-// request, and remembers the request targets so that an in-process test can
-// check which URLs arrived in which order.
+// a thread per connection while it misbehaves on purpose), logs what it
+// refuses (and every request, with an access log), and remembers the request targets so that an
+// in-process test can check which URLs arrived in which order.
 #pragma once
 
 #include <memory>
@@ -32,6 +32,9 @@ class Server {
   void ClearRequests();
   // Reads the release folder again now, rather than at the next check.
   void Reload();
+  // Opens the log files again (after logrotate moved them); false when one
+  // cannot be opened (it keeps its old file).
+  bool ReopenLogs();
   // What the current snapshot of the release folder found wrong.
   std::vector<std::string> Warnings() const;
   // Stops accepting and waits for the serving threads; safe to call twice.

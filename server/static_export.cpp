@@ -10,6 +10,7 @@
 #include "server/endpoints.h"
 #include "server/export_files.h"
 #include "server/export_release.h"
+#include "server/log_text.h"
 #include "server/nginx_config.h"
 #include "server/release_snapshot.h"
 
@@ -148,7 +149,8 @@ std::shared_ptr<const ReleaseSnapshot> ReadRelease(const ExportOptions& o, std::
     throw std::runtime_error("--root " + o.root + " is not a directory");
   std::shared_ptr<const ReleaseSnapshot> release =
       ReleaseSnapshot::Build(ReleaseFolder(o.root), AnsiCodePage(o.code_page), o.cache);
-  for (const std::string& w : release->Warnings()) err << "warning: " << w << "\n";
+  for (const std::string& w : release->Warnings())
+    err << "warning: " << LogText(w, LogEscape::kVendorText, 4096) << "\n";
   if (std::optional<std::string> problem = ExportProblem(*release))
     throw std::runtime_error(*problem + "; nothing exported");
   return release;

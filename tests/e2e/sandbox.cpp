@@ -67,7 +67,7 @@ Sandbox::Sandbox() {
   update = install + "/update";
   release = (dir_.path() / "release").string();
   registry_ = (dir_.path() / "registry.reg").string();
-  server_log_ = (dir_.path() / "server.log").string();
+  access_log_ = (dir_.path() / "access.log").string();
   fs::create_directories(install);
   fs::create_directories(release);
   fs::copy_file(fs::path(MB_BIN_DIR) / "Mailbeacon", fs::path(install) / "Mailbeacon");
@@ -79,7 +79,8 @@ Sandbox::Sandbox() {
 
 void Sandbox::UseRealUpdater() {
   fs::copy_file(fs::path(MB_BIN_DIR) / "SwiftPatcher_Mailbeacon.exe",
-                fs::path(install) / "SwiftPatcher_Mailbeacon.exe", fs::copy_options::overwrite_existing);
+                fs::path(install) / "SwiftPatcher_Mailbeacon.exe",
+                fs::copy_options::overwrite_existing);
 }
 
 Sandbox::~Sandbox() { StopServer(); }
@@ -101,15 +102,27 @@ void Sandbox::Publish(const std::string& component, const std::string& version,
   WriteFile(dir / "release.ini", "[RELEASE]\nLAST_VERSION=" + version + "\n");
 }
 
-void Sandbox::SetPause(const std::string& bytes) { WriteFile(fs::path(release) / "pause.txt", bytes); }
+void Sandbox::SetPause(const std::string& bytes) {
+  WriteFile(fs::path(release) / "pause.txt", bytes);
+}
 
 void Sandbox::StartServer(const std::vector<std::string>& extra) {
   StopServer();
   const std::string port_file = (dir_.path() / "port").string();
   fs::remove(port_file);
-  std::vector<std::string> argv = {std::string(MB_BIN_DIR) + "/mailbeacon-server", "--root",
-                                   release, "--port", "0", "--vdir", "/mbh", "--port-file",
-                                   port_file, "--log", server_log_};
+  std::vector<std::string> argv = {std::string(MB_BIN_DIR) + "/mailbeacon-server",
+                                   "--root",
+                                   release,
+                                   "--port",
+                                   "0",
+                                   "--vdir",
+                                   "/mbh",
+                                   "--port-file",
+                                   port_file,
+                                   "--log",
+                                   (dir_.path() / "server.log").string(),
+                                   "--access-log",
+                                   access_log_};
   argv.insert(argv.end(), extra.begin(), extra.end());
   server_pid_ = Spawn(argv, "", {}, (dir_.path() / "server.out").string());
   // Up to 30 s: a sanitizer build on a loaded machine starts slowly. A
@@ -144,9 +157,12 @@ void Sandbox::WriteRegistry(const std::string& install_type, const std::string& 
   WriteFile(registry_,
             "Windows Registry Editor Version 5.00\n\n"
             "[HKEY_CURRENT_USER\\SOFTWARE\\BrightHarbor\\MailbeaconCom]\n"
-            "\"URL\"=\"http://127.0.0.1:" + std::to_string(port_) + "\"\n"
-            "\"V_DIR\"=\"/mbh\"\n\"Language\"=\"ENGLISH\"\n"
-            "\"InstallType\"=\"" + install_type + "\"\n\n" + extra);
+            "\"URL\"=\"http://127.0.0.1:" +
+                std::to_string(port_) +
+                "\"\n"
+                "\"V_DIR\"=\"/mbh\"\n\"Language\"=\"ENGLISH\"\n"
+                "\"InstallType\"=\"" +
+                install_type + "\"\n\n" + extra);
 }
 
 std::map<std::string, std::string> Sandbox::AgentEnvironment(int max_runs) const {
@@ -186,15 +202,15 @@ bool Sandbox::WaitForUpdater(int timeout_s) {
 
 std::vector<std::string> Sandbox::TakeRequests() {
   std::vector<std::string> targets;
-  if (!fs::exists(server_log_)) return targets;
-  const std::string log = ReadFile(server_log_);
+  if (!fs::exists(access_log_)) return targets;
+  const std::string log = ReadFile(access_log_);
   std::size_t pos = log_offset_;
   for (std::size_t end; (end = log.find('\n', pos)) != std::string::npos; pos = end + 1) {
     const std::string line = log.substr(pos, end - pos);
     const std::size_t get = line.find(" GET ");
     if (get == std::string::npos) continue;
     const std::size_t from = get + 5;
-    targets.push_back(line.substr(from, line.rfind(' ') - from));
+    targets.push_back(line.substr(from, line.find(' ', from) - from));
   }
   log_offset_ = pos;
   return targets;

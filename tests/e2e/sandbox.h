@@ -79,7 +79,7 @@ class Sandbox {
  private:
   TempDir dir_;
   std::string registry_;
-  std::string server_log_;
+  std::string access_log_;
   std::size_t log_offset_ = 0;
   pid_t server_pid_ = -1;
   int port_ = 0;

@@ -51,6 +51,7 @@ class ReleaseServerTest : public ::testing::Test {
     options.root = temp_.str();
     options.vdir = vdir;
     options.log_file = (temp_ / "server.log").string();
+    options.access_log_file = (temp_ / "access.log").string();
     server_ = std::make_unique<Server>(options);
     server_->Start();
     return *server_;
@@ -225,9 +226,12 @@ TEST_F(ReleaseServerTest, RecordsEveryRequestTargetInOrder) {
                                       kAgent + "?version=new&Folder=MIRROR", "/nowhere?x=1"}));
   server_->ClearRequests();
   EXPECT_TRUE(server_->Requests().empty());
-  std::string log = Log();
-  EXPECT_NE(log.find("GET " + kAgent + "?version=new&Folder=MIRROR 200\n"), std::string::npos);
-  EXPECT_NE(log.find("GET /nowhere?x=1 404\n"), std::string::npos);
+  Log();
+  std::string access = test::ReadFile(temp_ / "access.log");
+  EXPECT_NE(access.find(" 127.0.0.1 GET " + kAgent + "?version=new&Folder=MIRROR 200 "),
+            std::string::npos)
+      << access;
+  EXPECT_NE(access.find(" 127.0.0.1 GET /nowhere?x=1 404 9\n"), std::string::npos) << access;
 }
 
 TEST_F(ReleaseServerTest, LeavesOutFilesTheAgentCouldNotAskFor) {

@@ -43,7 +43,8 @@ TEST(ServerProgram, WritesItsPortServesAndStopsOnSigterm) {
   std::filesystem::path port_file = temp / "port";
   pid_t pid =
       Spawn({std::string(MB_BIN_DIR) + "/mailbeacon-server", "--root", (temp / "release").string(),
-             "--port-file", port_file.string(), "--vdir", "/mb", "--log", (temp / "log").string()});
+             "--port-file", port_file.string(), "--vdir", "/mb", "--log", (temp / "log").string(),
+             "--access-log", (temp / "access").string()});
   Reaper reaper{pid};
   for (int i = 0; i < 500 && !std::filesystem::exists(port_file); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -55,14 +56,27 @@ TEST(ServerProgram, WritesItsPortServesAndStopsOnSigterm) {
   ASSERT_TRUE(result);
   EXPECT_EQ(result->body, "Y\r\n");
 
+  // The line is written once the answer went out, a moment after the client
+  // has it. Then logrotate moves the access log away and sends SIGUSR1.
+  for (int i = 0; i < 500 && test::ReadFile(temp / "access").empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::filesystem::rename(temp / "access", temp / "access.1");
+  kill(pid, SIGUSR1);
+  for (int i = 0; i < 500 && !std::filesystem::exists(temp / "access"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(client.Get("/mb/download/pause.aspx?again=1"));
+
   kill(pid, SIGTERM);
   int status = -1;
   waitpid(pid, &status, 0);
   reaper.reaped = true;
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NE(test::ReadFile(temp / "log").find("GET /mb/download/pause.aspx 200"),
+  EXPECT_NE(test::ReadFile(temp / "access.1").find("GET /mb/download/pause.aspx 200 3\n"),
             std::string::npos);
+  EXPECT_NE(test::ReadFile(temp / "access").find("GET /mb/download/pause.aspx?again=1 200 3\n"),
+            std::string::npos);
+  EXPECT_EQ(test::ReadFile(temp / "log").find("pause.aspx"), std::string::npos);
 }
 
 TEST(ServerProgram, RefusesBadOptionsAndUnknownCodePages) {

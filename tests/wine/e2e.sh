@@ -23,7 +23,8 @@ cleanup() {
 }
 
 start_server() {  # [extra server options...]
-  start_release_server "$MB_SERVER" "$work/release" --codepage "${codepage:-1252}" "$@"
+  start_release_server "$MB_SERVER" "$work/release" --codepage "${codepage:-1252}" \
+    --access-log "$work/access.log" "$@"
 }
 
 fresh_install() {  # LANGUAGE
@@ -66,8 +67,8 @@ scenario_hand_off() {
   check "update notice fetched" same_file "$work/release/notice.txt" "$upd/Mailbeacon_Update_Notice.txt"
   check "update log written" contains "$upd/update_log.txt" "MailbeaconExpress.dll"
   check "no pause.txt left behind" test ! -e "$upd/pause.txt"
-  check "server asked for the pause state" contains "$work/server.log" "pause.aspx"
-  check "manifests asked from the primary folder" contains "$work/server.log" "Folder=ORG"
+  check "server asked for the pause state" contains "$work/access.log" "pause.aspx"
+  check "manifests asked from the primary folder" contains "$work/access.log" "Folder=ORG"
   if [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]]; then
     expect_checks 2
     check "updater removed the pending-install list" test ! -e "$upd/mailbeacon_download.ini"
@@ -144,7 +145,7 @@ scenario_korean_names() {
   local placed=$install_dir/update
   if [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]]; then placed=$install_dir; fi
   check "the Korean-named file arrived intact" same_file "$work/release/ORG/express/$name" "$placed/$name"
-  check "its download URL carried the encoded name" contains "$work/server.log" "program="
+  check "its download URL carried the encoded name" contains "$work/access.log" "program="
 }
 
 scenario_retry_declined() {
@@ -187,7 +188,7 @@ scenario_error_box() {
   check "the error box names the failure" contains "$work/box.txt" "^Installation failure : ."
   check "the agent was still running, not ended (status $agent_status)" test "$agent_status" -eq 124
   local runs
-  runs=$(grep -c "pause.aspx" "$work/server.log" || true)
+  runs=$(grep -c "pause.aspx" "$work/access.log" || true)
   check "runs went on after the box was closed ($runs pause requests)" test "$runs" -ge 2
   wineserver -k || true  # the agent's next box is still open
   wineserver -w

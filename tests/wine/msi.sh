@@ -109,7 +109,7 @@ start_server() {
   printf '[SwiftPatcher_Mailbeacon_2.exe]\nORG_NAME=SwiftPatcher_Mailbeacon.exe\n[Mailbeacon_2.exe]\nORG_NAME=Mailbeacon.exe\n' \
     >"$rel/ORG/agent/files.ini"
   printf '[RELEASE]\r\nLAST_VERSION=2.0.1\r\n' >"$rel/ORG/agent/release.ini"
-  start_release_server "$MB_SERVER" "$rel" --codepage 1252
+  start_release_server "$MB_SERVER" "$rel" --codepage 1252 --access-log "$work/access.log"
 }
 
 scenario_install() {
@@ -152,7 +152,7 @@ scenario_agent_run() {
   wineserver -w  # the updater finishes too
   local upd=$install_dir/update
   check "agent ends after the hand-off (status $status)" test "$status" -eq 0
-  check "it asked the server on loopback" contains "$work/server.log" "pause.aspx"
+  check "it asked the server on loopback" contains "$work/access.log" "pause.aspx"
   check "plug-in placed in its own folder" \
     same_file "$work/release/ORG/express/MailbeaconExpress.dll" "$product_dir/MailbeaconExpress.dll"
   check "install record in the update folder" contains "$upd/install_version.ini" "2.0.1"
