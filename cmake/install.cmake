@@ -21,5 +21,7 @@ endif()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES updater/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/updater)
 install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
-# What docs/DEPLOY.md tells a vendor to copy, where its links lead.
+# What docs/DEPLOY.md tells a vendor to copy, and what README.md links to.
 install(DIRECTORY server/deploy DESTINATION ${CMAKE_INSTALL_DOCDIR}/server)
+install(FILES bench/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/bench)
+install(FILES tests/wine/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/tests/wine)
