@@ -18,6 +18,11 @@ enum ComponentKind : std::int16_t {
 // Message language.
 enum LanguageCode : std::int16_t { kKorean = 0, kEnglish = 1 };
 
+// What the server's pause file allows: installing from the primary folder
+// ("N", also when the state cannot be had), from the mirror ("Y"), or not
+// now ("R", maintenance).
+enum class ServerState { kOrg, kMirror, kRefused };
+
 // Lives as long as the process; the fields are those every run reads.
 struct AgentState {
   std::string ServerUrl;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "agent/agent_state.h"
+#include "agent/pause_state.h"
 #include "planning/file_record.h"
 #include "platform/platform.h"
 #include "progress/frm_splash.h"
@@ -40,10 +41,12 @@ class frmTray {
   bool SaveServerUrl(const std::string& url);
   bool SaveVirtualDir(const std::string& dir);
   std::int16_t DetectInstallType();
+  // This installation's number for staged rollouts (0 to 99), drawn once.
+  int RolloutSlot();
 
   // --- run driver
   void RunUpdate();
-  std::string CheckServerPause();
+  PauseAnswer CheckServerPause();
   [[noreturn]] void LaunchUpdaterAndQuit();
   void ShowStatus(const std::string& text);
 
@@ -89,7 +92,8 @@ class frmTray {
  private:
   void EnableTimer1(int interval_ms);
   void DisableTimer1();
-  void ReArm();
+  void ReArm(int interval_ms);
+  int IdleRunInterval(const PauseSettings& settings);
   bool HasHandOver() const;
   [[noreturn]] void EndProcess(int status);
   void ShowBox(const std::string& text);
@@ -115,6 +119,7 @@ class frmTray {
   void WritePendingList(const ini::ComponentNames& names, const DownloadList& list,
                         std::int16_t pending);
   void RunComponentPass(std::int16_t kind, std::int32_t& position);
+  bool InRollout(std::int16_t kind);
   void ShowPassError(std::int32_t position, long number);
   bool FetchVerified(const FileRecord& r, int index, int count);
   void InstallDirectly(FileRecord& r);

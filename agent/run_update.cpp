@@ -14,6 +14,7 @@ constexpr int kReRunIntervalMs = 500;
 }
 
 void frmTray::RunUpdate() {
+  int next_run_ms = kReRunIntervalMs;
   try {
     state_.UpdateDue = false;
     state_.FilesToDownload = 0;
@@ -24,13 +25,12 @@ void frmTray::RunUpdate() {
       ShowBox(GetMsgByLangCode(5));
       EndProcess(kExitOffline);
     }
-    const std::string server_state = CheckServerPause();
-    if (server_state == "R") {
+    const PauseAnswer pause = CheckServerPause();
+    if (pause.state == ServerState::kRefused) {
       ShowBox(GetMsgByLangCode(6));
       EndProcess(kExitRefused);
     }
-    if (server_state == "N") state_.FolderParam = "&Folder=ORG";
-    if (server_state == "Y") state_.FolderParam = "&Folder=MIRROR";
+    state_.FolderParam = pause.state == ServerState::kOrg ? "&Folder=ORG" : "&Folder=MIRROR";
     ShowStatus(GetMsgByLangCode(7));
     ReadVersionFromSite(state_.InstalledKind);
     subDownLoadNewVersion(state_.InstalledKind);
@@ -48,15 +48,16 @@ void frmTray::RunUpdate() {
       ++retry_prompt_count_;
     } else {
       retry_prompt_count_ = 0;
+      next_run_ms = IdleRunInterval(pause.settings);
     }
   } catch (const std::exception& e) {
     retry_prompt_count_ = 0;
     ShowBox(GetMsgByLangCode(4) + " : " + e.what());
   }
-  ReArm();
+  ReArm(next_run_ms);
 }
 
-void frmTray::ReArm() { EnableTimer1(kReRunIntervalMs); }
+void frmTray::ReArm(int interval_ms) { EnableTimer1(interval_ms); }
 
 // With every pass complete, a run hands over when its lists asked for
 // files. A pass whose plan was refused fails alone: a new run could not
@@ -67,19 +68,28 @@ bool frmTray::HasHandOver() const {
   return !plan_refused_ || !listed_.empty();
 }
 
-std::string frmTray::CheckServerPause() {
+// A run that found nothing to do waits as long as the server's POLL setting
+// asks, on the same timer, so the window system keeps running meanwhile.
+// Without it (or after a failed run) the next run comes 500 ms later.
+int frmTray::IdleRunInterval(const PauseSettings& settings) {
+  if (!settings.poll_seconds) return kReRunIntervalMs;
+  return PollIntervalMs(*settings.poll_seconds, p_.process->RandomNumber());
+}
+
+PauseAnswer frmTray::CheckServerPause() {
   const std::string path = state_.UpdateDir + "\\" + ini::kPauseFile;
   if (p_.fs->IsOrdinaryFile(path)) p_.fs->DeleteFile(path);
   p_.windows->PumpMessages();
   const std::string url = state_.ServerUrl + state_.VirtualDir + "/download/pause.aspx";
-  if (!basWinAPI::DownloadFile(p_, url, path, TextTransfer())) return "N";
-  std::string line;
+  if (!basWinAPI::DownloadFile(p_, url, path, TextTransfer())) return {};
+  std::string bytes;
   {
     auto file = p_.fs->OpenRead(path);
-    line = ReadFirstLine(*file, static_cast<std::size_t>(kTextTransferCap));
+    bytes = ReadPauseFile(*file, static_cast<std::size_t>(kTextTransferCap));
   }
   if (p_.fs->IsOrdinaryFile(path)) p_.fs->DeleteFile(path);
-  return PauseStateForLine(p_.codepage->FromAnsi(line));
+  const std::string line = p_.codepage->FromAnsi(std::string(FirstLineOf(bytes)));
+  return {PauseStateForLine(line), PauseSettingsOf(bytes)};
 }
 
 void frmTray::LaunchUpdaterAndQuit() {

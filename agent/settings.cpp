@@ -1,6 +1,9 @@
 // Settings and the installed product, from the registry. Every operation
 // falls back to a fixed default and never reports a failure.
+#include <string>
+
 #include "agent/frm_tray.h"
+#include "install/rollout.h"
 #include "support/text.h"
 
 namespace mb {
@@ -11,6 +14,8 @@ constexpr const char* kProductKey = "SOFTWARE\\BrightHarbor\\MailbeaconCom";
 constexpr const char* kAddinKey =
     "Software\\Microsoft\\Office\\Outlook\\Addins\\Mailbeacon_Outlook.Connect";
 constexpr const char* kAddinName = "Mailbeacon_Outlook.Connect";
+// This installation's number for staged rollouts, kept as text 0 .. 99.
+constexpr const char* kRolloutSlotValue = "RolloutSlot";
 
 }  // namespace
 
@@ -82,6 +87,26 @@ std::int16_t frmTray::DetectInstallType() {
     return name == kAddinName ? kOutlookAddin : kExpressPlugin;
   } catch (const std::exception&) {
     return kExpressPlugin;
+  }
+}
+
+// Drawn the first time a staged release is seen and kept under the product
+// key, so the machine stays in its place. A number that cannot be kept (no
+// key, a registry that refuses the write) counts as the last place rather
+// than a new draw at every start, which would hand the release out sooner.
+int frmTray::RolloutSlot() {
+  try {
+    std::string text;
+    GetRegValue(platform::kHkeyCurrentUser, kProductKey, kRolloutSlotValue, text);
+    if (const auto kept = KeptRolloutSlot(text)) return *kept;
+    const int drawn = static_cast<int>(p_.process->RandomNumber() % kRolloutSlots);
+    SaveRegValueString(platform::kHkeyCurrentUser, kProductKey, kRolloutSlotValue,
+                       std::to_string(drawn));
+    text.clear();
+    GetRegValue(platform::kHkeyCurrentUser, kProductKey, kRolloutSlotValue, text);
+    return KeptRolloutSlot(text) == drawn ? drawn : kUnkeptRolloutSlot;
+  } catch (const std::exception&) {
+    return kUnkeptRolloutSlot;
   }
 }
 

@@ -1,12 +1,15 @@
 // libFuzzer target for the pause-file rule. Input: one byte choosing the
-// read size and the cap, then the file. Checks ReadFirstLine against the
-// rule written out plainly (the bytes up to the first CR, at most the cap;
-// an empty file raises) and PauseStateForLine against the letter order.
+// read size and the cap, then the file. Checks ReadPauseFile and
+// FirstLineOf against the rule written out plainly (the bytes up to the
+// first CR, at most the cap; an empty file raises), PauseStateForLine
+// against the letter order, and that a POLL setting is only ever taken
+// from after the first CR and in range.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,10 +38,10 @@ class ChunkedFile : public mb::platform::InputFile {
   std::size_t step_;
 };
 
-std::string ExpectedState(std::string_view line) {
-  if (line.empty() || line.find('N') != std::string_view::npos) return "N";
-  if (line.find('R') != std::string_view::npos) return "R";
-  return "Y";
+mb::ServerState ExpectedState(std::string_view line) {
+  if (line.empty() || line.find('N') != std::string_view::npos) return mb::ServerState::kOrg;
+  if (line.find('R') != std::string_view::npos) return mb::ServerState::kRefused;
+  return mb::ServerState::kMirror;
 }
 
 }  // namespace
@@ -49,15 +52,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t cap = data[0] & 0x80 ? 64 : 1 << 22;
   const std::string_view file(reinterpret_cast<const char*>(data) + 1, size - 1);
   ChunkedFile input(file, step);
-  std::string line;
+  std::string bytes;
   try {
-    line = mb::ReadFirstLine(input, cap);
+    bytes = mb::ReadPauseFile(input, cap);
   } catch (const mb::Error&) {
     Check(file.empty());
     return 0;
   }
   Check(!file.empty());
+  Check(bytes == file.substr(0, cap));
+  const std::string_view line = mb::FirstLineOf(bytes);
   Check(line == file.substr(0, std::min(file.find('\r'), cap)));
   Check(mb::PauseStateForLine(line) == ExpectedState(line));
+  const std::optional<int> poll = mb::PauseSettingsOf(bytes).poll_seconds;
+  Check(!poll || (line.size() < bytes.size() && *poll >= 1 && *poll <= mb::kMaxPollSeconds));
+  if (poll) {
+    const int ms = mb::PollIntervalMs(*poll, static_cast<std::uint32_t>(size * 2654435761u));
+    Check(ms >= *poll * 900 && ms <= *poll * 1100);
+  }
   return 0;
 }

@@ -1,8 +1,10 @@
 // A process whose facts are fixed: an install directory given by the tool,
-// its "system32" below it, no arguments, one local time, and a hand-off to
-// the updater that starts nothing. For benchmarks and fuzz targets.
+// its "system32" below it, no arguments, one local time, one "random"
+// number (0), and a hand-off to the updater that starts nothing. For
+// benchmarks and fuzz targets.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -20,6 +22,7 @@ class FixedProcess : public platform::Process {
   std::string Arguments() override { return ""; }
   std::string SystemDir() override { return install + "\\system32"; }
   platform::LocalTime Now() override { return {2006, 6, 1, 14, 5, 9}; }
+  std::uint32_t RandomNumber() override { return 0; }
   void ShellOpen(const std::string&, const std::string&, const std::string&) override {}
 };
 

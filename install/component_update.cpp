@@ -5,6 +5,7 @@
 
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
+#include "install/rollout.h"
 #include "install/transfer_progress.h"
 #include "install/update_folder.h"
 #include "planning/ini_formats.h"
@@ -43,7 +44,7 @@ void frmTray::ShowPassError(std::int32_t position, long number) {
 void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   const bool current = IsUpToDate(kind, 0);
   position = 2;
-  if (current) return;
+  if (current || !InRollout(kind)) return;
   state_.UpdateDue = true;
   DownloadList list;
   target_dir_failed_ = false;
@@ -99,6 +100,17 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
     state_.RetryPending = true;
   }
   position = 6;
+}
+
+// A release staged to part of the installations: one outside it is held
+// back and the run treats the component as up to date. A release for
+// everyone never looks at (or draws) this installation's number.
+bool frmTray::InRollout(std::int16_t kind) {
+  const auto names = ini::NamesFor(kind);
+  if (!names) return true;
+  const int percent = RolloutPercent(GetVal(ini::kDownloadSection, ini::kRolloutKey,
+                                            state_.UpdateDir + "\\" + names->ManifestFile));
+  return percent >= kFullRollout || TakesRelease(percent, RolloutSlot());
 }
 
 // Downloads one listed file into the update directory and checks its

@@ -32,6 +32,7 @@ inline constexpr const char* kMainWindowCaption = "Mailbeacon_Shell";
 inline constexpr const char* kDownloadSection = "DOWNLOAD";
 inline constexpr const char* kTotalFilesKey = "TOTAL_FILES";
 inline constexpr const char* kLastVersionKey = "LAST_VERSION";
+inline constexpr const char* kRolloutKey = "ROLLOUT";  // staged rollout, 0 to 100
 inline constexpr const char* kFileSectionPrefix = "FILE_";
 inline constexpr const char* kNameKey = "NAME";
 inline constexpr const char* kVersionKey = "VERSION";

@@ -2,6 +2,7 @@
 // the local clock, and starting another program.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace mb::platform {
@@ -21,6 +22,9 @@ class Process {
   // GetSystemDirectoryA; empty when the call fails.
   virtual std::string SystemDir() = 0;
   virtual LocalTime Now() = 0;
+  // A number from the system's random source: independent across processes
+  // and machines started at the same moment (never seeded by the clock).
+  virtual std::uint32_t RandomNumber() = 0;
   // ShellExecute "open" of `file` (a bare name, found in `dir`) with the
   // parameter string and working directory `dir`; not waited for. The
   // result is not reported, as the agent ignores it.

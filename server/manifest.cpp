@@ -37,10 +37,24 @@ std::optional<std::string> ManifestFileSection(int index, const PublishedFile& f
 }
 
 std::optional<std::string> ManifestHead(int total_files, const std::string& last_version,
-                                        const AnsiCodePage& cp) {
-  return Section("DOWNLOAD",
-                 {{"TOTAL_FILES", std::to_string(total_files)}, {"LAST_VERSION", last_version}},
-                 cp);
+                                        std::optional<int> rollout, const AnsiCodePage& cp) {
+  Entries entries{{"TOTAL_FILES", std::to_string(total_files)}, {"LAST_VERSION", last_version}};
+  if (rollout) entries.emplace_back("ROLLOUT", std::to_string(*rollout));
+  return Section("DOWNLOAD", entries, cp);
+}
+
+RolloutSetting ParseRollout(const std::optional<std::string>& value) {
+  if (!value) return {};
+  int percent = 0;
+  bool digits = !value->empty() && value->size() <= 3;
+  for (char c : *value) {
+    digits = digits && c >= '0' && c <= '9';
+    if (digits) percent = percent * 10 + (c - '0');
+  }
+  if (digits && percent <= 100) return {percent, ""};
+  // Agents would read it as 100: the release would go to everyone at once.
+  return {std::nullopt, "[RELEASE] ROLLOUT=" + *value +
+                            " is not a whole number from 0 to 100 (agents would take it as 100)"};
 }
 
 }  // namespace mb::server

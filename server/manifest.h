@@ -1,7 +1,8 @@
 // The manifest of one component: INI text in the agents' ANSI code page,
 // CRLF line ends.
 //
-//   [DOWNLOAD]  TOTAL_FILES, LAST_VERSION
+//   [DOWNLOAD]  TOTAL_FILES, LAST_VERSION, ROLLOUT (only when the release
+//               is staged; agents that know nothing of it ignore the key)
 //   [FILE_1] .. [FILE_n]  NAME, VERSION, ORG_NAME, TARGET_DIR, SELF_REGISTER, HASH
 //
 // Sections are separated by an empty line. Each section is made on its own,
@@ -22,7 +23,17 @@ std::optional<std::string> ManifestFileSection(int index, const PublishedFile& f
                                                const std::string& hash, const AnsiCodePage& cp);
 
 // "[DOWNLOAD]\r\n..."; nothing when the code page cannot hold LAST_VERSION.
+// `rollout` is the share of installations (0 to 100) a staged release goes to.
 std::optional<std::string> ManifestHead(int total_files, const std::string& last_version,
-                                        const AnsiCodePage& cp);
+                                        std::optional<int> rollout, const AnsiCodePage& cp);
+
+// ROLLOUT as release.ini gives it: nothing when absent; a whole number from
+// 0 to 100 in decimal digits (as agents read it); otherwise the reason it
+// is refused.
+struct RolloutSetting {
+  std::optional<int> percent;
+  std::string problem;
+};
+RolloutSetting ParseRollout(const std::optional<std::string>& value);
 
 }  // namespace mb::server

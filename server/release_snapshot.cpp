@@ -65,7 +65,9 @@ class ComponentBuilder {
   ComponentRelease Build() {
     ComponentRelease release;
     release.manifest = RefusedComponent(policy_);
-    std::optional<std::string> last_version = LastVersion();
+    std::optional<formats::ProfileDocument> release_ini = Described("release.ini");
+    if (!release_ini) return release;
+    std::optional<std::string> last_version = LastVersion(*release_ini);
     if (!last_version) return release;
     std::optional<formats::ProfileDocument> files_ini = Described("files.ini");
     if (!files_ini) return release;
@@ -85,7 +87,9 @@ class ComponentBuilder {
       targets.push_back({f.name, f.target_dir, f.org_name});
     }
     std::vector<std::string> problems = InstallTargetProblems(targets);
-    std::optional<std::string> head = ManifestHead(count, *last_version, cp_);
+    const RolloutSetting rollout = ParseRollout(IniValue(*release_ini, "RELEASE", "ROLLOUT"));
+    if (!rollout.problem.empty()) problems.push_back(rollout.problem);
+    std::optional<std::string> head = ManifestHead(count, *last_version, rollout.percent, cp_);
     if (!head)
       problems.push_back("LAST_VERSION has no form in code page " + std::to_string(cp_.Number()));
     if (!problems.empty()) return Refused(problems);
@@ -109,10 +113,8 @@ class ComponentBuilder {
     return ini;
   }
 
-  std::optional<std::string> LastVersion() {
-    std::optional<formats::ProfileDocument> ini = Described("release.ini");
-    if (!ini) return std::nullopt;
-    std::optional<std::string> last_version = IniValue(*ini, "RELEASE", "LAST_VERSION");
+  std::optional<std::string> LastVersion(const formats::ProfileDocument& ini) {
+    std::optional<std::string> last_version = IniValue(ini, "RELEASE", "LAST_VERSION");
     if (last_version && !last_version->empty()) return last_version;
     Warn((dir_ / "release.ini").string() + ": no [RELEASE] LAST_VERSION, nothing published");
     return std::nullopt;
@@ -203,6 +205,11 @@ void WarnAboutPause(const fs::path& root, const std::optional<std::string>& paus
     warnings.push_back(
         "pause.txt selects the MIRROR folder (its first line holds neither N nor "
         "R), but there is no MIRROR folder: agents find nothing to install");
+  }
+  if (LowerCase(line).find("poll") != std::string::npos) {
+    warnings.push_back(
+        "pause.txt: the first line (up to the first CR) holds POLL, which agents read only from "
+        "the lines after it: end the state's line with CR LF");
   }
 }
 

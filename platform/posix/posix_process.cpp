@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/random.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <system_error>
@@ -95,6 +98,19 @@ platform::LocalTime PosixProcess::Now() {
   std::tm tm{};
   ::localtime_r(&now, &tm);
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+std::uint32_t PosixProcess::RandomNumber() {
+  std::uint32_t value = 0;
+  for (;;) {
+    const ssize_t n = ::getrandom(&value, sizeof value, 0);
+    if (n == static_cast<ssize_t>(sizeof value)) return value;
+    if (n < 0 && errno != EINTR) break;
+  }
+  // No random source at all (a kernel before 3.17): the clock and the
+  // process id still differ from machine to machine.
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  return static_cast<std::uint32_t>(now) ^ (static_cast<std::uint32_t>(::getpid()) * 2654435761u);
 }
 
 // The start is not waited for and its failure not reported (the agent

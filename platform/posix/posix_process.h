@@ -21,6 +21,8 @@ class PosixProcess : public platform::Process {
   // directory: the POSIX build has no Windows system folder of its own.
   std::string SystemDir() override;
   platform::LocalTime Now() override;
+  // getrandom(2).
+  std::uint32_t RandomNumber() override;
   // Starts dir/file with `params` as its one argument and `dir` as its
   // working directory, in a session of its own, stdin from /dev/null.
   void ShellOpen(const std::string& file, const std::string& params,

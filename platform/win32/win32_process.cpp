@@ -3,6 +3,7 @@
 // clang-format off
 #include "platform/win32/win32_windows.h"
 #include <shellapi.h>
+#include <ntsecapi.h>
 // clang-format on
 
 #include <string>
@@ -62,6 +63,14 @@ platform::LocalTime Win32Process::Now() {
   SYSTEMTIME st{};
   GetLocalTime(&st);
   return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+}
+
+std::uint32_t Win32Process::RandomNumber() {
+  std::uint32_t value = 0;
+  if (RtlGenRandom(&value, sizeof value)) return value;
+  // The system's source failed: the tick count and the process id still
+  // differ from machine to machine.
+  return static_cast<std::uint32_t>(GetTickCount64()) ^ (GetCurrentProcessId() * 2654435761u);
 }
 
 // An install directory that the ANSI code page cannot spell would reach

@@ -17,6 +17,8 @@ class Win32Process : public platform::Process {
   std::string Arguments() override;
   std::string SystemDir() override;
   platform::LocalTime Now() override;
+  // RtlGenRandom, the source rand_s draws from.
+  std::uint32_t RandomNumber() override;
   void ShellOpen(const std::string& file, const std::string& params,
                  const std::string& dir) override;
 

@@ -125,6 +125,39 @@ TEST_F(AgentEndToEnd, UpToDateRunAsksForThePauseStateAndTwoManifestsOnly) {
   EXPECT_FALSE(fs::exists(s.update + "/mailbeacon_download.ini"));
 }
 
+// What the vendor publishes to pace the fleet, through the real server: a
+// run that found nothing to do (the plug-in's 1.1 is staged to nobody yet)
+// waits POLL seconds instead of half a second; once 1.1 is for everyone it
+// is taken at the next run.
+TEST_F(AgentEndToEnd, PollSettingAndStagedReleaseThroughTheServer) {
+  PublishRelease();
+  fs::create_directories(s.update);
+  WriteFile(
+      s.update + "/install_version.ini",
+      "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=2.0\r\n"
+      "[SwiftPatcher_Mailbeacon.exe]\r\nVERSION=2.0\r\n");
+  WriteFile(s.install + "/agent.cfg", "cfg 2.0");
+  WriteFile(fs::path(s.release) / "ORG/express/release.ini",
+            "[RELEASE]\nLAST_VERSION=1.1\nROLLOUT=0\n");
+  s.SetPause("N\r\nPOLL=3600\r\n");
+  s.StartServer();
+  s.WriteRegistry();
+  // Killed after 6 s: at the design's pace that would be a dozen runs.
+  const ProgramResult waiting = s.RunAgent(100, 6);
+  EXPECT_EQ(waiting.status, -1) << waiting.output;
+  EXPECT_EQ(s.TakeRequests().size(), 3u);
+  EXPECT_FALSE(fs::exists(s.update + "/plugin.dll"));
+  EXPECT_NE(s.Read("registry.reg").find("\"RolloutSlot\"=\""), std::string::npos);
+
+  s.Publish("express", "1.1", {{"plugin.dll", "plugin 1.1"}});
+  s.SetPause("N\r\n");
+  s.StartServer();  // reads the release afresh
+  s.WriteRegistry();
+  const ProgramResult taking = s.RunAgent(3);
+  EXPECT_EQ(taking.status, 0) << taking.output;
+  EXPECT_EQ(Update("plugin.dll"), "plugin 1.1");
+}
+
 TEST_F(AgentEndToEnd, DigestMismatchRepeatsTheRunThenAGoodServerCompletesIt) {
   PublishRelease();
   s.StartServer({"--misbehave", "wrong-hash"});

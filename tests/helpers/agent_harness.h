@@ -3,6 +3,8 @@
 // message boxes, observe the timer and the hand-off, pretend to be offline.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -27,11 +29,22 @@ class HarnessProcess : public platform::Process {
   std::string install_dir, arguments, system_dir;
   platform::LocalTime now{2006, 6, 1, 14, 5, 9};
   std::vector<Start> starts;
+  // The random numbers handed out, in order (0 once they are used up), and
+  // how many were asked for.
+  std::deque<std::uint32_t> random_numbers;
+  int random_draws = 0;
 
   std::string InstallDir() override { return install_dir; }
   std::string Arguments() override { return arguments; }
   std::string SystemDir() override { return system_dir; }
   platform::LocalTime Now() override { return now; }
+  std::uint32_t RandomNumber() override {
+    ++random_draws;
+    if (random_numbers.empty()) return 0;
+    const std::uint32_t n = random_numbers.front();
+    random_numbers.pop_front();
+    return n;
+  }
   void ShellOpen(const std::string& file, const std::string& params,
                  const std::string& dir) override {
     starts.push_back({file, params, dir});

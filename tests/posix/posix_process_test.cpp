@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -69,6 +72,30 @@ TEST(OsProcessTest, NowIsLocalTime) {
   EXPECT_GE(now.year, 2000);
   EXPECT_GE(now.month, 1);
   EXPECT_LE(now.month, 12);
+}
+
+// Two agents started together (here a process and its fork, which share
+// every bit of memory) must not draw alike: each machine's place in a
+// staged release and its poll jitter come from these numbers.
+TEST(OsProcessTest, RandomNumbersDifferAcrossProcessesStartedTogether) {
+  PosixProcess process("/opt/mb", "");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  std::uint64_t mine = process.RandomNumber();
+  mine = mine << 32 | process.RandomNumber();
+  if (child == 0) {
+    const bool sent = write(fds[1], &mine, sizeof mine) == static_cast<ssize_t>(sizeof mine);
+    _exit(sent ? 0 : 1);
+  }
+  std::uint64_t theirs = 0;
+  ASSERT_EQ(read(fds[0], &theirs, sizeof theirs), static_cast<ssize_t>(sizeof theirs));
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_NE(mine, theirs);
 }
 
 // Waits for a file the started program writes last.

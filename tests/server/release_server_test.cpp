@@ -438,6 +438,30 @@ TEST_F(ReleaseServerTest, PauseFilesThatCannotWorkAreReported) {
   EXPECT_NE(Log().find("warning: pause.txt is empty"), std::string::npos);
 }
 
+// What the vendor publishes to pace the fleet: ROLLOUT from release.ini
+// into the manifest's DOWNLOAD section, pause.txt's settings as they are.
+TEST_F(ReleaseServerTest, StagedReleasesAndPollSettingsArePublished) {
+  WriteFile(temp_ / "ORG/agent/release.ini", "[RELEASE]\nLAST_VERSION=1.0.5\nrollout = 025 \n");
+  WriteFile(temp_ / "MIRROR/agent/release.ini", "[RELEASE]\nLAST_VERSION=1.0.5\nROLLOUT=25%\n");
+  WriteFile(temp_ / "pause.txt", "N\r\nPOLL=3600\r\n");
+  EXPECT_EQ(
+      Body(kAgent + "?version=new&Folder=ORG")
+          .rfind("[DOWNLOAD]\r\nTOTAL_FILES=3\r\nLAST_VERSION=1.0.5\r\nROLLOUT=25\r\n\r\n[FILE_1]",
+                 0),
+      0u);
+  // Read as 100 by agents, a mistyped share would release to everyone at once.
+  EXPECT_EQ(Get(kAgent + "?version=new&Folder=MIRROR").first, 500);
+  EXPECT_EQ(Body("/mailbeaconhome/download/pause.aspx"), "N\r\nPOLL=3600\r\n");
+  EXPECT_EQ(server_->Warnings().size(), 2u);         // the mistyped share, and the refusal
+  WriteFile(temp_ / "pause.txt", "N\nPOLL=3600\n");  // a lone LF: all one first line
+  server_->Reload();
+  const std::string log = Log();
+  EXPECT_NE(log.find("ROLLOUT=25% is not a whole number from 0 to 100"), std::string::npos) << log;
+  EXPECT_NE(log.find("pause.txt: the first line (up to the first CR) holds POLL"),
+            std::string::npos)
+      << log;
+}
+
 TEST_F(ReleaseServerTest, ComponentWithoutReleaseVersionIsAnError) {
   WriteFile(temp_ / "ORG/express/plugin.dll", "x");
   EXPECT_EQ(Get("/mailbeaconhome/download/express_exe.aspx?version=new&Folder=ORG").first, 500);

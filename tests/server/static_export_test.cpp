@@ -39,7 +39,7 @@ int Export(const std::vector<std::string>& args, std::string* output = nullptr) 
 }
 
 void Release(const fs::path& root) {
-  WriteFile(root / "pause.txt", "Y\r\n");
+  WriteFile(root / "pause.txt", "Y\r\nPOLL=600\r\n");
   WriteFile(root / "notice.txt", "for everyone");
   WriteFile(root / "notice/MIRROR.txt", "mirror only");
   for (const char* folder : {"ORG", "MIRROR"}) {
@@ -50,7 +50,7 @@ void Release(const fs::path& root) {
     WriteFile(f / "express" / kKorean, "korean bytes");
     WriteFile(f / "express" / kLongName, "a long name");
     WriteFile(f / "express/ spaced.dll", "never published");
-    WriteFile(f / "agent/release.ini", "[RELEASE]\nLAST_VERSION=2.0\n");
+    WriteFile(f / "agent/release.ini", "[RELEASE]\nLAST_VERSION=2.0\nROLLOUT=40\n");
     WriteFile(f / "agent/agent.cfg", std::string("cfg of ") + folder);
   }
   WriteFile(root / "ORG/outlook/release.ini", "[RELEASE]\nLAST_VERSION=3.0\n");

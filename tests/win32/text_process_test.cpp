@@ -2,6 +2,8 @@
 // and the start delay the agent reads from that command line.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <set>
 #include <utility>
 
 #include "agent/start_delay.h"
@@ -90,6 +92,12 @@ TEST(Win32Process, MachineFactsComeFromTheSystem) {
   EXPECT_LE(now.month, 12);
   EXPECT_GE(now.day, 1);
   EXPECT_LE(now.second, 60);
+
+  // The system's random source: a fixed or clock-seeded number would put
+  // every machine of a fleet in the same place of a staged release.
+  std::set<std::uint32_t> drawn;
+  for (int i = 0; i < 16; ++i) drawn.insert(process.RandomNumber());
+  EXPECT_GT(drawn.size(), 12u);
 }
 
 }  // namespace

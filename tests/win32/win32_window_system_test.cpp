@@ -41,6 +41,29 @@ TEST_F(Win32WindowSystemTest, TheTimerFiresOncePerArming) {
   EXPECT_FALSE(ws_.TimerArmed());
 }
 
+// A server's POLL can arm the timer for up to a day and a tenth: the system
+// takes the interval, and the loop goes on delivering the window's other
+// messages meanwhile (here a thread timer's, which brings the next run
+// forward).
+Win32WindowSystem* long_wait_ws = nullptr;
+int long_wait_messages = 0;
+void CALLBACK DuringTheLongWait(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  ++long_wait_messages;
+  long_wait_ws->ArmTimer(1);
+}
+
+TEST_F(Win32WindowSystemTest, ALongWaitKeepsTheMessageLoopRunning) {
+  long_wait_ws = &ws_;
+  long_wait_messages = 0;
+  ws_.ArmTimer(95040000);  // 1.1 x 86400 s
+  ASSERT_NE(SetTimer(nullptr, 0, 20, DuringTheLongWait), 0u);
+  int runs = 0;
+  ws_.RunMessageLoop([&] { ++runs; });
+  EXPECT_EQ(long_wait_messages, 1);
+  EXPECT_EQ(runs, 1);
+}
+
 TEST_F(Win32WindowSystemTest, EndingTheProcessLeavesTheLoop) {
   ws_.ArmTimer(5);
   try {

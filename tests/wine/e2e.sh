@@ -44,6 +44,7 @@ run_agent() {  # SECONDS -> sets agent_status
 
 same_file() { cmp -s "$1" "$2"; }
 contains() { grep -q -- "$2" "$1" 2>/dev/null; }
+not_contains() { [[ -e $1 ]] && ! grep -q -- "$2" "$1"; }
 
 scenario_hand_off() {
   echo "--- hand-off: out-of-date plug-in and agent are fetched, checked and handed over"
@@ -194,7 +195,43 @@ scenario_error_box() {
   wineserver -w
 }
 
+rollout_slot() {  # the agent's number for staged releases, from the Wine registry
+  wine reg query 'HKCU\SOFTWARE\BrightHarbor\MailbeaconCom' /v RolloutSlot 2>/dev/null |
+    tr -d '\r' | awk '$1 == "RolloutSlot" {print $3}'
+}
+
+scenario_poll_and_rollout() {
+  echo "--- POLL and a staged release: one run, then a wait of an hour; a number below the share takes it"
+  expect_checks 7
+  make_release "$work/release" $'N\r\nPOLL=3600'
+  for c in express agent; do printf 'ROLLOUT=0\r\n' >>"$work/release/ORG/$c/release.ini"; done
+  start_server
+  fresh_install ENGLISH
+  run_agent 15
+  wineserver -k || true
+  wineserver -w
+  local runs slot
+  runs=$(grep -c "pause.aspx" "$work/server.log" || true)
+  slot=$(rollout_slot)
+  check "the agent was still waiting when stopped (status $agent_status)" test "$agent_status" -eq 124
+  check "one run, then the POLL wait ($runs pause requests in 15 s)" test "$runs" -eq 1
+  check "the release staged to nobody was not fetched" not_contains "$work/server.log" "program="
+  check "the agent drew its number and kept it (\"$slot\")" grep -qxE '[0-9]{1,2}' <<<"$slot"
+
+  for c in express agent; do sed -i 's/^ROLLOUT=0/ROLLOUT=10/' "$work/release/ORG/$c/release.ini"; done
+  printf 'N\r\n' >"$work/release/pause.txt"
+  start_server
+  fresh_install ENGLISH
+  wine reg add 'HKCU\SOFTWARE\BrightHarbor\MailbeaconCom' /v RolloutSlot /t REG_SZ /d 5 /f >/dev/null
+  run_agent 120
+  wineserver -w
+  check "number 5 takes a release staged to 10 % (status $agent_status)" test "$agent_status" -eq 0
+  check "its files were fetched" contains "$work/server.log" "program="
+  check "the number was kept as it was (\"$(rollout_slot)\")" test "$(rollout_slot)" = 5
+}
+
 scenario_hand_off
+scenario_poll_and_rollout
 scenario_progress_window
 scenario_korean_names
 scenario_retry_declined

@@ -1,0 +1,17 @@
+#include "install/rollout.h"
+
+#include "support/text.h"
+
+namespace mb {
+
+int RolloutPercent(std::string_view value) {
+  return text::WholeNumber(value, 0, kFullRollout).value_or(kFullRollout);
+}
+
+std::optional<int> KeptRolloutSlot(std::string_view text) {
+  return text::WholeNumber(text::Clean(text), 0, kRolloutSlots - 1);
+}
+
+bool TakesRelease(int percent, int slot) { return percent >= kFullRollout || slot < percent; }
+
+}  // namespace mb
