@@ -195,6 +195,11 @@ scenario_error_box() {
   wineserver -w
 }
 
+fresh_log() {  # the server appends to its log: this scenario's requests only
+  stop_release_server
+  : >"$work/server.log"
+}
+
 rollout_slot() {  # the agent's number for staged releases, from the Wine registry
   wine reg query 'HKCU\SOFTWARE\BrightHarbor\MailbeaconCom' /v RolloutSlot 2>/dev/null |
     tr -d '\r' | awk '$1 == "RolloutSlot" {print $3}'
@@ -205,6 +210,7 @@ scenario_poll_and_rollout() {
   expect_checks 7
   make_release "$work/release" $'N\r\nPOLL=3600'
   for c in express agent; do printf 'ROLLOUT=0\r\n' >>"$work/release/ORG/$c/release.ini"; done
+  fresh_log
   start_server
   fresh_install ENGLISH
   run_agent 15
@@ -220,6 +226,7 @@ scenario_poll_and_rollout() {
 
   for c in express agent; do sed -i 's/^ROLLOUT=0/ROLLOUT=10/' "$work/release/ORG/$c/release.ini"; done
   printf 'N\r\n' >"$work/release/pause.txt"
+  fresh_log
   start_server
   fresh_install ENGLISH
   wine reg add 'HKCU\SOFTWARE\BrightHarbor\MailbeaconCom' /v RolloutSlot /t REG_SZ /d 5 /f >/dev/null
