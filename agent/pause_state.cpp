@@ -2,25 +2,11 @@
 
 #include <array>
 
+#include "rules/fleet_settings.h"
 #include "support/error.h"
 #include "support/text.h"
 
 namespace mb {
-namespace {
-
-constexpr std::string_view kPollKey = "poll";
-
-// The lines of `text`, broken at CR, LF or both; empty lines dropped.
-template <typename Visit>
-void ForEachLine(std::string_view text, Visit visit) {
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
-    if (end > 0) visit(text.substr(0, end));
-    text.remove_prefix(std::min(end + 1, text.size()));
-  }
-}
-
-}  // namespace
 
 std::string ReadPauseFile(platform::InputFile& file, std::size_t max_bytes) {
   std::string bytes;
@@ -47,17 +33,8 @@ ServerState PauseStateForLine(std::string_view line) {
 
 PauseSettings PauseSettingsOf(std::string_view bytes) {
   PauseSettings settings;
-  const std::size_t first_break = bytes.find('\r');
-  if (first_break == std::string_view::npos) return settings;
-  bool poll_seen = false;
-  ForEachLine(bytes.substr(first_break + 1), [&](std::string_view line) {
-    const std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos) return;
-    if (text::ToLowerAscii(text::TrimSpaces(line.substr(0, eq))) != kPollKey || poll_seen) return;
-    poll_seen = true;
-    settings.poll_seconds =
-        text::WholeNumber(text::TrimSpaces(line.substr(eq + 1)), 1, kMaxPollSeconds);
-  });
+  if (const auto poll = fleet::PauseSetting(bytes, "POLL"))
+    settings.poll_seconds = fleet::PollSeconds(*poll);
   return settings;
 }
 

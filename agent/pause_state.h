@@ -9,10 +9,8 @@
 //   N<CR><LF>
 //   POLL=3600<CR><LF>
 //
-// A settings line is KEY=VALUE (key in any letter case, spaces around key
-// and value ignored); unknown keys and lines without "=" are ignored, and
-// for a key given twice the first line counts. A file with only lone LFs
-// has no settings: its whole text is the first line.
+// The settings lines follow rules/fleet_settings.h. A file with only lone
+// LFs has no settings: its whole text is the first line.
 #pragma once
 
 #include <cstdint>
@@ -35,8 +33,6 @@ struct PauseAnswer {
   ServerState state = ServerState::kOrg;
   PauseSettings settings;
 };
-
-inline constexpr int kMaxPollSeconds = 86400;
 
 // The whole file, at most max_bytes of it. Raises error 62 for an empty
 // file, which has no first line.

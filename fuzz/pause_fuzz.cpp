@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "agent/pause_state.h"
+#include "rules/fleet_settings.h"
 #include "support/error.h"
 
 namespace {
@@ -65,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(line == file.substr(0, std::min(file.find('\r'), cap)));
   Check(mb::PauseStateForLine(line) == ExpectedState(line));
   const std::optional<int> poll = mb::PauseSettingsOf(bytes).poll_seconds;
-  Check(!poll || (line.size() < bytes.size() && *poll >= 1 && *poll <= mb::kMaxPollSeconds));
+  Check(!poll || (line.size() < bytes.size() && *poll >= 1 && *poll <= mb::fleet::kMaxPollSeconds));
   if (poll) {
     const int ms = mb::PollIntervalMs(*poll, static_cast<std::uint32_t>(size * 2654435761u));
     Check(ms >= *poll * 900 && ms <= *poll * 1100);

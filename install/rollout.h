@@ -9,9 +9,11 @@
 #include <optional>
 #include <string_view>
 
+#include "rules/fleet_settings.h"
+
 namespace mb {
 
-inline constexpr int kFullRollout = 100;
+inline constexpr int kFullRollout = fleet::kFullRollout;
 inline constexpr int kRolloutSlots = 100;  // an installation's number is 0 .. 99
 // The number of an installation that cannot keep one: the last to be
 // given a release, so a machine that draws anew at every start is not

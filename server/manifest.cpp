@@ -3,6 +3,8 @@
 #include <utility>
 #include <vector>
 
+#include "rules/fleet_settings.h"
+
 namespace mb::server {
 namespace {
 
@@ -45,13 +47,7 @@ std::optional<std::string> ManifestHead(int total_files, const std::string& last
 
 RolloutSetting ParseRollout(const std::optional<std::string>& value) {
   if (!value) return {};
-  int percent = 0;
-  bool digits = !value->empty() && value->size() <= 3;
-  for (char c : *value) {
-    digits = digits && c >= '0' && c <= '9';
-    if (digits) percent = percent * 10 + (c - '0');
-  }
-  if (digits && percent <= 100) return {percent, ""};
+  if (const std::optional<int> percent = fleet::RolloutShare(*value)) return {percent, ""};
   // Agents would read it as 100: the release would go to everyone at once.
   return {std::nullopt, "[RELEASE] ROLLOUT=" + *value +
                             " is not a whole number from 0 to 100 (agents would take it as 100)"};

@@ -27,9 +27,8 @@ std::optional<std::string> ManifestFileSection(int index, const PublishedFile& f
 std::optional<std::string> ManifestHead(int total_files, const std::string& last_version,
                                         std::optional<int> rollout, const AnsiCodePage& cp);
 
-// ROLLOUT as release.ini gives it: nothing when absent; a whole number from
-// 0 to 100 in decimal digits (as agents read it); otherwise the reason it
-// is refused.
+// ROLLOUT as release.ini gives it: nothing when absent; a share as agents
+// read it (rules/fleet_settings.h); otherwise the reason it is refused.
 struct RolloutSetting {
   std::optional<int> percent;
   std::string problem;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "rules/fleet_settings.h"
 #include "server/install_targets.h"
 #include "server/manifest.h"
 #include "server/release_files.h"
@@ -210,6 +211,12 @@ void WarnAboutPause(const fs::path& root, const std::optional<std::string>& paus
     warnings.push_back(
         "pause.txt: the first line (up to the first CR) holds POLL, which agents read only from "
         "the lines after it: end the state's line with CR LF");
+  }
+  const std::optional<std::string_view> poll = fleet::PauseSetting(*pause, "POLL");
+  if (poll && !fleet::PollSeconds(*poll)) {
+    warnings.push_back("pause.txt: POLL=" + std::string(*poll) +
+                       " is not a whole number of seconds from 1 to 86400: agents ignore it and "
+                       "ask again every 500 ms");
   }
 }
 

@@ -49,16 +49,4 @@ bool Contains(std::string_view s, std::string_view what) {
   return s.find(what) != std::string_view::npos;
 }
 
-std::optional<int> WholeNumber(std::string_view s, int lo, int hi) {
-  if (s.empty()) return std::nullopt;
-  long long value = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > hi) return std::nullopt;  // also keeps long digit runs from overflowing
-  }
-  if (value < lo) return std::nullopt;
-  return static_cast<int>(value);
-}
-
 }  // namespace mb::text

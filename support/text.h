@@ -1,7 +1,6 @@
 // Small text rules the agent applies in several places.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,8 +20,5 @@ std::string ToLowerAscii(std::string_view s);
 // Splits at every occurrence of sep; an empty piece still counts.
 std::vector<std::string> Split(std::string_view s, char sep);
 bool Contains(std::string_view s, std::string_view what);
-// A whole number written in decimal digits only (no sign, no spaces), when
-// it lies in [lo, hi]; nothing otherwise.
-std::optional<int> WholeNumber(std::string_view s, int lo, int hi);
 
 }  // namespace mb::text

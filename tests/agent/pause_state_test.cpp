@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "rules/fleet_settings.h"
 #include "support/error.h"
 
 namespace mb {
@@ -97,8 +98,8 @@ TEST(PauseFile, PollIntervalSpreadsTenPercentEitherWay) {
   EXPECT_EQ(PollIntervalMs(3600, 720001), 3240000);  // wraps, stays in range
   EXPECT_EQ(PollIntervalMs(1, 0), 900);
   EXPECT_EQ(PollIntervalMs(1, 100), 1000);
-  EXPECT_LE(PollIntervalMs(kMaxPollSeconds, 0xFFFFFFFFu), 95040000);  // no overflow at a day
-  EXPECT_GE(PollIntervalMs(kMaxPollSeconds, 0xFFFFFFFFu), 77760000);
+  EXPECT_LE(PollIntervalMs(fleet::kMaxPollSeconds, 0xFFFFFFFFu), 95040000);  // no overflow at a day
+  EXPECT_GE(PollIntervalMs(fleet::kMaxPollSeconds, 0xFFFFFFFFu), 77760000);
 }
 
 }  // namespace

@@ -455,9 +455,14 @@ TEST_F(ReleaseServerTest, StagedReleasesAndPollSettingsArePublished) {
   EXPECT_EQ(server_->Warnings().size(), 2u);         // the mistyped share, and the refusal
   WriteFile(temp_ / "pause.txt", "N\nPOLL=3600\n");  // a lone LF: all one first line
   server_->Reload();
+  WriteFile(temp_ / "pause.txt", "N\r\npoll = soon\r\n");
+  server_->Reload();
   const std::string log = Log();
   EXPECT_NE(log.find("ROLLOUT=25% is not a whole number from 0 to 100"), std::string::npos) << log;
   EXPECT_NE(log.find("pause.txt: the first line (up to the first CR) holds POLL"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("pause.txt: POLL=soon is not a whole number of seconds from 1 to 86400"),
             std::string::npos)
       << log;
 }

@@ -39,7 +39,7 @@ int Export(const std::vector<std::string>& args, std::string* output = nullptr) 
 }
 
 void Release(const fs::path& root) {
-  WriteFile(root / "pause.txt", "Y\r\nPOLL=600\r\n");
+  WriteFile(root / "pause.txt", "Y\r\n");
   WriteFile(root / "notice.txt", "for everyone");
   WriteFile(root / "notice/MIRROR.txt", "mirror only");
   for (const char* folder : {"ORG", "MIRROR"}) {
