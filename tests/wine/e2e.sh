@@ -195,9 +195,9 @@ scenario_error_box() {
   wineserver -w
 }
 
-fresh_log() {  # the server appends to its log: this scenario's requests only
+fresh_log() {  # the server appends to its access log: this scenario's requests only
   stop_release_server
-  : >"$work/server.log"
+  : >"$work/access.log"
 }
 
 rollout_slot() {  # the agent's number for staged releases, from the Wine registry
@@ -217,11 +217,11 @@ scenario_poll_and_rollout() {
   wineserver -k || true
   wineserver -w
   local runs slot
-  runs=$(grep -c "pause.aspx" "$work/server.log" || true)
+  runs=$(grep -c "pause.aspx" "$work/access.log" || true)
   slot=$(rollout_slot)
   check "the agent was still waiting when stopped (status $agent_status)" test "$agent_status" -eq 124
   check "one run, then the POLL wait ($runs pause requests in 15 s)" test "$runs" -eq 1
-  check "the release staged to nobody was not fetched" not_contains "$work/server.log" "program="
+  check "the release staged to nobody was not fetched" not_contains "$work/access.log" "program="
   check "the agent drew its number and kept it (\"$slot\")" grep -qxE '[0-9]{1,2}' <<<"$slot"
 
   for c in express agent; do sed -i 's/^ROLLOUT=0/ROLLOUT=10/' "$work/release/ORG/$c/release.ini"; done
@@ -233,7 +233,7 @@ scenario_poll_and_rollout() {
   run_agent 120
   wineserver -w
   check "number 5 takes a release staged to 10 % (status $agent_status)" test "$agent_status" -eq 0
-  check "its files were fetched" contains "$work/server.log" "program="
+  check "its files were fetched" contains "$work/access.log" "program="
   check "the number was kept as it was (\"$(rollout_slot)\")" test "$(rollout_slot)" = 5
 }
 
