@@ -52,8 +52,9 @@ std::uint64_t BodyBytes(const Answer& answer) {
 }  // namespace
 
 MHD_Result AnswerChain::Answer(MHD_Connection* connection, Exchange& exchange) const {
-  Step step = Malformed(connection, exchange);
-  if (!step.answered) step = Routed(connection, exchange);
+  const std::optional<std::string> target = OriginForm(exchange.target);
+  Step step = Malformed(connection, exchange, target.has_value());
+  if (!step.answered) step = Routed(connection, exchange, *target);
   exchange.status = step.status;
   exchange.bytes = IsHead(exchange) ? 0 : step.bytes;
   exchange.refusal = std::move(step.refusal);
@@ -65,8 +66,9 @@ MHD_Result AnswerChain::Answer(MHD_Connection* connection, Exchange& exchange) c
 }
 
 // The release's answer to the target, as the remaining steps shape it.
-AnswerChain::Step AnswerChain::Routed(MHD_Connection* connection, const Exchange& exchange) const {
-  Reply reply = endpoints_.Handle(*OriginForm(exchange.target), *exchange.snapshot);
+AnswerChain::Step AnswerChain::Routed(MHD_Connection* connection, const Exchange& exchange,
+                                      const std::string& target) const {
+  Reply reply = endpoints_.Handle(target, *exchange.snapshot);
   Step step = WrongMethod(exchange, reply);
   if (!step.answered) step = Misbehave(connection, exchange, reply);
   if (!step.answered) step = ChangedFile(reply);
@@ -78,9 +80,9 @@ AnswerChain::Step AnswerChain::Routed(MHD_Connection* connection, const Exchange
 
 // The library lets a few malformed requests through (an odd character in
 // the method or a header name, a target that is no path); they get 400.
-AnswerChain::Step AnswerChain::Malformed(MHD_Connection* connection,
-                                         const Exchange& exchange) const {
-  bool ok = IsToken(exchange.method) && OriginForm(exchange.target).has_value();
+AnswerChain::Step AnswerChain::Malformed(MHD_Connection* connection, const Exchange& exchange,
+                                         bool target_read) const {
+  bool ok = IsToken(exchange.method) && target_read;
   if (ok) MHD_get_connection_values(connection, MHD_HEADER_KIND, &CheckHeaderName, &ok);
   if (ok) return Step::Pass();
   return Step::Text(400, "Bad Request", 0, "a malformed request");

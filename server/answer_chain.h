@@ -37,8 +37,11 @@ class AnswerChain {
 
  private:
   struct Step;
-  Step Malformed(MHD_Connection* connection, const Exchange& exchange) const;
-  Step Routed(MHD_Connection* connection, const Exchange& exchange) const;
+  // target_read: the target is in origin or absolute form (request_target.h).
+  Step Malformed(MHD_Connection* connection, const Exchange& exchange, bool target_read) const;
+  // target: in origin form.
+  Step Routed(MHD_Connection* connection, const Exchange& exchange,
+              const std::string& target) const;
   Step WrongMethod(const Exchange& exchange, const Reply& reply) const;
   Step Misbehave(MHD_Connection* connection, const Exchange& exchange, const Reply& reply) const;
   Step ChangedFile(const Reply& reply) const;

@@ -6,6 +6,19 @@
 // over the agent's files. (Windows Installer says so in
 // UPGRADINGPRODUCTCODE; Wine's does not, so the package asks itself.)
 //
+// TrimUrl (immediate, on install): MB_URL without the "/" at its end. The
+// agent puts V_DIR right after URL, so "http://host/" would make every
+// request "//mailbeaconhome/...".
+//
+// FindInstallDir (immediate, on uninstall): the folder this installation put
+// its programs in, as Windows Installer registered the agent's component,
+// never a property that can be given on the command line: INSTALLDIR is set
+// to it (so the package's own files go from there), and MB_LEFTOVERS to what
+// RemoveLeftovers removes. When that folder is the package's own
+// ([LocalAppDataFolder]Programs\Mailbeacon\), the folder goes whole, with
+// what the agent's releases put in sub-folders of it; a folder given at
+// install loses only what the agent made: update\ and the "_old" backups.
+//
 // RemoveLeftovers (deferred, on a real uninstall): removes what the agent
 // made beside itself and the package cannot name file by file: the update
 // folder with everything in it, and the "_old" backups of the programs.
@@ -113,7 +126,59 @@ bool RemoveTree(MSIHANDLE install, const std::wstring& path) {
   return RemoveDirectoryW(path.c_str()) || !Failed(install, path);
 }
 
+// The agent's component (Mailbeacon.wxs), whose key path is Mailbeacon.exe.
+const wchar_t kAgentComponent[] = L"{8817F195-F06B-48F0-BD4E-9E8BA804EEAE}";
+
+// "C:\dir\" of "C:\dir\file"; empty when there is no "\".
+std::wstring FolderOf(const std::wstring& file) {
+  const size_t slash = file.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : file.substr(0, slash + 1);
+}
+
+// Where this product's agent is installed, as registered; empty if nowhere.
+std::wstring RegisteredFolder(MSIHANDLE install) {
+  const std::wstring product = Property(install, L"ProductCode");
+  wchar_t path[MAX_PATH + 1];
+  DWORD size = MAX_PATH;
+  const INSTALLSTATE state = MsiGetComponentPathW(product.c_str(), kAgentComponent, path, &size);
+  if (state != INSTALLSTATE_LOCAL) return {};
+  return FolderOf(path);
+}
+
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+  return !a.empty() && _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
 }  // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall TrimUrl(MSIHANDLE install) {
+  std::wstring url = Property(install, L"MB_URL");
+  const size_t end = url.find_last_not_of(L'/');
+  const std::wstring trimmed = end == std::wstring::npos ? std::wstring() : url.substr(0, end + 1);
+  if (trimmed != url) {
+    MsiSetPropertyW(install, L"MB_URL", trimmed.c_str());
+    Log(install, L"TrimUrl: MB_URL " + url + L" written as " + trimmed);
+  }
+  return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall FindInstallDir(MSIHANDLE install) {
+  const std::wstring folder = RegisteredFolder(install);
+  if (folder.empty()) {
+    Log(install, L"FindInstallDir: the agent is not registered as installed; nothing else removed");
+    return ERROR_SUCCESS;
+  }
+  MsiSetPropertyW(install, L"INSTALLDIR", folder.c_str());
+  const std::wstring own = Property(install, L"LocalAppDataFolder") + L"Programs\\Mailbeacon\\";
+  const std::wstring leftovers =
+      SameFolder(folder, own)
+          ? folder
+          : folder + L"update|" + folder + L"Mailbeacon.exe_old|" + folder +
+                L"SwiftPatcher_Mailbeacon.exe_old";
+  MsiSetPropertyW(install, L"MB_LEFTOVERS", leftovers.c_str());
+  Log(install, L"FindInstallDir: installed in " + folder);
+  return ERROR_SUCCESS;
+}
 
 extern "C" __declspec(dllexport) UINT __stdcall FindSuccessor(MSIHANDLE install) {
   const std::wstring upgrade_code = Property(install, L"UpgradeCode");

@@ -7,12 +7,16 @@
 #                     a newer one (project version + 0.0.1) is built beside it
 #                     in MB_WIN_BUILD_DIR-next
 #   MB_SERVER         the native mailbeacon-server
-# In order, on one prefix: an install with all four settings; the signatures;
-# the installed agent updating against the server and handing off (which
-# leaves "_old" backups beside it); an upgrade to the newer package; the
-# uninstall; and a first install with one setting, which writes only that one,
-# refuses an older package, is replaced by a rebuild of its version, and
-# leaves a value it did not write.
+# In order, on one prefix: an install with all four settings and the log-on
+# entry; the signatures (the older package signed with an encrypted key and
+# its password, the newer one with a .pfx); the installed agent, started as
+# the log-on entry starts it, updating against the server and handing off
+# (which leaves "_old" backups and a file in a sub-folder beside it); an
+# upgrade to the newer package; the uninstall, told a wrong INSTALLDIR; an
+# install into a folder of the administrator's, whose uninstall takes only
+# what it made; and a first install with one setting and no log-on entry,
+# which writes only that one, refuses an older package, is replaced by a
+# rebuild of its version (test-signed), and leaves a value it did not write.
 # For the mutant run (a broken package must fail these checks):
 #   MB_MSI_REUSE_PACKAGES=1  take the packages an earlier run built
 #   MB_MSI_PACKAGE           the package to judge instead of this version's
@@ -23,6 +27,9 @@ old_build=$MB_WIN_BUILD_DIR
 new_build=$MB_WIN_BUILD_DIR-next
 work=$(mktemp -d /tmp/mb-msi.XXXXXX)
 key='HKCU\SOFTWARE\BrightHarbor\MailbeaconCom'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+# The vendor's password for both signing keys: spaces and a "$" in it.
+export MB_SIGN_PASSWORD='vendor pass $1'
 product_dir="$WINEPREFIX/drive_c/mbproduct"  # where the release puts the plug-in
 check_name=msi
 # shellcheck source=../script_lib.sh
@@ -37,7 +44,11 @@ cleanup() {
 # (as after raising the CMake project VERSION), through CMake's hook for a
 # file included right after project().
 build_packages() {
-  if [[ "${MB_MSI_REUSE_PACKAGES:-}" != 1 ]]; then scripts/package-windows "$old_build" || return 1; fi
+  if [[ "${MB_MSI_REUSE_PACKAGES:-}" != 1 ]]; then
+    vendor_credentials "$old_build/package/vendor"
+    MB_SIGN_CERT=$old_build/package/vendor/sign.pem MB_SIGN_KEY=$old_build/package/vendor/sign-encrypted.key \
+      scripts/package-windows "$old_build" || return 1
+  fi
   old_version=$(cat "$old_build/package/version.txt")
   local major minor patch
   IFS=. read -r major minor patch <<<"$old_version"
@@ -48,8 +59,32 @@ build_packages() {
     "$new_version" "$major" "$minor" "$((patch + 1))" >"$new_build/bump-version.cmake"
   cmake -S . -B "$new_build" -G Ninja -DCMAKE_BUILD_TYPE="${MB_WIN_BUILD_TYPE:-Release}" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DMB_WERROR=ON \
-    -DCMAKE_PROJECT_Mailbeacon_INCLUDE="$new_build/bump-version.cmake" >/dev/null &&
-    scripts/package-windows "$new_build"
+    -DCMAKE_PROJECT_Mailbeacon_INCLUDE="$new_build/bump-version.cmake" >/dev/null || return 1
+  vendor_credentials "$new_build/package/vendor"
+  MB_SIGN_PFX=$new_build/package/vendor/sign.pfx scripts/package-windows "$new_build"
+}
+
+# A vendor's signing material in DIR, as vendors hold it: a CA of its own
+# (ca.pem), a code-signing certificate it issued (sign.pem), its key only
+# encrypted with MB_SIGN_PASSWORD (sign-encrypted.key), and the two in a
+# password-protected .pfx (sign.pfx).
+vendor_credentials() {  # DIR
+  local dir=$1
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -keyout "$dir/ca.key" -out "$dir/ca.pem" \
+    -subj "/O=Test vendor/CN=Test vendor CA" -addext basicConstraints=critical,CA:TRUE \
+    -addext keyUsage=critical,keyCertSign 2>/dev/null
+  openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -aes256 -pass env:MB_SIGN_PASSWORD \
+    -out "$dir/sign-encrypted.key" 2>/dev/null
+  openssl req -new -key "$dir/sign-encrypted.key" -passin env:MB_SIGN_PASSWORD \
+    -subj "/O=Test vendor/CN=Test vendor code signing" -out "$dir/sign.csr"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
+    >"$dir/sign.ext"
+  openssl x509 -req -in "$dir/sign.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -days 30 \
+    -set_serial "0x$(openssl rand -hex 16)" -extfile "$dir/sign.ext" -out "$dir/sign.pem" 2>/dev/null
+  openssl pkcs12 -export -in "$dir/sign.pem" -inkey "$dir/sign-encrypted.key" -certfile "$dir/ca.pem" \
+    -passin env:MB_SIGN_PASSWORD -passout env:MB_SIGN_PASSWORD -out "$dir/sign.pfx"
 }
 
 msiexec() {  # ARGS... -> sets msi_status
@@ -66,6 +101,19 @@ reg_value() {  # NAME: the value's text, or status 1 when it is missing
 value_is() { [[ "$(reg_value "$1")" == "$2" ]]; }
 value_missing() { ! reg_value "$1" >/dev/null; }
 no_settings_key() { ! wine reg query "$key" >/dev/null 2>&1; }
+# The log-on entry's command, or status 1 when there is none.
+run_entry() {
+  wine reg query "$run_key" /v Mailbeacon 2>/dev/null | tr -d '\r' |
+    awk '$1 == "Mailbeacon" && $2 == "REG_SZ" {sub(/^ *[^ ]+ +REG_SZ +/, ""); print; found = 1}
+         END {exit !found}'
+}
+no_run_entry() { ! run_entry >/dev/null; }
+# "\"C:\...\Mailbeacon.exe\" -d 15", the installed agent, in any letter case.
+run_entry_starts_agent() {
+  local want
+  want="\"$(win_path "$install_dir/Mailbeacon.exe")\" -d 15"
+  [[ "$(run_entry | tr '[:upper:]' '[:lower:]')" == "$(tr '[:upper:]' '[:lower:]' <<<"$want")" ]]
+}
 
 # "1.2.3.0" from a program's version resource.
 file_version() {
@@ -97,7 +145,10 @@ start_server() {
   printf 'Release notes\r\n' >"$rel/notice.txt"
   # The plug-in goes to a folder of the product's own, outside the agent's.
   head -c 50000 /dev/urandom >"$rel/ORG/express/MailbeaconExpress.dll"
-  printf '[MailbeaconExpress.dll]\nTARGET_DIR=C:\\mbproduct\n' >"$rel/ORG/express/files.ini"
+  # And a file to a sub-folder of the agent's install folder.
+  printf 'add-in data\r\n' >"$rel/ORG/express/addin_data.txt"
+  printf '[MailbeaconExpress.dll]\nTARGET_DIR=C:\\mbproduct\n[addin_data.txt]\nTARGET_DIR=.\\addin\n' \
+    >"$rel/ORG/express/files.ini"
   printf '[RELEASE]\r\nLAST_VERSION=1.0.5\r\n' >"$rel/ORG/express/release.ini"
   # The agent's release: a new updater, which the agent puts in place itself
   # (backing up the old one), and the newer agent, which the updater puts in
@@ -114,41 +165,56 @@ start_server() {
 
 scenario_install() {
   echo "--- silent install with the four settings"
-  expect_checks 8
+  expect_checks 9
   old_msi=${MB_MSI_PACKAGE:-$old_build/dist/Mailbeacon.msi} new_msi=$new_build/dist/Mailbeacon.msi
   check "package version is the project's ($old_version)" test "$(product_version "$old_msi")" = "$old_version"
   local appdata
   appdata=$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')
   install_dir="$(winepath -u "$appdata")/Programs/Mailbeacon"
-  msiexec /i "$(win_path "$old_msi")" MB_URL=http://127.0.0.1:0 MB_VDIR=/mailbeaconhome \
+  msiexec /i "$(win_path "$old_msi")" MB_URL=http://127.0.0.1:0// MB_VDIR=/mailbeaconhome \
     MB_LANGUAGE=ENGLISH MB_INSTALLTYPE=Express
   check "msiexec /i succeeds (status $msi_status)" test "$msi_status" -eq 0
-  check "URL written" value_is URL http://127.0.0.1:0
+  check "URL written without the \"/\" at its end" value_is URL http://127.0.0.1:0
   check "V_DIR written" value_is V_DIR /mailbeaconhome
   check "Language written" value_is Language ENGLISH
   check "InstallType written" value_is InstallType Express
   check "agent installed with version $old_version" carries_version "$install_dir/Mailbeacon.exe" "$old_version"
   check "updater installed beside it with version $old_version" \
     carries_version "$install_dir/SwiftPatcher_Mailbeacon.exe" "$old_version"
+  check "a log-on entry starts the agent (-d 15)" run_entry_starts_agent
 }
 
 scenario_signatures() {
-  echo "--- signatures: the installed programs and the package, against the package's test CA"
-  expect_checks 4
-  local ca=$old_build/dist/signing-ca.pem other_ca=$new_build/dist/signing-ca.pem
-  check "Mailbeacon.exe verifies" signed_by "$install_dir/Mailbeacon.exe" "$ca"
+  echo "--- signatures: the installed programs and the packages, against the vendors' CAs"
+  expect_checks 7
+  local ca=$old_build/package/vendor/ca.pem other_ca=$new_build/package/vendor/ca.pem
+  check "Mailbeacon.exe verifies (an encrypted key and its password)" \
+    signed_by "$install_dir/Mailbeacon.exe" "$ca"
   check "SwiftPatcher_Mailbeacon.exe verifies" signed_by "$install_dir/SwiftPatcher_Mailbeacon.exe" "$ca"
   check "Mailbeacon.msi verifies" signed_by "$old_msi" "$ca"
   check "it does not verify against another CA" not_signed_by "$old_msi" "$other_ca"
+  check "the newer package verifies (a .pfx and its password)" signed_by "$new_msi" "$other_ca"
+  local status=0
+  MB_SIGN_PFX=$new_build/package/vendor/sign.pfx MB_SIGN_PASSWORD=wrong \
+    scripts/package-windows "$new_build" >"$work/wrong.txt" 2>&1 || status=$?
+  check "a wrong password is refused before anything is built (status $status)" test "$status" -ne 0
+  check "in words" contains "$work/wrong.txt" "MB_SIGN_PFX cannot be opened"
 }
 
 scenario_agent_run() {
-  echo "--- the installed agent updates against the server and hands off"
-  expect_checks 7
+  echo "--- the agent, started as the log-on entry starts it, updates against the server and hands off"
+  expect_checks 8
   start_server
   wine reg add "$key" /v URL /t REG_SZ /d "http://127.0.0.1:$port" /f >/dev/null
-  local status=0
-  timeout 120 wine "$(win_path "$install_dir/Mailbeacon.exe")" || status=$?
+  local status=0 command program arguments=()
+  if command=$(run_entry); then
+    program=${command#\"} && program=${program%%\"*}
+    read -ra arguments <<<"${command##*\" }"  # split as Windows splits them
+  else
+    fail "no log-on entry to start the agent with (started directly)"
+    program=$(win_path "$install_dir/Mailbeacon.exe")
+  fi
+  timeout 120 wine "$program" "${arguments[@]}" || status=$?
   wineserver -w  # the updater finishes too
   local upd=$install_dir/update
   check "agent ends after the hand-off (status $status)" test "$status" -eq 0
@@ -159,6 +225,7 @@ scenario_agent_run() {
   check "updater replaced, old one kept as _old" test -f "$install_dir/SwiftPatcher_Mailbeacon.exe_old"
   check "agent replaced by the newer one" same_file "$newer_agent" "$install_dir/Mailbeacon.exe"
   check "old agent kept as _old" carries_version "$install_dir/Mailbeacon.exe_old" "$old_version"
+  check "a file placed in a sub-folder of the install folder" test -f "$install_dir/addin/addin_data.txt"
 }
 
 scenario_upgrade() {
@@ -173,7 +240,7 @@ scenario_upgrade() {
     carries_version "$install_dir/SwiftPatcher_Mailbeacon.exe" "$new_version"
   check "agent now version $new_version" carries_version "$install_dir/Mailbeacon.exe" "$new_version"
   check "and signed by the newer package's CA" \
-    signed_by "$install_dir/SwiftPatcher_Mailbeacon.exe" "$new_build/dist/signing-ca.pem"
+    signed_by "$install_dir/SwiftPatcher_Mailbeacon.exe" "$new_build/package/vendor/ca.pem"
   check "URL kept" value_is URL http://127.0.0.1:0
   check "V_DIR kept" value_is V_DIR /mailbeaconhome
   check "InstallType kept" value_is InstallType Express
@@ -183,22 +250,47 @@ scenario_upgrade() {
 }
 
 scenario_uninstall() {
-  echo "--- msiexec /x leaves nothing of ours, and nothing else is touched"
-  expect_checks 5
-  msiexec /x "$(win_path "$new_msi")"
+  echo "--- msiexec /x, even told another INSTALLDIR, leaves nothing of ours and touches nothing else"
+  expect_checks 9
+  local other=$WINEPREFIX/drive_c/other
+  mkdir -p "$other/update"
+  printf 'not ours' | tee "$other/update/keep.txt" "$other/Mailbeacon.exe_old" >/dev/null
+  wine reg add "$run_key" /v Other /t REG_SZ /d other.exe /f >/dev/null
+  msiexec /x "$(win_path "$new_msi")" 'INSTALLDIR=C:\other\'
   check "msiexec /x succeeds (status $msi_status)" test "$msi_status" -eq 0
-  check "install folder gone, update folder and backups with it" test ! -e "$install_dir"
+  check "install folder gone, update folder, backups and sub-folders with it" test ! -e "$install_dir"
+  check "the folder INSTALLDIR named keeps its update folder" test -f "$other/update/keep.txt"
+  check "and its Mailbeacon.exe_old" test -f "$other/Mailbeacon.exe_old"
+  check "no log-on entry left" no_run_entry
+  check "another program's log-on entry stays" wine reg query "$run_key" /v Other
   check "settings gone, key and all" no_settings_key
   check "no product registered" test "$(registered_products)" -eq 0
   check "the plug-in the updater placed elsewhere stays" test -f "$product_dir/MailbeaconExpress.dll"
 }
 
+scenario_given_folder() {
+  echo "--- installed into a folder of the administrator's: its uninstall takes only what it made there"
+  expect_checks 5
+  local shared=$WINEPREFIX/drive_c/shared
+  mkdir -p "$shared/update"
+  printf 'theirs' >"$shared/readme.txt"
+  msiexec /i "$(win_path "$new_msi")" 'INSTALLDIR=C:\shared\'
+  check "msiexec /i into C:\\shared succeeds (status $msi_status)" test "$msi_status" -eq 0
+  check "the agent is there" test -f "$shared/Mailbeacon.exe"
+  msiexec /x "$(win_path "$new_msi")"
+  check "msiexec /x succeeds (status $msi_status)" test "$msi_status" -eq 0
+  check "the programs are gone" test ! -e "$shared/Mailbeacon.exe"
+  check "the folder and what else it holds stay" test -f "$shared/readme.txt"
+  rm -rf "$shared"
+}
+
 scenario_one_setting() {
   echo "--- a first install with one setting writes only that one; an older package is refused; a rebuild replaces it"
-  expect_checks 13
+  expect_checks 15
   wine reg add "$key" /v InstallType /t REG_SZ /d outlook /f >/dev/null
-  msiexec /i "$(win_path "$new_msi")" MB_URL=http://127.0.0.1:0
+  msiexec /i "$(win_path "$new_msi")" MB_URL=http://127.0.0.1:0 MB_AUTOSTART=0
   check "msiexec /i succeeds (status $msi_status)" test "$msi_status" -eq 0
+  check "no log-on entry with MB_AUTOSTART=0" no_run_entry
   check "URL written" value_is URL http://127.0.0.1:0
   check "no V_DIR" value_missing V_DIR
   check "no Language" value_missing Language
@@ -211,6 +303,8 @@ scenario_one_setting() {
   local product_code
   product_code=$(product_code "$new_msi")
   scripts/package-windows "$new_build" >/dev/null  # a rebuild: same version, new product code
+  check "a build without the vendor's key is test-signed" \
+    signed_by "$new_msi" "$new_build/dist/signing-ca.pem"
   msiexec /i "$(win_path "$new_msi")"
   check "a rebuild of the same version replaces it (status $msi_status)" test "$msi_status" -eq 0
   check "one product left registered ($(registered_products))" test "$(registered_products)" -eq 1
@@ -233,5 +327,6 @@ scenario_signatures
 scenario_agent_run
 scenario_upgrade
 scenario_uninstall
+scenario_given_folder
 scenario_one_setting
 finish_checks
