@@ -1,5 +1,7 @@
 #include "server/log_text.h"
 
+#include <algorithm>
+
 namespace mb::server {
 namespace {
 
@@ -19,6 +21,11 @@ void AppendHex(std::string& out, unsigned char c) {
 }  // namespace
 
 std::string LogText(std::string_view text, LogEscape rule, std::size_t max_bytes) {
+  // Most text needs nothing: one look, one copy.
+  if (text.size() <= max_bytes && std::none_of(text.begin(), text.end(), [rule](char c) {
+        return Escaped(static_cast<unsigned char>(c), rule);
+      }))
+    return std::string(text);
   std::string out;
   out.reserve(std::min(text.size(), max_bytes));
   std::size_t used = 0;

@@ -63,6 +63,8 @@ struct Server::Impl {
 
   void Start();
 
+  static void Connected(void* cls, MHD_Connection* connection, void** socket_context,
+                        MHD_ConnectionNotificationCode code);
   static void* Arrived(void* cls, const char* uri, MHD_Connection* connection);
   static MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url,
                            const char* method, const char* version, const char* upload_data,
@@ -81,11 +83,25 @@ struct Server::Impl {
   std::vector<std::string> requests;
 };
 
+// A connection's peer address, written once for all its requests.
+void Server::Impl::Connected(void*, MHD_Connection* connection, void** socket_context,
+                             MHD_ConnectionNotificationCode code) {
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    *socket_context = new std::string(ClientAddress(connection));
+  } else {
+    delete static_cast<std::string*>(*socket_context);
+    *socket_context = nullptr;
+  }
+}
+
 void* Server::Impl::Arrived(void* cls, const char* uri, MHD_Connection* connection) {
   auto& s = *static_cast<Impl*>(cls);
   auto* exchange = new Exchange;
   exchange->target = uri;
-  exchange->client = ClientAddress(connection);
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  if (info != nullptr && info->socket_context != nullptr)
+    exchange->client = *static_cast<const std::string*>(info->socket_context);
   if (s.options.record_requests) {
     std::lock_guard<std::mutex> lock(s.requests_mutex);
     s.requests.push_back(exchange->target);
@@ -140,6 +156,7 @@ void Server::Impl::Start() {
       MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
       MHD_OPTION_URI_LOG_CALLBACK, &Impl::Arrived, this,
       MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this,
+      MHD_OPTION_NOTIFY_CONNECTION, &Impl::Connected, this,
       MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(options.max_connections),
       MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(options.per_ip_connections),
       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(options.idle_timeout_s),
