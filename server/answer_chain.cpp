@@ -66,9 +66,10 @@ MHD_Result AnswerChain::Answer(MHD_Connection* connection, Exchange& exchange) c
 }
 
 // The release's answer to the target, as the remaining steps shape it.
-AnswerChain::Step AnswerChain::Routed(MHD_Connection* connection, const Exchange& exchange,
+AnswerChain::Step AnswerChain::Routed(MHD_Connection* connection, Exchange& exchange,
                                       const std::string& target) const {
   Reply reply = endpoints_.Handle(target, *exchange.snapshot);
+  exchange.route = reply.route;
   Step step = WrongMethod(exchange, reply);
   if (!step.answered) step = Misbehave(connection, exchange, reply);
   if (!step.answered) step = ChangedFile(reply);

@@ -40,8 +40,7 @@ class AnswerChain {
   // target_read: the target is in origin or absolute form (request_target.h).
   Step Malformed(MHD_Connection* connection, const Exchange& exchange, bool target_read) const;
   // target: in origin form.
-  Step Routed(MHD_Connection* connection, const Exchange& exchange,
-              const std::string& target) const;
+  Step Routed(MHD_Connection* connection, Exchange& exchange, const std::string& target) const;
   Step WrongMethod(const Exchange& exchange, const Reply& reply) const;
   Step Misbehave(MHD_Connection* connection, const Exchange& exchange, const Reply& reply) const;
   Step ChangedFile(const Reply& reply) const;

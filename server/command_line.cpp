@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 
+#include "server/listen_address.h"
 #include "server/misbehaviour.h"
 
 namespace mb::server {
@@ -43,6 +44,11 @@ const std::map<std::string, Setter>& Setters() {
        [](CommandLine& c, const std::string& v) {
          c.options.access_log_file = v;
          return !v.empty();
+       }},
+      {"--metrics-listen",
+       [](CommandLine& c, const std::string& v) {
+         c.options.metrics_listen = v;
+         return SplitListenAddress(v).has_value();
        }},
       {"--port-file",
        [](CommandLine& c, const std::string& v) {
@@ -109,7 +115,7 @@ std::optional<int> ParseNonNegative(const std::string& text) {
 const char* const kUsage =
     "usage: mailbeacon-server [--root DIR] [--port N] [--host ADDR] [--vdir PATH]\n"
     "                         [--codepage N] [--port-file FILE] [--log FILE]\n"
-    "                         [--access-log FILE]\n"
+    "                         [--access-log FILE] [--metrics-listen ADDR:PORT]\n"
     "                         [--max-age S] [--file-max-age S] [--max-connections N]\n"
     "                         [--per-ip-connections N] [--idle-timeout S] [--threads N]\n"
     "                         [--misbehave MODE [--misbehave-on TEXT] [--drip-ms N]]\n"
@@ -121,6 +127,7 @@ const char* const kUsage =
     "--max-connections 10000, no per-address limit, --idle-timeout 15, one thread per\n"
     "processor. --log FILE gets warnings and refused requests (default: stderr),\n"
     "--access-log FILE a line per request; SIGUSR1 opens both files again (logrotate).\n"
+    "--metrics-listen ADDR:PORT serves GET /metrics (Prometheus) there, and only there.\n"
     "SIGHUP reads the release folder at once (it is also checked four times a second).\n"
     "MODE breaks the answers to targets containing TEXT (default: all): reset,\n"
     "short-body, endless, slow-drip (one byte per --drip-ms, default 100),\n"

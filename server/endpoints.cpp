@@ -22,6 +22,13 @@ std::optional<std::string> ServerFolder(std::string_view query) {
   return std::nullopt;
 }
 
+std::optional<Component> ComponentOfEndpoint(std::string_view endpoint) {
+  if (endpoint == "outlook_dll.aspx") return Component::kOutlook;
+  if (endpoint == "express_exe.aspx") return Component::kExpress;
+  if (endpoint == "agent_exe.aspx") return Component::kAgent;
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string NormalizeVirtualDir(std::string_view vdir) {
@@ -42,35 +49,49 @@ Reply Endpoints::Handle(std::string_view target, const ReleaseSnapshot& release)
   std::string p = Lower(t.path);
   if (p.rfind(prefix_, 0) != 0) return NotFound("not under " + prefix_);
   std::string endpoint = p.substr(prefix_.size());
-  if (endpoint == "pause.aspx") return {&release.Pause(), {}};
-  if (endpoint == "update_notice.aspx") return Notice(t.query, release);
-  if (endpoint == "outlook_dll.aspx") return ComponentAnswer(Component::kOutlook, t.query, release);
-  if (endpoint == "express_exe.aspx") return ComponentAnswer(Component::kExpress, t.query, release);
-  if (endpoint == "agent_exe.aspx") return ComponentAnswer(Component::kAgent, t.query, release);
-  return NotFound("unknown endpoint");
+  Reply reply;
+  if (endpoint == "pause.aspx") {
+    reply = {&release.Pause(), {}, {}};
+  } else if (endpoint == "update_notice.aspx") {
+    reply = Notice(t.query, release);
+  } else if (std::optional<Component> c = ComponentOfEndpoint(endpoint)) {
+    reply = ComponentAnswer(*c, t.query, release);
+  } else {
+    return NotFound("unknown endpoint");
+  }
+  reply.route.endpoint = endpoint.substr(0, endpoint.size() - std::string_view(".aspx").size());
+  return reply;
 }
 
 Reply Endpoints::Notice(std::string_view query, const ReleaseSnapshot& release) const {
   std::optional<std::string> folder = ServerFolder(query);
   if (!folder) return NotFound("unknown Folder value");
   const Answer* notice = release.Notice(*folder);
-  if (notice == nullptr) return NotFound("no notice for " + *folder);
-  return {notice, {}};
+  Reply reply = notice != nullptr ? Reply{notice, {}, {}} : NotFound("no notice for " + *folder);
+  reply.route.folder = *folder;
+  return reply;
 }
 
 Reply Endpoints::ComponentAnswer(Component c, std::string_view query,
                                  const ReleaseSnapshot& release) const {
   std::optional<std::string> folder = ServerFolder(query);
   if (!folder) return NotFound("unknown Folder value");
+  Reply reply = ComponentRequest(c, *folder, query, release);
+  reply.route.folder = *folder;
+  return reply;
+}
+
+Reply Endpoints::ComponentRequest(Component c, const std::string& folder, std::string_view query,
+                                  const ReleaseSnapshot& release) const {
   std::string version(QueryArg(query, "version").value_or(""));
-  const ComponentRelease* component = release.Find(c, *folder, version);
+  const ComponentRelease* component = release.Find(c, folder, version);
   if (component == nullptr) return NotFound("no release folder for this component");
   std::string_view program = QueryArg(query, "program").value_or("");
-  if (program.empty()) return {&component->manifest, {}};
+  if (program.empty()) return {&component->manifest, {}, {}};
   auto file = component->files.find(std::string(program));
   if (file == component->files.end())
     return NotFound("no published file has the program value " + std::string(program));
-  return {&file->second, {}};
+  return {&file->second, {}, {{}, {}, std::string(ComponentFolderName(c)), file->second.file_name}};
 }
 
 }  // namespace mb::server

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/exchange.h"
 #include "server/release_snapshot.h"
 
 namespace mb::server {
@@ -20,6 +21,7 @@ namespace mb::server {
 struct Reply {
   const Answer* answer = nullptr;  // never null
   std::string note;                // why a request was refused, for the log
+  Route route;
 };
 
 // "" stays empty; otherwise one leading "/" and no trailing "/".
@@ -36,9 +38,11 @@ class Endpoints {
   const std::string& Prefix() const { return prefix_; }
 
  private:
-  Reply NotFound(std::string why) const { return {&not_found_, std::move(why)}; }
+  Reply NotFound(std::string why) const { return {&not_found_, std::move(why), {}}; }
   Reply Notice(std::string_view query, const ReleaseSnapshot& release) const;
   Reply ComponentAnswer(Component c, std::string_view query, const ReleaseSnapshot& release) const;
+  Reply ComponentRequest(Component c, const std::string& folder, std::string_view query,
+                         const ReleaseSnapshot& release) const;
 
   std::string prefix_;
   Answer not_found_;

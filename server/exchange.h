@@ -12,6 +12,18 @@
 
 namespace mb::server {
 
+// Where a request went, for counting it: the endpoint ("pause",
+// "update_notice", "outlook_dll", "express_exe", "agent_exe"; empty for a
+// target that is none), the server folder it named ("ORG", "MIRROR"; empty
+// for none or an unknown one), and for a release file its component folder
+// ("outlook", "express", "agent") and published name.
+struct Route {
+  std::string endpoint;
+  std::string folder;
+  std::string component;
+  std::string file;
+};
+
 struct Exchange {
   std::string target;  // as sent
   std::string client;  // the peer's address, numeric
@@ -19,6 +31,7 @@ struct Exchange {
   int status = 0;           // 0: no answer was queued (refused by the HTTP layer)
   std::uint64_t bytes = 0;  // body bytes of the answer queued
   std::string refusal;      // why the request was refused, for the warnings log
+  Route route;              // where the answer chain routed it
   bool headers_seen = false;
   std::shared_ptr<const ReleaseSnapshot> snapshot;
 };

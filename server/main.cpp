@@ -12,6 +12,7 @@
 
 #include "server/command_line.h"
 #include "server/endpoints.h"
+#include "server/listen_address.h"
 #include "server/log_text.h"
 #include "server/server.h"
 #include "server/static_export.h"
@@ -70,6 +71,11 @@ int Run(const mb::server::CommandLine& line) {
   std::cerr << "mailbeacon-server: serving " << options.root << " on "
             << BaseUrl(options.host, server.Port()) << mb::server::NormalizeVirtualDir(options.vdir)
             << "/download/" << std::endl;
+  if (!options.metrics_listen.empty()) {
+    const std::string host = mb::server::SplitListenAddress(options.metrics_listen)->first;
+    std::cerr << "mailbeacon-server: metrics on " << BaseUrl(host, server.MetricsPort())
+              << "/metrics" << std::endl;
+  }
   for (;;) {
     int received = 0;
     sigwait(&signals, &received);

@@ -27,6 +27,7 @@ struct ServerOptions {
   int code_page = 949;                   // the agents' ANSI code page
   std::string log_file;                  // warnings and refusals; empty: stderr
   std::string access_log_file;           // a line per request; empty: none
+  std::string metrics_listen;            // "HOST:PORT" of GET /metrics; empty: no metrics
   Misbehaviour misbehaviour = Misbehaviour::kNone;
   std::string misbehave_on;  // only targets containing this text; empty: every request
   int drip_ms = 100;         // kSlowDrip: pause after each byte

@@ -95,6 +95,8 @@ class ComponentBuilder {
       problems.push_back("LAST_VERSION has no form in code page " + std::to_string(cp_.Number()));
     if (!problems.empty()) return Refused(problems);
     release.manifest = TextAnswer(*head + sections, newest, policy_);
+    release.last_version = *last_version;
+    release.rollout = rollout.percent;
     release.manifest.manifest = true;
     return release;
   }
@@ -125,7 +127,7 @@ class ComponentBuilder {
   ComponentRelease Refused(const std::vector<std::string>& problems) {
     for (const std::string& p : problems) Warn(p);
     Warn("component not published (its manifest answers 500)");
-    return {RefusedComponent(policy_), {}};
+    return {RefusedComponent(policy_), {}, {}, {}};
   }
 
   // Opens, digests and encodes one file; its modification time, or nothing
@@ -152,6 +154,7 @@ class ComponentBuilder {
     a.last_modified = bytes->ModifiedTime();
     a.max_age = policy_.file_max_age;
     a.file = std::move(bytes);
+    a.file_name = f.name;
     std::time_t modified = a.last_modified;
     answers[*program] = std::move(a);
     return modified;
@@ -227,6 +230,7 @@ std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::Build(const ReleaseFolde
                                                               const CachePolicy& policy) {
   auto snapshot = std::make_shared<ReleaseSnapshot>();
   ReleaseSnapshot& s = *snapshot;
+  s.built_at_ = std::chrono::system_clock::now();
   s.AddPause(release, policy);
   std::uint64_t memory_budget = kHeldBytesPerSnapshot;
   for (const char* folder : kFolders) {
@@ -300,7 +304,7 @@ bool ReleaseSnapshot::AddFolder(const fs::path& dir, const std::string& key, con
                                 const CachePolicy& policy, std::uint64_t& memory_budget) {
   if (std::optional<std::string> broken = BrokenLink(dir)) {
     warnings_.push_back(*broken + "; not published (its manifest answers 500)");
-    components_[key] = {RefusedComponent(policy), {}};
+    components_[key] = {RefusedComponent(policy), {}, {}, {}};
     return false;
   }
   std::error_code ec;

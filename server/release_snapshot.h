@@ -7,6 +7,7 @@
 // from the same moment of the folder.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <map>
@@ -36,12 +37,15 @@ struct Answer {
   std::time_t last_modified = 0;
   int max_age = 0;
   bool manifest = false;
+  std::string file_name;  // a release file's published name (UTF-8)
 };
 
 // One component as one kind of agent sees it.
 struct ComponentRelease {
   Answer manifest;                      // 500 when the component cannot be published
   std::map<std::string, Answer> files;  // by "program" value
+  std::string last_version;             // as published; empty when it is not
+  std::optional<int> rollout;           // ROLLOUT, when the release is staged
 };
 
 class ReleaseSnapshot {
@@ -60,6 +64,8 @@ class ReleaseSnapshot {
                                const std::string& version) const;
   // Findings for the log: files left out, components refused, pause state.
   const std::vector<std::string>& Warnings() const { return warnings_; }
+  // When the snapshot was made (the server's clock).
+  std::chrono::system_clock::time_point BuiltAt() const { return built_at_; }
 
   // Everything there is, for the static export: key "ORG/outlook/2003" or
   // "ORG/express" (no label: the component folder itself).
@@ -75,6 +81,7 @@ class ReleaseSnapshot {
   bool AddFolder(const std::filesystem::path& dir, const std::string& key, const AnsiCodePage& cp,
                  const CachePolicy& policy, std::uint64_t& memory_budget);
 
+  std::chrono::system_clock::time_point built_at_;
   Answer pause_;
   std::map<std::string, Answer> notices_;  // by folder
   std::map<std::string, ComponentRelease> components_;

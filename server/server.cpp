@@ -12,6 +12,9 @@
 
 #include "server/answer_chain.h"
 #include "server/endpoints.h"
+#include "server/listen_address.h"
+#include "server/metrics.h"
+#include "server/metrics_listener.h"
 #include "server/release_watch.h"
 #include "server/request_log.h"
 
@@ -19,22 +22,6 @@ namespace mb::server {
 namespace {
 
 const int kAllowedMemoryPerConnection = 16 * 1024;
-
-// The address to listen on; a host name is looked up.
-sockaddr_storage ListenAddress(const std::string& host, int port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE;
-  addrinfo* found = nullptr;
-  std::string service = std::to_string(port);
-  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr)
-    throw std::runtime_error("cannot listen on " + host + ": not an address");
-  sockaddr_storage address{};
-  std::memcpy(&address, found->ai_addr, found->ai_addrlen);
-  freeaddrinfo(found);
-  return address;
-}
 
 // The peer's address, numeric: "192.0.2.7" or "2001:db8::7".
 std::string ClientAddress(MHD_Connection* connection) {
@@ -55,11 +42,16 @@ struct Server::Impl {
       : options(o),
         endpoints(o.vdir, o.cache),
         log(o.log_file, o.access_log_file),
+        metrics(o.metrics_listen.empty() ? nullptr : std::make_unique<Metrics>()),
         watch(ReleaseFolder(o.root), o.code_page, o.cache,
               [this](const std::vector<std::string>& warnings) {
                 for (const std::string& w : warnings) log.Warning(w);
+                if (metrics) metrics->SnapshotInstalled();
               }),
-        chain(options, endpoints, watch, stopping) {}
+        chain(options, endpoints, watch, stopping),
+        metrics_listener([this] {
+          return MetricsText(metrics->Sample(*watch.Current(), std::chrono::system_clock::now()));
+        }) {}
 
   void Start();
 
@@ -74,9 +66,11 @@ struct Server::Impl {
   ServerOptions options;
   Endpoints endpoints;
   RequestLog log;
+  std::unique_ptr<Metrics> metrics;  // counted only when they are served
   ReleaseWatch watch;
   std::atomic<bool> stopping{false};
   AnswerChain chain;
+  MetricsListener metrics_listener;
   MHD_Daemon* daemon = nullptr;
   int port = 0;
   mutable std::mutex requests_mutex;
@@ -84,13 +78,16 @@ struct Server::Impl {
 };
 
 // A connection's peer address, written once for all its requests.
-void Server::Impl::Connected(void*, MHD_Connection* connection, void** socket_context,
+void Server::Impl::Connected(void* cls, MHD_Connection* connection, void** socket_context,
                              MHD_ConnectionNotificationCode code) {
+  auto& s = *static_cast<Impl*>(cls);
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
     *socket_context = new std::string(ClientAddress(connection));
+    if (s.metrics) s.metrics->ConnectionOpened();
   } else {
     delete static_cast<std::string*>(*socket_context);
     *socket_context = nullptr;
+    if (s.metrics) s.metrics->ConnectionClosed();
   }
 }
 
@@ -133,6 +130,7 @@ void Server::Impl::Completed(void* cls, MHD_Connection*, void** req_cls,
   auto* exchange = static_cast<Exchange*>(*req_cls);
   if (exchange == nullptr) return;
   s.log.Completed(*exchange, code == MHD_REQUEST_TERMINATED_COMPLETED_OK);
+  if (s.metrics) s.metrics->Completed(*exchange, code == MHD_REQUEST_TERMINATED_COMPLETED_OK);
   delete exchange;
   *req_cls = nullptr;
 }
@@ -171,6 +169,14 @@ void Server::Impl::Start() {
                              std::to_string(options.port));
   const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
   port = info != nullptr ? info->port : options.port;
+  if (!metrics) return;
+  try {
+    metrics_listener.Start(options.metrics_listen);
+  } catch (...) {
+    MHD_stop_daemon(daemon);
+    daemon = nullptr;
+    throw;
+  }
 }
 
 Server::Server(const ServerOptions& options) : impl_(std::make_unique<Impl>(options)) {}
@@ -189,6 +195,8 @@ void Server::Start() {
 }
 
 int Server::Port() const { return impl_->port; }
+
+int Server::MetricsPort() const { return impl_->metrics_listener.Port(); }
 
 std::vector<std::string> Server::Requests() const {
   std::lock_guard<std::mutex> lock(impl_->requests_mutex);
@@ -209,6 +217,7 @@ std::vector<std::string> Server::Warnings() const { return impl_->watch.Current(
 void Server::Stop() {
   if (impl_->daemon == nullptr) return;
   impl_->stopping = true;  // ends slow and endless bodies, or the stop would wait for them
+  impl_->metrics_listener.Stop();
   MHD_stop_daemon(impl_->daemon);
   impl_->daemon = nullptr;
   impl_->watch.Stop();

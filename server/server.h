@@ -27,6 +27,8 @@ class Server {
   void Start();
   // The port listened on (the chosen one for port 0); 0 before Start.
   int Port() const;
+  // The port of GET /metrics (--metrics-listen); 0 without metrics.
+  int MetricsPort() const;
   // The request targets (path and query as sent), oldest first.
   std::vector<std::string> Requests() const;
   void ClearRequests();
