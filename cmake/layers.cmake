@@ -14,6 +14,7 @@
 set(MB_AREA_seam "^platform/[a-z0-9_]+\\.h$")
 set(MB_AREA_rules "^rules/")
 set(MB_AREA_formats "^formats/")
+set(MB_AREA_trust "^trust/")
 set(MB_AREA_core "^(agent|planning|install|support|progress)/")
 set(MB_AREA_posix "^platform/posix/")
 set(MB_AREA_win32 "^platform/win32/")
@@ -26,6 +27,7 @@ set(MB_AREA_progress_text "^progress/(progress_text|status_line)\\.h$")  # the t
 set(MB_AREA_splash_layout "^progress/splash_layout\\.h$")  # the progress window's controls
 set(MB_AREA_md5 "^support/md5\\.h$")  # MD5, as the agent takes it
 set(MB_AREA_iconv "^platform/posix/posix_codepage\\.h$")  # code pages through iconv
+set(MB_AREA_openssl "^platform/posix/posix_signature\\.h$")  # SHA-256 and ECDSA through OpenSSL
 
 # --- Layers: their files (globs from the source root; NOT takes files out)
 # and the areas they may include.
@@ -42,17 +44,18 @@ set(MB_LAYERS "")
 mb_layer(rules OS_FREE FILES rules/*.h rules/*.cpp MAY rules)
 mb_layer(seam OS_FREE FILES platform/*.h MAY seam)
 mb_layer(formats OS_FREE FILES formats/*.h formats/*.cpp MAY formats seam)
+mb_layer(trust OS_FREE FILES trust/*.h trust/*.cpp MAY trust seam)
 mb_layer(core OS_FREE
   FILES agent/*.h agent/*.cpp planning/*.h planning/*.cpp install/*.h install/*.cpp
         support/*.h support/*.cpp progress/*.h progress/*.cpp
-  MAY core seam rules)
+  MAY core seam rules trust)
 mb_layer(posix FILES platform/posix/*.h platform/posix/*.cpp NOT platform/posix/main.cpp
   MAY posix seam formats error progress_text)
 mb_layer(win32 FILES platform/win32/*.h platform/win32/*.cpp NOT platform/win32/main.cpp
   MAY win32 seam error splash_layout)
 mb_layer(posix_agent FILES platform/posix/main.cpp MAY core seam posix)
 mb_layer(win32_agent FILES platform/win32/main.cpp MAY core seam win32)
-mb_layer(server FILES server/*.h server/*.cpp MAY server seam formats iconv rules md5)
+mb_layer(server FILES server/*.h server/*.cpp MAY server seam formats trust iconv openssl rules md5)
 mb_layer(updater OS_FREE FILES updater/*.h updater/*.cpp NOT updater/posix_*.cpp updater/win32_*.cpp
   MAY updater core seam rules)
 mb_layer(posix_updater FILES updater/posix_*.cpp MAY updater seam posix)

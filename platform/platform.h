@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/signature.h"
 #include "platform/window_system.h"
 
 namespace mb::platform {
@@ -23,6 +24,9 @@ struct Platform {
   CodePage* codepage = nullptr;
   WindowSystem* windows = nullptr;
   Process* process = nullptr;
+  // Signed releases only: an agent without trusted keys never uses it, so
+  // tools and tests that need no signatures leave it out.
+  Crypto* crypto = nullptr;
 };
 
 }  // namespace mb::platform
