@@ -1,7 +1,7 @@
 // mailbeacon-server: serves a release folder to Mailbeacon agents until it
 // receives SIGINT or SIGTERM (SIGHUP reads the folder again at once, SIGUSR1
 // opens the log files again), or with "export" writes the answers as files
-// for nginx.
+// for nginx, or with "sign" signs a release folder offline.
 #include <sys/resource.h>
 
 #include <csignal>
@@ -14,6 +14,7 @@
 #include "server/endpoints.h"
 #include "server/listen_address.h"
 #include "server/log_text.h"
+#include "server/release_signing.h"
 #include "server/server.h"
 #include "server/static_export.h"
 
@@ -98,6 +99,10 @@ int main(int argc, char** argv) {
   if (!args.empty() && args.front() == "export") {
     args.erase(args.begin());
     return mb::server::RunExport(args, std::cout, std::cerr);
+  }
+  if (!args.empty() && args.front() == "sign") {
+    args.erase(args.begin());
+    return mb::server::RunSign(args, std::cout, std::cerr);
   }
   std::string error;
   std::optional<mb::server::CommandLine> line = mb::server::ParseCommandLine(args, error);

@@ -25,15 +25,16 @@ std::optional<std::string> Section(const std::string& name, const Entries& entri
 }  // namespace
 
 std::optional<std::string> ManifestFileSection(int index, const PublishedFile& f,
-                                               const std::string& hash, const AnsiCodePage& cp) {
-  std::optional<std::string> section = Section("FILE_" + std::to_string(index),
-                                               {{"NAME", f.name},
-                                                {"VERSION", f.version},
-                                                {"ORG_NAME", f.org_name},
-                                                {"TARGET_DIR", f.target_dir},
-                                                {"SELF_REGISTER", f.self_register},
-                                                {"HASH", hash}},
-                                               cp);
+                                               const std::string& hash, const AnsiCodePage& cp,
+                                               const std::string& sha256) {
+  Entries entries = {{"NAME", f.name},
+                     {"VERSION", f.version},
+                     {"ORG_NAME", f.org_name},
+                     {"TARGET_DIR", f.target_dir},
+                     {"SELF_REGISTER", f.self_register},
+                     {"HASH", hash}};
+  if (!sha256.empty()) entries.emplace_back("SHA256", sha256);
+  std::optional<std::string> section = Section("FILE_" + std::to_string(index), entries, cp);
   if (!section) return std::nullopt;
   return "\r\n" + *section;
 }

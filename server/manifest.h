@@ -4,6 +4,7 @@
 //   [DOWNLOAD]  TOTAL_FILES, LAST_VERSION, ROLLOUT (only when the release
 //               is staged; agents that know nothing of it ignore the key)
 //   [FILE_1] .. [FILE_n]  NAME, VERSION, ORG_NAME, TARGET_DIR, SELF_REGISTER, HASH
+//                         and, in a signed component, SHA256
 //
 // Sections are separated by an empty line. Each section is made on its own,
 // so a file whose name or values the code page cannot hold is left out alone.
@@ -18,9 +19,10 @@
 namespace mb::server {
 
 // "\r\n[FILE_i]\r\n..." for one file; nothing when the code page cannot
-// hold a value.
+// hold a value. SHA256 follows HASH when sha256 is not empty.
 std::optional<std::string> ManifestFileSection(int index, const PublishedFile& file,
-                                               const std::string& hash, const AnsiCodePage& cp);
+                                               const std::string& hash, const AnsiCodePage& cp,
+                                               const std::string& sha256 = "");
 
 // "[DOWNLOAD]\r\n..."; nothing when the code page cannot hold LAST_VERSION.
 // `rollout` is the share of installations (0 to 100) a staged release goes to.

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "server/manifest_signature.h"
 #include "server/release_read.h"
 #include "support/md5.h"
+#include "trust/encoding.h"
 
 namespace mb::server {
 namespace {
@@ -21,7 +23,7 @@ bool Same(const timespec& a, const timespec& b) {
 
 std::shared_ptr<const PublishedBytes> PublishedBytes::Open(const std::filesystem::path& path,
                                                            std::uint64_t& memory_budget,
-                                                           std::string& why) {
+                                                           std::string& why, bool with_sha256) {
   OpenedReleaseFile opened = OpenReleaseFile(path);
   why = opened.missing ? "the file is gone" : opened.refusal;
   if (opened.fd.Get() < 0) return nullptr;
@@ -33,7 +35,7 @@ std::shared_ptr<const PublishedBytes> PublishedBytes::Open(const std::filesystem
   bytes->ctime_ = before.st_ctim;
   auto size = static_cast<std::uint64_t>(before.st_size);
   bool hold = size <= kHeldFileBytes && size <= memory_budget;
-  if (!bytes->ReadAndDigest(hold)) return nullptr;
+  if (!bytes->ReadAndDigest(hold, with_sha256)) return nullptr;
   // Written while it was read: the digest may mix old and new bytes.
   if (!bytes->StampsMatchNow()) {
     why = "the file changed while it was read";
@@ -48,8 +50,9 @@ std::shared_ptr<const PublishedBytes> PublishedBytes::Open(const std::filesystem
   return bytes;
 }
 
-bool PublishedBytes::ReadAndDigest(bool hold) {
+bool PublishedBytes::ReadAndDigest(bool hold, bool with_sha256) {
   Md5 md5;
+  std::unique_ptr<platform::Sha256> sha = with_sha256 ? ServerCrypto().NewSha256() : nullptr;
   std::vector<char> buffer(std::size_t{256} * 1024);
   std::uint64_t offset = 0;
   for (;;) {
@@ -57,11 +60,16 @@ bool PublishedBytes::ReadAndDigest(bool hold) {
     if (n < 0) return false;
     if (n == 0) break;
     md5.Update(buffer.data(), static_cast<std::size_t>(n));
+    if (sha) sha->Update(buffer.data(), static_cast<std::size_t>(n));
     if (hold) bytes_.append(buffer.data(), static_cast<std::size_t>(n));
     offset += static_cast<std::uint64_t>(n);
   }
   size_ = offset;
   md5_ = mb::Md5Hex(md5.Finish());
+  if (sha) {
+    const platform::Sha256Digest d = sha->Finish();
+    sha256_ = trust::LowerHex(std::string_view(reinterpret_cast<const char*>(d.data()), d.size()));
+  }
   return true;
 }
 

@@ -32,15 +32,18 @@ class PublishedBytes {
 
   // Nothing, with the reason in why, when the file is refused (see
   // release_read.h) or cannot be read to its end. A file held in memory
-  // takes its size from memory_budget.
+  // takes its size from memory_budget. The SHA-256 is taken too when asked
+  // (signed components).
   static std::shared_ptr<const PublishedBytes> Open(const std::filesystem::path& path,
-                                                    std::uint64_t& memory_budget, std::string& why);
+                                                    std::uint64_t& memory_budget, std::string& why,
+                                                    bool with_sha256 = false);
   ~PublishedBytes();
   PublishedBytes(const PublishedBytes&) = delete;
   PublishedBytes& operator=(const PublishedBytes&) = delete;
 
   std::uint64_t Size() const { return size_; }
   const std::string& Md5Hex() const { return md5_; }
+  const std::string& Sha256Hex() const { return sha256_; }  // empty unless asked for
   std::time_t ModifiedTime() const { return mtime_.tv_sec; }
   // False once the file was written, truncated or touched since its digest
   // (never for a file held in memory).
@@ -57,7 +60,7 @@ class PublishedBytes {
   bool StampsMatch(const struct stat& now) const;
   bool StampsMatchNow() const;
 
-  bool ReadAndDigest(bool hold);
+  bool ReadAndDigest(bool hold, bool with_sha256);
 
   int fd_;
   bool held_ = false;
@@ -66,6 +69,7 @@ class PublishedBytes {
   timespec mtime_{};
   timespec ctime_{};
   std::string md5_;
+  std::string sha256_;
 };
 
 }  // namespace mb::server

@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 
+#include "server/manifest_signature.h"
 #include "server/release_folder.h"
 #include "server/release_ini.h"
 
@@ -77,7 +78,8 @@ void WarnAboutMissing(const formats::ProfileDocument& files, const std::set<std:
 }  // namespace
 
 bool IsReleaseFileName(const std::string& name) {
-  return !name.empty() && name != "release.ini" && name != "files.ini" && name.front() != '.';
+  return !name.empty() && name != "release.ini" && name != "files.ini" && name != kSignatureFile &&
+         name.front() != '.';
 }
 
 std::vector<PublishedFile> ListPublishedFiles(const fs::path& dir,

@@ -18,11 +18,12 @@ struct PublishedFile {
   std::filesystem::path path;
 };
 
-// False for the description files and names that begin with ".": those are
-// never published or served.
+// False for the description files (release.ini, files.ini, the signature
+// signature.ini) and names that begin with ".": those are never published
+// or served.
 bool IsReleaseFileName(const std::string& name);
 
-// Every regular file of dir except release.ini, files.ini and names that
+// Every regular file of dir except the description files and names that
 // begin with "."; sorted by files.ini's ORDER (files without one last), then
 // by name. A file's VERSION defaults to last_version, ORG_NAME to its name,
 // TARGET_DIR to ".", SELF_REGISTER to "N". Files that cannot be published

@@ -9,6 +9,7 @@
 #include "rules/fleet_settings.h"
 #include "server/install_targets.h"
 #include "server/manifest.h"
+#include "server/manifest_signature.h"
 #include "server/release_files.h"
 #include "server/release_ini.h"
 #include "server/release_read.h"
@@ -59,13 +60,20 @@ Answer RefusedComponent(const CachePolicy& policy) {
 
 class ComponentBuilder {
  public:
-  ComponentBuilder(const fs::path& dir, const AnsiCodePage& cp, const CachePolicy& policy,
-                   std::uint64_t& memory_budget, std::vector<std::string>& warnings)
-      : dir_(dir), cp_(cp), policy_(policy), memory_budget_(memory_budget), warnings_(warnings) {}
+  ComponentBuilder(const fs::path& dir, std::string name, const AnsiCodePage& cp,
+                   const CachePolicy& policy, std::uint64_t& memory_budget,
+                   std::vector<std::string>& warnings, SignatureMode mode)
+      : dir_(dir),
+        name_(std::move(name)),
+        cp_(cp),
+        policy_(policy),
+        memory_budget_(memory_budget),
+        warnings_(warnings),
+        mode_(mode) {}
 
   ComponentRelease Build() {
-    ComponentRelease release;
-    release.manifest = RefusedComponent(policy_);
+    ComponentRelease release = Unpublished();
+    if (!ReadSignature()) return release;
     std::optional<formats::ProfileDocument> release_ini = Described("release.ini");
     if (!release_ini) return release;
     std::optional<std::string> last_version = LastVersion(*release_ini);
@@ -93,8 +101,10 @@ class ComponentBuilder {
     std::optional<std::string> head = ManifestHead(count, *last_version, rollout.percent, cp_);
     if (!head)
       problems.push_back("LAST_VERSION has no form in code page " + std::to_string(cp_.Number()));
+    std::string manifest = *head + sections;
+    if (problems.empty() && signature_) problems = Sign(manifest);
     if (!problems.empty()) return Refused(problems);
-    release.manifest = TextAnswer(*head + sections, newest, policy_);
+    release.manifest = TextAnswer(std::move(manifest), newest, policy_);
     release.last_version = *last_version;
     release.rollout = rollout.percent;
     release.manifest.manifest = true;
@@ -123,11 +133,45 @@ class ComponentBuilder {
     return std::nullopt;
   }
 
+  ComponentRelease Unpublished() const {
+    ComponentRelease r;
+    r.manifest = RefusedComponent(policy_);
+    r.folder = dir_;
+    r.name = name_;
+    return r;
+  }
+
   // Nothing of the component is served: its manifest answers 500.
   ComponentRelease Refused(const std::vector<std::string>& problems) {
     for (const std::string& p : problems) Warn(p);
     Warn("component not published (its manifest answers 500)");
-    return {RefusedComponent(policy_), {}, {}, {}};
+    return Unpublished();
+  }
+
+  // The kept signature, when the component is served signed; false when it
+  // is there but refused (and then neither is the component published).
+  bool ReadSignature() {
+    if (mode_ == SignatureMode::kForSigning) {
+      with_sha256_ = true;
+      return true;
+    }
+    ReleaseText text = ReadReleaseText(dir_ / kSignatureFile);
+    if (!text.bytes && !text.refusal.empty()) {
+      Refused({std::string(kSignatureFile) + ": " + text.refusal});
+      return false;
+    }
+    signature_ = std::move(text.bytes);
+    with_sha256_ = signature_.has_value();
+    return true;
+  }
+
+  // Puts the kept signature after the manifest, or says why it cannot be.
+  std::vector<std::string> Sign(std::string& manifest) {
+    SignedAnswer s = AttachSignature(manifest, *signature_, name_, cp_.Number(), UtcNow());
+    if (!s.manifest) return {s.problem};
+    if (!s.warning.empty()) Warn(s.warning);
+    manifest = std::move(*s.manifest);
+    return {};
   }
 
   // Opens, digests and encodes one file; its modification time, or nothing
@@ -135,13 +179,15 @@ class ComponentBuilder {
   std::optional<std::time_t> Add(const PublishedFile& f, int index, std::string& sections,
                                  std::map<std::string, Answer>& answers) {
     std::string why;
-    std::shared_ptr<const PublishedBytes> bytes = PublishedBytes::Open(f.path, memory_budget_, why);
+    std::shared_ptr<const PublishedBytes> bytes =
+        PublishedBytes::Open(f.path, memory_budget_, why, with_sha256_);
     if (!bytes) {
       Warn(f.name + ": left out, " + why);
       return std::nullopt;
     }
     std::optional<std::string> program = EncodeProgramName(f.name, cp_);
-    std::optional<std::string> section = ManifestFileSection(index, f, bytes->Md5Hex(), cp_);
+    std::optional<std::string> section =
+        ManifestFileSection(index, f, bytes->Md5Hex(), cp_, bytes->Sha256Hex());
     if (!program || !section) {
       Warn(f.name + ": left out, code page " + std::to_string(cp_.Number()) +
            " cannot hold its name or values");
@@ -161,10 +207,14 @@ class ComponentBuilder {
   }
 
   const fs::path& dir_;
+  std::string name_;
   const AnsiCodePage& cp_;
   const CachePolicy& policy_;
   std::uint64_t& memory_budget_;
   std::vector<std::string>& warnings_;
+  SignatureMode mode_;
+  std::optional<std::string> signature_;  // signature.ini, when served signed
+  bool with_sha256_ = false;
 };
 
 }  // namespace
@@ -227,10 +277,12 @@ void WarnAboutPause(const fs::path& root, const std::optional<std::string>& paus
 
 std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::Build(const ReleaseFolder& release,
                                                               const AnsiCodePage& cp,
-                                                              const CachePolicy& policy) {
+                                                              const CachePolicy& policy,
+                                                              SignatureMode mode) {
   auto snapshot = std::make_shared<ReleaseSnapshot>();
   ReleaseSnapshot& s = *snapshot;
   s.built_at_ = std::chrono::system_clock::now();
+  s.mode_ = mode;
   s.AddPause(release, policy);
   std::uint64_t memory_budget = kHeldBytesPerSnapshot;
   for (const char* folder : kFolders) {
@@ -272,8 +324,9 @@ void ReleaseSnapshot::AddNotice(const ReleaseFolder& release, const CachePolicy&
 void ReleaseSnapshot::AddComponent(const ReleaseFolder& release, const AnsiCodePage& cp,
                                    const CachePolicy& policy, const std::string& folder,
                                    Component c, std::uint64_t& memory_budget) {
-  fs::path dir = release.Root() / folder / std::string(ComponentFolderName(c));
-  if (!AddFolder(dir, ComponentKey(folder, c), cp, policy, memory_budget)) return;
+  const std::string name(ComponentFolderName(c));
+  fs::path dir = release.Root() / folder / name;
+  if (!AddFolder(dir, ComponentKey(folder, c), name, cp, policy, memory_budget)) return;
   if (c != Component::kOutlook) return;
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
@@ -294,22 +347,27 @@ void ReleaseSnapshot::AddComponent(const ReleaseFolder& release, const AnsiCodeP
                           "the same name in another case");
       continue;
     }
-    AddFolder(entry.path(), key, cp, policy, memory_budget);
+    std::string version_name = name;
+    version_name += '/';
+    version_name += label;
+    AddFolder(entry.path(), key, version_name, cp, policy, memory_budget);
   }
 }
 
 // A component or version folder; false when there is none. One that is
 // meant to be there but is not (a link that leads nowhere) is refused.
-bool ReleaseSnapshot::AddFolder(const fs::path& dir, const std::string& key, const AnsiCodePage& cp,
+bool ReleaseSnapshot::AddFolder(const fs::path& dir, const std::string& key,
+                                const std::string& name, const AnsiCodePage& cp,
                                 const CachePolicy& policy, std::uint64_t& memory_budget) {
   if (std::optional<std::string> broken = BrokenLink(dir)) {
     warnings_.push_back(*broken + "; not published (its manifest answers 500)");
-    components_[key] = {RefusedComponent(policy), {}, {}, {}};
+    components_[key] = {RefusedComponent(policy), {}, {}, {}, dir, name};
     return false;
   }
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) return false;
-  components_[key] = ComponentBuilder(dir, cp, policy, memory_budget, warnings_).Build();
+  components_[key] =
+      ComponentBuilder(dir, name, cp, policy, memory_budget, warnings_, mode_).Build();
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,14 +47,23 @@ struct ComponentRelease {
   std::map<std::string, Answer> files;  // by "program" value
   std::string last_version;             // as published; empty when it is not
   std::optional<int> rollout;           // ROLLOUT, when the release is staged
+  std::filesystem::path folder;         // where it lives
+  std::string name;                     // what a signature names: "express", "outlook/2003"
 };
+
+// kServe: a component with a signature.ini is served signed (or refused when
+// the signature no longer fits); kForSigning: every manifest is made as a
+// signed one will be (each file's SHA-256 included), without a signature,
+// for `mailbeacon-server sign`.
+enum class SignatureMode { kServe, kForSigning };
 
 class ReleaseSnapshot {
  public:
   // Reads the whole folder; what cannot be published goes to Warnings().
   static std::shared_ptr<const ReleaseSnapshot> Build(const ReleaseFolder& release,
                                                       const AnsiCodePage& cp,
-                                                      const CachePolicy& policy);
+                                                      const CachePolicy& policy,
+                                                      SignatureMode mode = SignatureMode::kServe);
 
   const Answer& Pause() const { return pause_; }
   // The notice of "ORG" or "MIRROR", if there is one.
@@ -78,14 +88,15 @@ class ReleaseSnapshot {
                  const std::string& folder);
   void AddComponent(const ReleaseFolder& release, const AnsiCodePage& cp, const CachePolicy& policy,
                     const std::string& folder, Component c, std::uint64_t& memory_budget);
-  bool AddFolder(const std::filesystem::path& dir, const std::string& key, const AnsiCodePage& cp,
-                 const CachePolicy& policy, std::uint64_t& memory_budget);
+  bool AddFolder(const std::filesystem::path& dir, const std::string& key, const std::string& name,
+                 const AnsiCodePage& cp, const CachePolicy& policy, std::uint64_t& memory_budget);
 
   std::chrono::system_clock::time_point built_at_;
   Answer pause_;
   std::map<std::string, Answer> notices_;  // by folder
   std::map<std::string, ComponentRelease> components_;
   std::vector<std::string> warnings_;
+  SignatureMode mode_ = SignatureMode::kServe;
 };
 
 // "ORG/outlook" or "ORG/outlook/2003".

@@ -1,0 +1,197 @@
+#include "server/release_signing.h"
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+#include "platform/posix/posix_signature.h"
+#include "server/command_line.h"
+#include "server/manifest_signature.h"
+#include "server/release_snapshot.h"
+#include "trust/key_ring.h"
+#include "trust/manifest_policy.h"
+#include "trust/signed_manifest.h"
+#include "trust/timestamp.h"
+
+namespace mb::server {
+namespace fs = std::filesystem;
+namespace {
+
+struct SignOptions {
+  std::string root;
+  std::string key;
+  std::string expires;  // YYYY-MM-DD, or empty
+  int code_page = 949;
+};
+
+std::optional<SignOptions> Parse(const std::vector<std::string>& args, std::string& error) {
+  SignOptions o;
+  std::map<std::string, std::string*> texts = {
+      {"--root", &o.root}, {"--key", &o.key}, {"--expires", &o.expires}};
+  for (std::size_t i = 0; i < args.size(); i += 2) {
+    if (i + 1 >= args.size()) {
+      error = "missing value for " + args[i];
+      return std::nullopt;
+    }
+    if (texts.count(args[i])) {
+      *texts[args[i]] = args[i + 1];
+    } else if (std::optional<int> n = ParseNonNegative(args[i + 1]); args[i] == "--codepage" && n) {
+      o.code_page = *n;
+    } else {
+      error = "unknown option or bad value: " + args[i];
+      return std::nullopt;
+    }
+  }
+  if (o.root.empty() || o.key.empty()) error = "sign needs --root and --key";
+  if (!error.empty()) return std::nullopt;
+  return o;
+}
+
+struct KeyFree {
+  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+struct ContextFree {
+  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+using PrivateKey = std::unique_ptr<EVP_PKEY, KeyFree>;
+
+// A P-256 private key in PEM (SEC1 "EC PRIVATE KEY" or PKCS#8); never one
+// that asks for a passphrase on the terminal.
+PrivateKey LoadKey(const std::string& path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) throw std::runtime_error("cannot open the key " + path);
+  auto no_passphrase = [](char*, int, int, void*) { return 0; };
+  PrivateKey key(PEM_read_PrivateKey(file.get(), nullptr, no_passphrase, nullptr));
+  if (!key)
+    throw std::runtime_error(path +
+                             " holds no PEM private key this can read (an encrypted key: "
+                             "decrypt it onto the offline machine first)");
+  char group[64] = {};
+  std::size_t size = 0;
+  if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_EC ||
+      EVP_PKEY_get_utf8_string_param(key.get(), "group", group, sizeof group, &size) != 1 ||
+      std::string(group) != "prime256v1")
+    throw std::runtime_error(path + " is not an ECDSA P-256 (prime256v1) key");
+  return key;
+}
+
+std::string PublicDer(EVP_PKEY* key) {
+  unsigned char* der = nullptr;
+  const int size = i2d_PUBKEY(key, &der);
+  if (size <= 0) throw std::runtime_error("cannot write the public key");
+  std::string out(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
+  OPENSSL_free(der);
+  return out;
+}
+
+std::string Sign(EVP_PKEY* key, const std::string& message) {
+  std::unique_ptr<EVP_MD_CTX, ContextFree> ctx(EVP_MD_CTX_new());
+  std::size_t size = 0;
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
+      EVP_DigestSign(ctx.get(), nullptr, &size,
+                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1)
+    throw std::runtime_error("OpenSSL cannot sign");
+  std::string der(size, '\0');
+  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(der.data()), &size,
+                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1)
+    throw std::runtime_error("OpenSSL cannot sign");
+  der.resize(size);
+  return posix::RawFromDerSignature(der);
+}
+
+// Written beside and renamed, so a server never reads half a signature.
+void WriteAtomically(const fs::path& path, const std::string& bytes) {
+  const fs::path temporary = path.string() + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + temporary.string());
+  }
+  fs::rename(temporary, path);
+}
+
+struct Signer {
+  EVP_PKEY* key;
+  std::string public_der;
+  std::string key_id;
+  trust::Fields shared;  // SIGNED, EXPIRES
+  int code_page;
+  std::int64_t now;
+
+  // The signature file of one component, checked as an agent checks it.
+  std::string SignatureFor(const ComponentRelease& c) const {
+    trust::Fields fields = {{trust::kComponentField, c.name}};
+    fields.insert(fields.end(), shared.begin(), shared.end());
+    fields.emplace_back(trust::kKeyIdField, key_id);
+    const std::string head = trust::EnvelopeHead(fields);
+    const std::string section = head + trust::EnvelopeValueLine(Sign(key, c.manifest.body + head));
+    std::string file = SignatureFileText(public_der, code_page, section);
+    const SignedAnswer check = AttachSignature(c.manifest.body, file, c.name, code_page, now);
+    if (!check.manifest)
+      throw std::runtime_error("the new signature does not hold: " + check.problem);
+    return file;
+  }
+};
+
+int SignRelease(const SignOptions& o, std::ostream& out, std::ostream& err) {
+  std::error_code ec;
+  if (!fs::is_directory(o.root, ec))
+    throw std::runtime_error("--root " + o.root + " is not a directory");
+  PrivateKey key = LoadKey(o.key);
+  const std::int64_t now = UtcNow();
+  Signer signer{key.get(), PublicDer(key.get()), "", {}, o.code_page, now};
+  signer.key_id = trust::KeyId(signer.public_der, ServerCrypto());
+  signer.shared.emplace_back(trust::kSignedField, trust::FormatUtcTime(now));
+  if (!o.expires.empty()) {
+    const std::optional<std::int64_t> until = trust::ParseUtcDate(o.expires);
+    if (!until || *until <= now)
+      throw std::runtime_error("--expires takes a day after today, as YYYY-MM-DD");
+    signer.shared.emplace_back(trust::kExpiresField, trust::FormatUtcTime(*until));
+  }
+  AnsiCodePage cp(o.code_page);
+  auto release =
+      ReleaseSnapshot::Build(ReleaseFolder(o.root), cp, CachePolicy{}, SignatureMode::kForSigning);
+  for (const std::string& w : release->Warnings()) err << "warning: " << w << "\n";
+  int signed_count = 0, refused = 0;
+  for (const auto& [where, c] : release->Components()) {
+    if (c.manifest.status != 200) {
+      err << "not signed: " << where << " cannot be published (see the warnings)\n";
+      ++refused;
+      continue;
+    }
+    WriteAtomically(c.folder / kSignatureFile, signer.SignatureFor(c));
+    out << "signed " << where << " (" << c.files.size() << " files) as " << c.name << "\n";
+    ++signed_count;
+  }
+  out << "signed " << signed_count << " components with key " << signer.key_id << " at "
+      << trust::FormatUtcTime(now)
+      << (o.expires.empty() ? std::string() : ", valid until " + o.expires) << "\n";
+  return refused > 0 || signed_count == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int RunSign(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::string error;
+  std::optional<SignOptions> options = Parse(args, error);
+  if (!options) {
+    err << "mailbeacon-server sign: " << error << "\n";
+    return 2;
+  }
+  try {
+    return SignRelease(*options, out, err);
+  } catch (const std::exception& e) {
+    err << "mailbeacon-server sign: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace mb::server

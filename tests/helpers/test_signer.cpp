@@ -1,0 +1,85 @@
+#include "helpers/test_signer.h"
+
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "helpers/native_crypto.h"
+#include "platform/posix/posix_signature.h"
+#include "trust/encoding.h"
+#include "trust/key_ring.h"
+#include "trust/signed_manifest.h"
+
+namespace mb::test {
+
+struct TestSigningKey::Key {
+  EVP_PKEY* pkey = nullptr;
+  ~Key() { EVP_PKEY_free(pkey); }
+};
+
+TestSigningKey::TestSigningKey() : key_(std::make_unique<Key>()) {
+  key_->pkey = EVP_EC_gen("P-256");
+  if (key_->pkey == nullptr) throw std::runtime_error("OpenSSL made no key");
+}
+
+TestSigningKey::~TestSigningKey() = default;
+
+std::string TestSigningKey::PublicBase64() const {
+  unsigned char* der = nullptr;
+  const int size = i2d_PUBKEY(key_->pkey, &der);
+  std::string out(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
+  OPENSSL_free(der);
+  return trust::Base64Encode(out);
+}
+
+std::string TestSigningKey::KeyId() const {
+  return trust::KeyId(*trust::Base64Decode(PublicBase64()), NativeCrypto());
+}
+
+namespace {
+void WritePem(const std::string& path, EVP_PKEY* pkey, bool with_private) {
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr) throw std::runtime_error("cannot write " + path);
+  const int ok = with_private ? PEM_write_PrivateKey(f, pkey, nullptr, nullptr, 0, nullptr, nullptr)
+                              : PEM_write_PUBKEY(f, pkey);
+  std::fclose(f);
+  if (ok != 1) throw std::runtime_error("cannot write " + path);
+}
+}  // namespace
+
+void TestSigningKey::WritePrivatePem(const std::string& path) const {
+  WritePem(path, key_->pkey, true);
+}
+
+void TestSigningKey::WritePublicPem(const std::string& path) const {
+  WritePem(path, key_->pkey, false);
+}
+
+std::string TestSigningKey::Sign(const std::string& body, const std::string& component,
+                                 const std::string& signed_at,
+                                 const std::optional<std::string>& expires) const {
+  trust::Fields fields = {{trust::kComponentField, component}, {trust::kSignedField, signed_at}};
+  if (expires) fields.emplace_back(trust::kExpiresField, *expires);
+  fields.emplace_back(trust::kKeyIdField, KeyId());
+  const std::string message = body + trust::EnvelopeHead(fields);
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  std::size_t size = 0;
+  std::string der;
+  auto data = reinterpret_cast<const unsigned char*>(message.data());
+  if (EVP_DigestSignInit(ctx, nullptr, EVP_sha256(), nullptr, key_->pkey) == 1 &&
+      EVP_DigestSign(ctx, nullptr, &size, data, message.size()) == 1) {
+    der.resize(size);
+    if (EVP_DigestSign(ctx, reinterpret_cast<unsigned char*>(der.data()), &size, data,
+                       message.size()) != 1)
+      size = 0;
+    der.resize(size);
+  }
+  EVP_MD_CTX_free(ctx);
+  return message + trust::EnvelopeValueLine(posix::RawFromDerSignature(der));
+}
+
+}  // namespace mb::test
