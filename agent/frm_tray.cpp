@@ -12,16 +12,14 @@ constexpr const char* kCrLf = "\r\n";
 constexpr int kRetryPromptAfter = 3;
 
 std::string KoreanTitle() {
-  return std::string("Mailbeacon의 부가기능은 Microsoft® Outlook®을 실행하시면 보입니다.") +
-         kCrLf + "Microsoft® Outlook®실행중에 설치하셨다면, " + kCrLf +
-         "이후 실행시부터 보입니다." + kCrLf + kCrLf + "최신버전의 파일을 설치합니다." +
-         kCrLf + "잠시만 기다려주십시오.";
+  return std::string("Mailbeacon의 부가기능은 Microsoft® Outlook®을 실행하시면 보입니다.") + kCrLf +
+         "Microsoft® Outlook®실행중에 설치하셨다면, " + kCrLf + "이후 실행시부터 보입니다." +
+         kCrLf + kCrLf + "최신버전의 파일을 설치합니다." + kCrLf + "잠시만 기다려주십시오.";
 }
 
 std::string EnglishTitle() {
-  return std::string("Mailbeacon add-in menu created") + kCrLf +
-         "(re)Start Microsoft® Outlook.®" + kCrLf + kCrLf + "Installing newest files.." +
-         kCrLf + "Wait a moment...";
+  return std::string("Mailbeacon add-in menu created") + kCrLf + "(re)Start Microsoft® Outlook.®" +
+         kCrLf + kCrLf + "Installing newest files.." + kCrLf + "Wait a moment...";
 }
 
 }  // namespace
@@ -66,6 +64,7 @@ int frmTray::Run() {
 void frmTray::Timer1_Timer() {
   DisableTimer1();
   LoadServerSettings();
+  LoadTrustedKeys();
   if (retry_prompt_count_ >= kRetryPromptAfter && !AskRetry()) EndProcess(kExitRetryDeclined);
   Splash().Show();
   ShowTitle();

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "agent/agent_state.h"
 #include "agent/pause_state.h"
@@ -15,6 +17,7 @@
 #include "platform/platform.h"
 #include "progress/frm_splash.h"
 #include "rules/list_rules.h"
+#include "trust/key_ring.h"
 
 namespace mb {
 
@@ -121,9 +124,20 @@ class frmTray {
   void RunComponentPass(std::int16_t kind, std::int32_t& position);
   bool InRollout(std::int16_t kind);
   void ShowPassError(std::int32_t position, long number);
-  bool FetchVerified(const FileRecord& r, int index, int count);
+  bool FetchVerified(std::int16_t kind, const FileRecord& r, int index, int count);
   void InstallDirectly(FileRecord& r);
   void DeleteDownloads(const DownloadList& list);
+  // --- signed releases (agent/release_trust.cpp): nothing changes without
+  // a trusted key.
+  void LoadTrustedKeys();
+  bool ManifestTrusted(std::int16_t kind);
+  bool SignedDigestFits(std::int16_t kind, const FileRecord& r, const std::string& sha256);
+  std::vector<std::string> SignedComponentNames(std::int16_t kind);
+  std::optional<std::int64_t> AcceptedSigningTime(std::int16_t kind);
+  void RememberAccepted(std::int16_t kind, std::int64_t signed_at);
+  std::string AcceptedSignaturesPath() const;
+  void Refuse(std::int16_t kind, const std::string& url, const std::string& what,
+              const std::string& reason);
 
   platform::Platform& p_;
   AgentState state_;
@@ -139,6 +153,14 @@ class frmTray {
   bool plan_refused_ = false;
   // The files that passes of this run left for the updater.
   ListedFiles listed_;
+  // Signed releases: the keys of this run, the newest signing time accepted
+  // per component (also kept in accepted_signatures.ini), the manifest URLs of this
+  // run (for the failure line), and the refusal last written to the update
+  // log per component, so a refusal repeated every 500 ms is logged once.
+  trust::KeyRing keys_;
+  std::map<std::int16_t, std::int64_t> accepted_;
+  std::map<std::int16_t, std::string> manifest_urls_;
+  std::map<std::int16_t, std::string> logged_refusal_;
 };
 
 // Exit statuses of the agent.
@@ -150,6 +172,8 @@ inline constexpr int kExitRetryDeclined = 4;
 inline constexpr int kExitRunLimit = 5;  // a bounded run (POSIX: MAILBEACON_MAX_RUNS) ended
 
 inline constexpr const char* kAppTitle = "Mailbeacon";
+// The product's settings, under HKEY_CURRENT_USER.
+inline constexpr const char* kProductKey = "SOFTWARE\\BrightHarbor\\MailbeaconCom";
 // The vendor's server, used until the registry names another one.
 inline constexpr const char* kDefaultServerUrl = "http://update.mailbeacon.com";
 inline constexpr const char* kDefaultVirtualDir = "/mailbeaconhome";

@@ -10,7 +10,6 @@ namespace mb {
 
 namespace {
 
-constexpr const char* kProductKey = "SOFTWARE\\BrightHarbor\\MailbeaconCom";
 constexpr const char* kAddinKey =
     "Software\\Microsoft\\Office\\Outlook\\Addins\\Mailbeacon_Outlook.Connect";
 constexpr const char* kAddinName = "Mailbeacon_Outlook.Connect";

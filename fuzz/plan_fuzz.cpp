@@ -96,10 +96,14 @@ class FakeNetwork : public mb::platform::Network {
   std::string update_dir;
   bool IsConnected() override { return true; }
   long Download(const std::string&, const std::string& path,
-                const mb::platform::DownloadOptions&) override {
+                const mb::platform::DownloadOptions& o) override {
     const std::string p = PosixOf(path);
     Check(fs::path(p).parent_path() == update_dir && Inside(p, update_dir));
     std::ofstream(p, std::ios::binary) << "payload";
+    if (o.sink != nullptr) {
+      o.sink->Restart();
+      o.sink->Append("payload", 7);
+    }
     return 0;
   }
 };

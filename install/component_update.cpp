@@ -6,6 +6,7 @@
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
 #include "install/rollout.h"
+#include "install/arriving_digests.h"
 #include "install/transfer_progress.h"
 #include "install/update_folder.h"
 #include "planning/ini_formats.h"
@@ -42,6 +43,13 @@ void frmTray::ShowPassError(std::int32_t position, long number) {
 }
 
 void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
+  if (!ManifestTrusted(kind)) {
+    // A manifest that a trusted key does not vouch for fails the pass like
+    // a failed download; nothing is fetched.
+    ShowStatus(GetMsgByLangCode(3));
+    state_.RetryPending = true;
+    return;
+  }
   const bool current = IsUpToDate(kind, 0);
   position = 2;
   if (current || !InRollout(kind)) return;
@@ -74,7 +82,7 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   if (!complete) ShowStatus(GetMsgByLangCode(3));
   for (std::size_t i = 0; complete && i < list.size(); ++i) {
     FileRecord& r = list[i];
-    if (!FetchVerified(r, static_cast<int>(i) + 1, static_cast<int>(list.size()))) {
+    if (!FetchVerified(kind, r, static_cast<int>(i) + 1, static_cast<int>(list.size()))) {
       ShowStatus(GetMsgByLangCode(3));
       complete = false;
       break;
@@ -114,13 +122,20 @@ bool frmTray::InRollout(std::int16_t kind) {
 }
 
 // Downloads one listed file into the update directory and checks its
-// digest (an empty HASH is not checked). False on a failed download or a
-// digest that differs, letter case included.
-bool frmTray::FetchVerified(const FileRecord& r, int index, int count) {
+// digest (an empty HASH is not checked), and for a signed release its signed
+// SHA-256. False on a failed download or a digest that differs, letter case
+// included. The digests are made while the bytes arrive: the same MD5 that
+// MD5File would read back from the file, without reading it again.
+bool frmTray::FetchVerified(std::int16_t kind, const FileRecord& r, int index, int count) {
   const std::string local = state_.UpdateDir + "\\" + r.Name;
   TransferProgress progress(Splash(), *p_.windows, index, count);
-  if (!basWinAPI::DownloadFile(p_, r.DownloadUrl, local, FileTransfer(&progress))) return false;
-  return r.Hash.empty() || MD5File(local) == r.Hash;
+  ArrivingDigests digests(keys_.Active() ? p_.crypto : nullptr);
+  platform::DownloadOptions options = FileTransfer(&progress);
+  options.sink = &digests;
+  if (!basWinAPI::DownloadFile(p_, r.DownloadUrl, local, options)) return false;
+  const FileDigests arrived = digests.Finish();
+  if (!r.Hash.empty() && arrived.md5 != r.Hash) return false;
+  return SignedDigestFits(kind, r, arrived.sha256);
 }
 
 // The updater's own file is put in place by the agent: the old copy is kept

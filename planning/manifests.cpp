@@ -26,9 +26,11 @@ void frmTray::ReadVersionFromSite(std::int16_t kind) {
     const char* product_endpoint = kind == kOutlookAddin ? "outlook_dll.aspx" : "express_exe.aspx";
     const auto product = ini::NamesFor(kind);
     const auto agent = ini::NamesFor(kAgentComponent);
-    basWinAPI::DownloadFile(p_, base + product_endpoint + version + state_.FolderParam,
+    manifest_urls_[kind] = base + product_endpoint + version + state_.FolderParam;
+    manifest_urls_[kAgentComponent] = base + "agent_exe.aspx" + version + state_.FolderParam;
+    basWinAPI::DownloadFile(p_, manifest_urls_[kind],
                             state_.UpdateDir + "\\" + product->ManifestFile, TextTransfer());
-    basWinAPI::DownloadFile(p_, base + "agent_exe.aspx" + version + state_.FolderParam,
+    basWinAPI::DownloadFile(p_, manifest_urls_[kAgentComponent],
                             state_.UpdateDir + "\\" + agent->ManifestFile, TextTransfer());
   } catch (const std::exception&) {
     // A failed fetch shows only through what the comparison then reads.

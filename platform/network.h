@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/body_sink.h"
+
 namespace mb::platform {
 
 // Told about a running transfer, so a progress display can follow it and the
@@ -31,6 +33,9 @@ struct DownloadOptions {
   long rate_window_ms = 60000;
   int max_redirects = 5;
   DownloadObserver* observer = nullptr;
+  // Given every byte of the body as it is written (Restart when the body
+  // begins), so the caller's digests are ready when the download returns.
+  BodySink* sink = nullptr;
 };
 
 // Download results besides 0 (success). Values of the HRESULT family that
@@ -50,6 +55,14 @@ class Network {
   // is left as it was. An HTTP status >= 400 is a failure.
   virtual long Download(const std::string& url, const std::string& path,
                         const DownloadOptions& options) = 0;
+  // The agent refused what the server answered at url (a signature that
+  // does not hold, a file unlike its signed digest). A backend that reports
+  // failed downloads to a person reports this the same way; the default
+  // keeps nothing.
+  virtual void NoteRefused(const std::string& url, const std::string& reason) {
+    static_cast<void>(url);
+    static_cast<void>(reason);
+  }
 };
 
 }  // namespace mb::platform

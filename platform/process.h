@@ -2,6 +2,7 @@
 // the local clock, and starting another program.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,12 @@ class Process {
   // A number from the system's random source: independent across processes
   // and machines started at the same moment (never seeded by the clock).
   virtual std::uint32_t RandomNumber() = 0;
+  // Seconds since 1970-01-01T00:00:00Z (the expiry of signed releases).
+  virtual std::int64_t UtcNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
   // ShellExecute "open" of `file` (a bare name, found in `dir`) with the
   // parameter string and working directory `dir`; not waited for. The
   // result is not reported, as the agent ignores it.

@@ -7,8 +7,9 @@
 namespace mb::files {
 
 bool IsAgentFileName(const std::string& name) {
-  for (const char* own : {kInstallRecord, kPendingList, kUpdateLog, kPauseState, kNotice,
-                          kOutlookManifest, kExpressManifest, kAgentManifest}) {
+  for (const char* own :
+       {kInstallRecord, kPendingList, kUpdateLog, kPauseState, kNotice, kOutlookManifest,
+        kExpressManifest, kAgentManifest, kAcceptedSignatures}) {
     if (ascii::EqualFolded(name, own)) return true;
   }
   return false;

@@ -15,6 +15,9 @@ inline constexpr const char* kNotice = "Mailbeacon_Update_Notice.txt";
 inline constexpr const char* kOutlookManifest = "outlook_addin.ini";
 inline constexpr const char* kExpressManifest = "express_plugin.ini";
 inline constexpr const char* kAgentManifest = "mailbeacon_agent.ini";
+// Signed releases: the signing time of the newest manifest accepted, per
+// component (section) - what an older release is refused by.
+inline constexpr const char* kAcceptedSignatures = "accepted_signatures.ini";
 
 // Appended to a replaced file's path for the copy kept of it.
 inline constexpr const char* kBackupSuffix = "_old";

@@ -17,6 +17,7 @@
 #include "platform/posix/posix_profile_store.h"
 #include "platform/posix/posix_registry_file.h"
 #include "platform/posix/posix_run_failure_line.h"
+#include "platform/posix/posix_signature.h"
 #include "platform/posix/posix_window_system.h"
 
 namespace {
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   posix::PosixFileSystem fs;
   posix::CurlNetwork net;
   posix::PosixProcess process(argc, argv);
+  posix::OpenSslCrypto crypto;
   // Boxes wait for an answer only when someone can give one at a terminal.
   const bool answers_at_terminal = isatty(STDIN_FILENO) != 0;
   std::FILE* answers = answers_at_terminal ? stdin : std::fopen("/dev/null", "r");
@@ -67,7 +69,8 @@ int main(int argc, char** argv) {
                        .net = &net,
                        .codepage = &codepage,
                        .windows = &windows,
-                       .process = &process};
+                       .process = &process,
+                       .crypto = &crypto};
 
   frmTray tray(p);
   return tray.Start();

@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -51,6 +53,7 @@ struct Transfer {
   int fd = -1;
   std::int64_t max_bytes = 0;
   platform::DownloadObserver* observer = nullptr;
+  platform::BodySink* sink = nullptr;
   platform::TransferPace pace;
 
   std::int64_t expected = -1;  // Content-Length of the final response
@@ -79,6 +82,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     t.body_started = true;
     t.expected = AnnouncedLength(t.easy);
     if (t.expected > t.max_bytes) t.too_large = true;
+    if (t.sink != nullptr) t.sink->Restart();
   }
   if (t.too_large || static_cast<std::int64_t>(bytes) > t.max_bytes - t.received) {
     t.too_large = true;
@@ -88,6 +92,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     t.local_error = true;
     return 0;
   }
+  if (t.sink != nullptr) t.sink->Append(data, bytes);
   t.received += static_cast<std::int64_t>(bytes);
   return bytes;
 }
@@ -142,14 +147,43 @@ ListPtr NoCacheHeaders() {
   return ListPtr(more);
 }
 
+// The CA bundle a person named for curl: CURL_CA_BUNDLE, else
+// SSL_CERT_FILE, as the curl tool reads them; nothing means the system's
+// store (libcurl's built-in default).
+const char* CaBundle() {
+  for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return value;
+  }
+  return nullptr;
+}
+
+bool IsHttps(const std::string& url) {
+  return url.size() >= 8 &&
+         std::equal(url.begin(), url.begin() + 8, "https://", [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
+}
+
+// Certificates are always checked, against the system's store or the bundle
+// named for curl, and an HTTPS request is never redirected to plain HTTP.
+bool ConfigureTls(CURL* easy, const std::string& url) {
+  bool ok = curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
+                             IsHttps(url) ? "https" : "http,https") == CURLE_OK;
+  if (const char* bundle = CaBundle())
+    ok = ok && curl_easy_setopt(easy, CURLOPT_CAINFO, bundle) == CURLE_OK;
+  return ok;
+}
+
 bool Configure(CURL* easy, const std::string& url, const DownloadOptions& options, Transfer& t,
                curl_slist* headers) {
-  bool ok = true;
+  bool ok = ConfigureTls(easy, url);
   auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
   set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
   set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
   set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
-  set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
   set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
   set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS,
                        static_cast<long>(std::max(options.max_redirects, 0))));
@@ -264,6 +298,7 @@ Outcome Fetch(CURLM* multi, const std::string& url, const DownloadOptions& optio
   t.fd = fd;
   t.max_bytes = options.max_bytes;
   t.observer = options.observer;
+  t.sink = options.sink;
   if (!Configure(easy.get(), url, options, t, headers.get())) {
     return {platform::kDownloadTransportError, "libcurl refused the options"};
   }
@@ -273,6 +308,8 @@ Outcome Fetch(CURLM* multi, const std::string& url, const DownloadOptions& optio
   const long result = Classify(code, t, http_status);
   if (result == platform::kDownloadOk || result == platform::kDownloadLocalError)
     return {result, ""};
+  if (code == CURLE_UNSUPPORTED_PROTOCOL && IsHttps(url))
+    return {result, "a redirect from HTTPS down to plain HTTP, refused"};
   return {result, Reason(result, code, t, http_status, options)};
 }
 
@@ -324,6 +361,10 @@ long CurlNetwork::Download(const std::string& url, const std::string& path,
   if (!outcome.reason.empty() && !failure_) failure_ = TransferFailure{url, outcome.reason};
   if (outcome.result != platform::kDownloadOk) return outcome.result;
   return part.Commit() ? platform::kDownloadOk : platform::kDownloadLocalError;
+}
+
+void CurlNetwork::NoteRefused(const std::string& url, const std::string& reason) {
+  if (!failure_) failure_ = TransferFailure{url, reason, true};
 }
 
 std::optional<TransferFailure> CurlNetwork::TakeFailure() {

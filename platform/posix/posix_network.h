@@ -10,10 +10,12 @@
 
 namespace mb::posix {
 
-// Why a download failed on the server's side, for a person to read.
+// Why a download failed on the server's side, or why the agent refused what
+// came back (refused), for a person to read.
 struct TransferFailure {
   std::string url;
   std::string reason;
+  bool refused = false;
 };
 
 class CurlNetwork : public platform::Network {
@@ -35,9 +37,12 @@ class CurlNetwork : public platform::Network {
   long Download(const std::string& url, const std::string& path,
                 const platform::DownloadOptions& options) override;
 
+  // Kept as a failure, unless one came first.
+  void NoteRefused(const std::string& url, const std::string& reason) override;
+
   // The first download since the last call that failed on the server's side
-  // (unreachable, an error status, an answer over a limit or too slow);
-  // failures of the local disk are not counted.
+  // (unreachable, an error status, an answer over a limit or too slow, an
+  // answer the agent refused); failures of the local disk are not counted.
   std::optional<TransferFailure> TakeFailure();
 
  private:

@@ -7,7 +7,8 @@ namespace mb::posix {
 void PrintRunFailure(CurlNetwork& net, std::FILE* err, bool is_tty) {
   const std::optional<TransferFailure> failure = net.TakeFailure();
   if (!failure) return;
-  const std::string line = std::string(is_tty ? "\n" : "") + "Mailbeacon: cannot fetch " +
+  const std::string line = std::string(is_tty ? "\n" : "") +
+                           "Mailbeacon: " + (failure->refused ? "refused " : "cannot fetch ") +
                            failure->url + ": " + failure->reason + "\n";
   std::fputs(line.c_str(), err);
   std::fflush(err);

@@ -10,6 +10,7 @@
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_profile.h"
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_signature.h"
 #include "platform/win32/win32_window_system.h"
 
 namespace {
@@ -23,6 +24,7 @@ int RunAgent(HINSTANCE instance) {
   win32::Win32Network net;
   win32::Win32WindowSystem windows(instance);
   win32::Win32Process process([&windows]() -> void* { return windows.MainWindow(); });
+  win32::CngCrypto crypto;
 
   platform::Platform p{.registry = &registry,
                        .profiles = &profiles,
@@ -30,7 +32,8 @@ int RunAgent(HINSTANCE instance) {
                        .net = &net,
                        .codepage = &codepage,
                        .windows = &windows,
-                       .process = &process};
+                       .process = &process,
+                       .crypto = &crypto};
 
   frmTray tray(p);
   return tray.Start();

@@ -74,15 +74,17 @@ struct TemporaryFile {
   bool kept = false;
 };
 
+bool StartsWithIgnoringCase(const std::string& url, const std::string& prefix) {
+  if (url.size() < prefix.size()) return false;
+  return std::equal(prefix.begin(), prefix.end(), url.begin(), [](char a, char b) {
+    return a == static_cast<char>(std::tolower(static_cast<unsigned char>(b)));
+  });
+}
+
+bool IsHttpsUrl(const std::string& url) { return StartsWithIgnoringCase(url, "https://"); }
+
 bool IsHttpUrl(const std::string& url) {
-  auto starts = [&](const char* prefix) {
-    const std::string p(prefix);
-    if (url.size() < p.size()) return false;
-    return std::equal(p.begin(), p.end(), url.begin(), [](char a, char b) {
-      return a == static_cast<char>(std::tolower(static_cast<unsigned char>(b)));
-    });
-  };
-  return starts("http://") || starts("https://");
+  return StartsWithIgnoringCase(url, "http://") || IsHttpsUrl(url);
 }
 
 DWORD QueryNumber(HINTERNET request, DWORD what, bool* found) {
@@ -202,13 +204,13 @@ bool SendRequest(CallThread& calls, InternetHandle& request, const DownloadOptio
   const auto deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
   auto result = std::make_shared<CallResult>();
   const HINTERNET h = request.Get();
-  const bool returned = calls.Run(
-      [h, result] { result->ok = HttpSendRequestA(h, nullptr, 0, nullptr, 0); },
-      [&] {
-        progress.Tell();
-        return limit_ms == 0 || Clock::now() < deadline;
-      },
-      kReportEvery);
+  const bool returned =
+      calls.Run([h, result] { result->ok = HttpSendRequestA(h, nullptr, 0, nullptr, 0); },
+                [&] {
+                  progress.Tell();
+                  return limit_ms == 0 || Clock::now() < deadline;
+                },
+                kReportEvery);
   if (!returned) request.Close();
   return returned && result->ok != FALSE;
 }
@@ -233,6 +235,7 @@ long ReadBody(CallThread& calls, InternetHandle& request, HANDLE out, const Down
   const DWORD length = QueryNumber(request.Get(), HTTP_QUERY_CONTENT_LENGTH, &announced);
   progress.expected = announced ? static_cast<std::int64_t>(length) : -1;
   if (progress.expected > o.max_bytes) return platform::kDownloadTooLarge;
+  if (o.sink != nullptr) o.sink->Restart();
   progress.Tell();
   platform::TransferPace pace(o);
   pace.Connected(Clock::now());
@@ -258,6 +261,7 @@ long ReadBody(CallThread& calls, InternetHandle& request, HANDLE out, const Down
     if (!WriteFile(out, chunk->data.data(), chunk->got, &wrote, nullptr) || wrote != chunk->got) {
       return platform::kDownloadLocalError;
     }
+    if (o.sink != nullptr) o.sink->Append(chunk->data.data(), chunk->got);
     progress.Tell();
     // A drip of a byte now and then returns from every read within 100 ms.
     pace.Received(chunk->got, Clock::now());
@@ -288,7 +292,10 @@ long Fetch(HINTERNET session, CallThread& calls, std::string url, const std::wst
     const Response r = Classify(request.Get(), url);
     if (r.failure != platform::kDownloadOk) return r.failure;
     if (!r.location.empty()) {
-      if (hops >= o.max_redirects || !IsHttpUrl(r.location)) return platform::kDownloadHttpError;
+      // Never from HTTPS down to plain HTTP.
+      const bool downgrade = target->secure && !IsHttpsUrl(r.location);
+      if (hops >= o.max_redirects || !IsHttpUrl(r.location) || downgrade)
+        return platform::kDownloadHttpError;
       url = r.location;
       continue;
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -75,6 +76,27 @@ Sandbox::Sandbox() {
   const fs::path updater = fs::path(install) / "SwiftPatcher_Mailbeacon.exe";
   WriteFile(updater, kRecordingUpdater);
   fs::permissions(updater, fs::perms::owner_all, fs::perm_options::add);
+  if (const char* on = std::getenv("MB_TEST_SIGNED_RELEASES"); on && std::string(on) == "1")
+    SignReleases();
+}
+
+void Sandbox::SignReleases() {
+  if (signing_key_) return;
+  signing_key_ = std::make_unique<TestSigningKey>();
+  signing_key_pem_ = (dir_.path() / "signing-key.pem").string();
+  signing_key_->WritePrivatePem(signing_key_pem_);
+  Sign();
+}
+
+ProgramResult Sandbox::Sign(const std::vector<std::string>& extra) {
+  std::vector<std::string> argv = {std::string(MB_BIN_DIR) + "/mailbeacon-server",
+                                   "sign",
+                                   "--root",
+                                   release,
+                                   "--key",
+                                   signing_key_pem_};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  return RunProgram(argv, "", {}, 60);
 }
 
 void Sandbox::UseRealUpdater() {
@@ -100,6 +122,14 @@ void Sandbox::Publish(const std::string& component, const std::string& version,
   }
   WriteFile(dir / "files.ini", meta);
   WriteFile(dir / "release.ini", "[RELEASE]\nLAST_VERSION=" + version + "\n");
+  if (signing_key_) {
+    // Signed, or left out because the server would not publish it either.
+    const std::string where = folder + "/" + component;
+    const ProgramResult r = Sign();
+    if (r.output.find("signed " + where + " ") == std::string::npos &&
+        r.output.find("not signed: " + where + " ") == std::string::npos)
+      throw std::runtime_error("sign did not sign " + where + ": " + r.output);
+  }
 }
 
 void Sandbox::SetPause(const std::string& bytes) {
@@ -108,6 +138,9 @@ void Sandbox::SetPause(const std::string& bytes) {
 
 void Sandbox::StartServer(const std::vector<std::string>& extra) {
   StopServer();
+  // What a test wrote into the release itself is signed too, as a vendor
+  // signs every change before it is served.
+  if (signing_key_) Sign();
   const std::string port_file = (dir_.path() / "port").string();
   fs::remove(port_file);
   std::vector<std::string> argv = {std::string(MB_BIN_DIR) + "/mailbeacon-server",
@@ -157,8 +190,8 @@ void Sandbox::WriteRegistry(const std::string& install_type, const std::string& 
   WriteFile(registry_,
             "Windows Registry Editor Version 5.00\n\n"
             "[HKEY_CURRENT_USER\\SOFTWARE\\BrightHarbor\\MailbeaconCom]\n"
-            "\"URL\"=\"http://127.0.0.1:" +
-                std::to_string(port_) +
+            "\"URL\"=\"" +
+                (url_.empty() ? "http://127.0.0.1:" + std::to_string(port_) : url_) +
                 "\"\n"
                 "\"V_DIR\"=\"/mbh\"\n\"Language\"=\"ENGLISH\"\n"
                 "\"InstallType\"=\"" +
@@ -166,9 +199,11 @@ void Sandbox::WriteRegistry(const std::string& install_type, const std::string& 
 }
 
 std::map<std::string, std::string> Sandbox::AgentEnvironment(int max_runs) const {
-  return {{"MAILBEACON_REGISTRY", registry_},
-          {"MAILBEACON_MAX_RUNS", std::to_string(max_runs)},
-          {"LC_ALL", "ko_KR.UTF-8"}};
+  std::map<std::string, std::string> env = {{"MAILBEACON_REGISTRY", registry_},
+                                            {"MAILBEACON_MAX_RUNS", std::to_string(max_runs)},
+                                            {"LC_ALL", "ko_KR.UTF-8"}};
+  env.insert(env_.begin(), env_.end());
+  return env;
 }
 
 ProgramResult Sandbox::RunAgent(int max_runs, int timeout_s) {

@@ -6,11 +6,13 @@
 #include <sys/types.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "helpers/temp_dir.h"
+#include "helpers/test_signer.h"
 
 namespace mb::test {
 
@@ -53,12 +55,28 @@ class Sandbox {
   void Publish(const std::string& component, const std::string& version,
                const std::vector<ReleaseFile>& files, const std::string& folder = "ORG");
   void SetPause(const std::string& bytes);
+  // Signs every release published from now on (and what is there now, and
+  // again at each StartServer) with a key of the sandbox's own, through the
+  // real `mailbeacon-server sign`.
+  // MB_TEST_SIGNED_RELEASES=1 in the environment does so for every sandbox:
+  // the scenario suites then run on signed releases, with agents that hold
+  // no key (CTest: e2e_on_signed_releases).
+  void SignReleases();
+  // Runs sign now; its exit status and output.
+  ProgramResult Sign(const std::vector<std::string>& extra = {});
+  const TestSigningKey* SigningKey() const { return signing_key_.get(); }
   // Starts mailbeacon-server on a free loopback port (extra options appended).
   void StartServer(const std::vector<std::string>& extra = {});
   void StopServer();
   // Points the registry at another loopback server on this port (nginx
   // serving a static export), instead of the sandbox's mailbeacon-server.
   void UseServerPort(int port) { port_ = port; }
+  // Names this URL (scheme, host, port) in the registry instead of the
+  // sandbox's own loopback server (a TLS front: https://localhost:PORT).
+  void UseServerUrl(const std::string& url) { url_ = url; }
+  // One more variable in the agent's environment (CURL_CA_BUNDLE, ...).
+  void SetAgentVariable(const std::string& name, const std::string& value) { env_[name] = value; }
+  int ServerPort() const { return port_; }
   // The registry: server URL (with the virtual directory), English, the
   // install type, plus further raw sections.
   void WriteRegistry(const std::string& install_type = "express", const std::string& extra = "");
@@ -83,6 +101,10 @@ class Sandbox {
   std::size_t log_offset_ = 0;
   pid_t server_pid_ = -1;
   int port_ = 0;
+  std::string url_;
+  std::map<std::string, std::string> env_;
+  std::unique_ptr<TestSigningKey> signing_key_;
+  std::string signing_key_pem_;
 };
 
 // The pid of a running process of the program at that path, or -1.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "platform/posix/posix_network.h"
 #include "platform/posix/posix_profile_store.h"
 #include "platform/posix/posix_registry_file.h"
+#include "platform/posix/posix_signature.h"
 
 namespace mb::test {
 
@@ -28,6 +30,7 @@ class HarnessProcess : public platform::Process {
   };
   std::string install_dir, arguments, system_dir;
   platform::LocalTime now{2006, 6, 1, 14, 5, 9};
+  std::optional<std::int64_t> utc_now;  // the real clock unless set
   std::vector<Start> starts;
   // The random numbers handed out, in order (0 once they are used up), and
   // how many were asked for.
@@ -45,6 +48,7 @@ class HarnessProcess : public platform::Process {
     random_numbers.pop_front();
     return n;
   }
+  std::int64_t UtcNow() override { return utc_now ? *utc_now : platform::Process::UtcNow(); }
   void ShellOpen(const std::string& file, const std::string& params,
                  const std::string& dir) override {
     starts.push_back({file, params, dir});
@@ -72,12 +76,14 @@ struct AgentHarness {
   SwitchableNetwork net;
   RecordingWindowSystem windows;
   HarnessProcess process;
+  posix::OpenSslCrypto crypto;
   platform::Platform p{.profiles = &profiles,  // the registry is set once its file is named
                        .fs = &fs,
                        .net = &net,
                        .codepage = &codepage,
                        .windows = &windows,
-                       .process = &process};
+                       .process = &process,
+                       .crypto = &crypto};
   std::unique_ptr<frmTray> tray;
 
   AgentHarness();

@@ -1,0 +1,173 @@
+#include "install/arriving_digests.h"
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "support/md5.h"
+
+namespace mb {
+namespace {
+
+// Chunks are gathered to this size before a lane sees them, so the lanes
+// wake once per quarter MiB whatever pieces the download writes.
+constexpr std::size_t kChunkBytes = std::size_t{256} * 1024;
+constexpr std::size_t kChunks = 8;  // 2 MiB in flight at most
+
+std::string HexOf(const std::uint8_t* bytes, std::size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < size; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+}  // namespace
+
+// One producer (the download) fills the ring's chunks in turn; each lane (a
+// digest on its own thread) reads every chunk in order. A chunk is written
+// again only when every lane has read it.
+class ArrivingDigests::Lanes {
+ public:
+  using Digest = std::function<void(const char*, std::size_t)>;
+
+  explicit Lanes(std::vector<Digest> digests) : digests_(std::move(digests)) {
+    for (Chunk& c : chunks_) c.bytes.resize(kChunkBytes);
+    read_.assign(digests_.size(), 0);
+    for (std::size_t lane = 0; lane < digests_.size(); ++lane)
+      threads_.emplace_back([this, lane] { Run(lane); });
+  }
+  ~Lanes() { Close(); }
+  Lanes(const Lanes&) = delete;
+  Lanes& operator=(const Lanes&) = delete;
+
+  void Append(const char* data, std::size_t size) {
+    while (size > 0) {
+      Chunk& c = Filling();
+      const std::size_t n = std::min(size, kChunkBytes - c.size);
+      std::memcpy(c.bytes.data() + c.size, data, n);
+      c.size += n;
+      data += n;
+      size -= n;
+      if (c.size == kChunkBytes) Publish();
+    }
+  }
+
+  // Hands over the last partial chunk and waits until every lane is done.
+  void Close() {
+    if (closed_) return;
+    if (filling_ready_ && chunks_[published_ % kChunks].size > 0) Publish();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closed_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+
+ private:
+  struct Chunk {
+    std::vector<char> bytes;
+    std::size_t size = 0;
+  };
+
+  // The chunk being filled, once every lane has read what it held before.
+  Chunk& Filling() {
+    Chunk& c = chunks_[published_ % kChunks];
+    if (!filling_ready_) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return SlowestRead() + kChunks > published_; });
+      c.size = 0;
+      filling_ready_ = true;
+    }
+    return c;
+  }
+
+  void Publish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++published_;
+    }
+    filling_ready_ = false;
+    changed_.notify_all();
+  }
+
+  std::uint64_t SlowestRead() const { return *std::min_element(read_.begin(), read_.end()); }
+
+  void Run(std::size_t lane) {
+    for (;;) {
+      std::uint64_t next = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return read_[lane] < published_ || closed_; });
+        if (read_[lane] == published_) return;  // closed and all read
+        next = read_[lane];
+      }
+      const Chunk& c = chunks_[next % kChunks];
+      digests_[lane](c.bytes.data(), c.size);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++read_[lane];
+      }
+      changed_.notify_all();
+    }
+  }
+
+  std::vector<Digest> digests_;
+  std::array<Chunk, kChunks> chunks_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t published_ = 0;      // chunks handed to the lanes
+  std::vector<std::uint64_t> read_;  // per lane: chunks done
+  bool filling_ready_ = false;       // the chunk at published_ is free to fill
+  bool closed_ = false;
+  std::vector<std::thread> threads_;
+};
+
+ArrivingDigests::ArrivingDigests(platform::Crypto* sha256_from) : sha256_from_(sha256_from) {}
+
+ArrivingDigests::~ArrivingDigests() = default;
+
+void ArrivingDigests::Restart() {
+  lanes_.reset();
+  md5_.reset();
+  sha256_.reset();
+}
+
+void ArrivingDigests::Append(const char* data, std::size_t size) {
+  if (size == 0) return;
+  if (!lanes_) {
+    md5_ = std::make_unique<Md5>();
+    std::vector<Lanes::Digest> digests = {
+        [this](const char* d, std::size_t n) { md5_->Update(d, n); }};
+    if (sha256_from_ != nullptr) {
+      sha256_ = sha256_from_->NewSha256();
+      digests.emplace_back([this](const char* d, std::size_t n) { sha256_->Update(d, n); });
+    }
+    lanes_ = std::make_unique<Lanes>(std::move(digests));
+  }
+  lanes_->Append(data, size);
+}
+
+FileDigests ArrivingDigests::Finish() {
+  if (lanes_) lanes_->Close();
+  FileDigests out;
+  out.md5 = Md5Hex(md5_ ? md5_->Finish() : Md5().Finish());
+  if (sha256_from_ != nullptr) {
+    if (!sha256_) sha256_ = sha256_from_->NewSha256();
+    const platform::Sha256Digest d = sha256_->Finish();
+    out.sha256 = HexOf(d.data(), d.size());
+  }
+  Restart();
+  return out;
+}
+
+}  // namespace mb

@@ -1,0 +1,48 @@
+// The digests of a file made while its bytes arrive: a download hands every
+// chunk it writes to this sink (platform::BodySink), and the MD5 (and, for
+// a signed release, the SHA-256) are ready when the download returns,
+// without reading the file again. Each digest runs on a thread of its own
+// over a small ring of chunks, so hashing overlaps the transfer; a full
+// ring makes Append wait, so memory stays bounded whatever the file's size.
+// A download that restarts the body (or takes up a partial file and
+// replays it, platform::ReplayInto) restarts the digests with it.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/body_sink.h"
+#include "platform/signature.h"
+#include "support/md5.h"
+
+namespace mb {
+
+struct FileDigests {
+  std::string md5;     // 32 lower-case hex digits
+  std::string sha256;  // 64 lower-case hex digits; empty unless asked for
+};
+
+class ArrivingDigests : public platform::BodySink {
+ public:
+  // sha256_from: where the SHA-256 comes from; nullptr for the MD5 alone.
+  explicit ArrivingDigests(platform::Crypto* sha256_from);
+  ~ArrivingDigests() override;
+  ArrivingDigests(const ArrivingDigests&) = delete;
+  ArrivingDigests& operator=(const ArrivingDigests&) = delete;
+
+  void Restart() override;
+  void Append(const char* data, std::size_t size) override;
+  // The digests of every byte appended since the last Restart.
+  FileDigests Finish();
+
+ private:
+  class Lanes;
+  platform::Crypto* sha256_from_;
+  // The digests outlive the lanes whose threads feed them.
+  std::unique_ptr<Md5> md5_;
+  std::unique_ptr<platform::Sha256> sha256_;
+  std::unique_ptr<Lanes> lanes_;  // made on the first Append
+};
+
+}  // namespace mb

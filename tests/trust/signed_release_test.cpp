@@ -1,0 +1,205 @@
+// An agent with a trusted key against a scripted loopback server that plays
+// the vendor and the attacker: what it takes, what it refuses, why it says
+// so, and what it remembers across a restart.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "agent/bas_win_api.h"
+#include "helpers/agent_harness.h"
+#include "helpers/native_crypto.h"
+#include "helpers/scripted_server.h"
+#include "helpers/test_signer.h"
+#include "support/md5.h"
+#include "trust/encoding.h"
+#include "trust/timestamp.h"
+
+namespace mb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kExpressManifest = "/v/download/express_exe.aspx?version=new&Folder=ORG";
+constexpr const char* kAgentManifest = "/v/download/agent_exe.aspx?version=new&Folder=ORG";
+constexpr const char* kSigned = "2026-12-01T00:00:00Z";
+
+std::string Sha256Hex(const std::string& bytes) {
+  auto sha = NativeCrypto().NewSha256();
+  sha->Update(bytes.data(), bytes.size());
+  const platform::Sha256Digest d = sha->Finish();
+  return trust::LowerHex(std::string_view(reinterpret_cast<const char*>(d.data()), d.size()));
+}
+
+struct Release {
+  std::string version = "1.1";
+  std::string body = "plugin 1.1";  // plugin.dll
+  std::string md5;                  // HASH as published; the body's unless set
+  std::string sha256;               // SHA256 as signed; the body's unless set
+};
+
+std::string ManifestBody(const Release& r) {
+  return "[DOWNLOAD]\r\nTOTAL_FILES=1\r\nLAST_VERSION=" + r.version +
+         "\r\n\r\n[FILE_1]\r\nNAME=plugin.dll\r\nVERSION=" + r.version +
+         "\r\nORG_NAME=plugin.dll\r\nTARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" + r.md5 +
+         "\r\nSHA256=" + (r.sha256.empty() ? Sha256Hex(r.body) : r.sha256) + "\r\n";
+}
+
+class SignedRelease : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TrustKeys(key.PublicBase64());
+    server.Answer("/v/download/pause.aspx", "N\r\n");
+    server.Answer(kAgentManifest, key.Sign("[DOWNLOAD]\r\nTOTAL_FILES=0\r\nLAST_VERSION=2.0\r\n",
+                                           "agent", kSigned));
+  }
+  void TrustKeys(const std::string& keys) {
+    h.SetRegistry({"\"URL\"=\"" + server.Url() + "\"", "\"V_DIR\"=\"/v\"",
+                   "\"Language\"=\"ENGLISH\"", "\"InstallType\"=\"express\"",
+                   "\"TrustedKeys\"=\"" + keys + "\""});
+  }
+  // Serves the plug-in's manifest (signed unless told) and its file.
+  void Serve(const std::string& manifest, const std::string& file_body) {
+    server.Answer(kExpressManifest, manifest);
+    server.Answer(PluginUrl(), file_body);
+  }
+  std::string SignedManifest(Release r, const std::string& signed_at = kSigned,
+                             const std::optional<std::string>& expires = std::nullopt) {
+    if (r.md5.empty()) r.md5 = Md5HexOf(r.body);
+    return key.Sign(ManifestBody(r), "express", signed_at, expires);
+  }
+  static std::string PluginUrl() {
+    return "/v/download/express_exe.aspx?program=" +
+           basWinAPI::EncodeName(posix::IconvCodePage(949), "plugin.dll", "") + "&Folder=ORG";
+  }
+  bool PluginRequested() const {
+    const auto requests = server.Requests();
+    return std::count(requests.begin(), requests.end(), PluginUrl()) > 0;
+  }
+  std::string Log() const {
+    return fs::exists(h.UpdatePath("update_log.txt")) ? ReadFile(h.UpdatePath("update_log.txt"))
+                                                      : "";
+  }
+  std::string Accepted() const { return ReadFile(h.UpdatePath("accepted_signatures.ini")); }
+  // One run of a fresh agent process (a restart), over the same files.
+  int Restart(int runs = 1) {
+    h.tray = std::make_unique<frmTray>(h.p);
+    return h.RunAgent(runs);
+  }
+  // Expects the run to have refused, with this line in the log and on stderr.
+  void ExpectRefused(int status, const std::string& log_line, const std::string& url) {
+    EXPECT_EQ(status, -1);  // no hand-off: a new run is armed
+    EXPECT_FALSE(PluginRequested());
+    EXPECT_FALSE(fs::exists(h.UpdatePath("mailbeacon_download.ini")));
+    EXPECT_FALSE(fs::exists(h.UpdatePath("plugin.dll")));
+    EXPECT_NE(Log().find("] " + log_line + "\r\n"), std::string::npos) << Log();
+    const auto failure = h.net.TakeFailure();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_TRUE(failure->refused);
+    EXPECT_EQ(failure->url, server.Url() + url);
+  }
+
+  TestSigningKey key;
+  ScriptedServer server;
+  AgentHarness h;
+};
+
+TEST_F(SignedRelease, ASignedReleaseIsFetchedAndItsSigningTimeRemembered) {
+  Serve(SignedManifest({}), "plugin 1.1");
+  EXPECT_EQ(h.RunAgent(1), kExitHandOff);
+  EXPECT_EQ(ReadFile(h.UpdatePath("plugin.dll")), "plugin 1.1");
+  EXPECT_NE(ReadFile(h.UpdatePath("mailbeacon_download.ini")).find("NAME=plugin.dll"),
+            std::string::npos);
+  EXPECT_EQ(Log().find("refused"), std::string::npos) << Log();
+  EXPECT_EQ(Accepted(),
+            "[EXPRESS_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\n"
+            "[AGENT_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\n");
+}
+
+// The attack the MD5 alone let through: a machine in the middle swaps the
+// file and rewrites its HASH (and SHA256) in the manifest.
+TEST_F(SignedRelease, AFileSwappedWithItsDigestsRewrittenIsNeverFetched) {
+  const std::string genuine = SignedManifest({});
+  std::string forged = genuine;
+  const std::string evil = "evil 1.1";
+  forged.replace(forged.find("HASH=") + 5, 32, Md5HexOf(evil));
+  forged.replace(forged.find("SHA256=") + 7, 64, Sha256Hex(evil));
+  Serve(forged, evil);
+  ExpectRefused(h.RunAgent(1),
+                "refused express_plugin.ini: invalid signature: it does not fit the manifest "
+                "(changed after signing)",
+                kExpressManifest);
+
+  // The same answers to an agent without keys: the design's agent takes them.
+  TrustKeys("");
+  EXPECT_EQ(Restart(), kExitHandOff);
+  EXPECT_EQ(ReadFile(h.UpdatePath("plugin.dll")), evil);
+}
+
+TEST_F(SignedRelease, AFileUnlikeItsSignedSha256IsRefusedEvenWhenNoMd5IsGiven) {
+  // HASH is empty, so the design checks no MD5; the signed SHA-256 is that
+  // of "plugin 1.1".
+  Serve(key.Sign(ManifestBody({"1.1", "plugin 1.1", "", ""}), "express", kSigned), "other bytes");
+  const int status = h.RunAgent(1);
+  EXPECT_EQ(status, -1);
+  EXPECT_TRUE(PluginRequested());
+  EXPECT_FALSE(fs::exists(h.UpdatePath("mailbeacon_download.ini")));
+  EXPECT_NE(Log().find("] refused plugin.dll: its SHA-256 is not the signed one\r\n"),
+            std::string::npos)
+      << Log();
+  const auto failure = h.net.TakeFailure();
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->url, server.Url() + PluginUrl());
+}
+
+TEST_F(SignedRelease, AnOlderReleaseIsRefusedAlsoAfterARestart) {
+  // 1.1, signed on the 1st, is accepted (and already installed).
+  fs::create_directories(h.update);
+  WriteFile(h.UpdatePath("install_version.ini"), "[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.1\r\n");
+  Serve(SignedManifest({}), "plugin 1.1");
+  EXPECT_EQ(h.RunAgent(1), -1);
+  EXPECT_FALSE(PluginRequested());
+  EXPECT_EQ(Log(), "");
+  // The server then hands out 1.0 again, signed in November.
+  Serve(SignedManifest({"1.0", "plugin 1.0", "", ""}, "2026-11-01T00:00:00Z"), "plugin 1.0");
+  ExpectRefused(Restart(),
+                "refused express_plugin.ini: older than the release already accepted (signed "
+                "2026-11-01T00:00:00Z, accepted 2026-12-01T00:00:00Z)",
+                kExpressManifest);
+  // 1.0 signed again later (a deliberate step back) is taken.
+  Serve(SignedManifest({"1.0", "plugin 1.0", "", ""}, "2026-12-02T00:00:00Z"), "plugin 1.0");
+  EXPECT_EQ(Restart(), kExitHandOff);
+  EXPECT_EQ(ReadFile(h.UpdatePath("plugin.dll")), "plugin 1.0");
+}
+
+TEST_F(SignedRelease, EachRefusalNamesItsReasonOnceWhileItLasts) {
+  Serve(ManifestBody({"1.1", "plugin 1.1", Md5HexOf("plugin 1.1"), ""}), "plugin 1.1");
+  ExpectRefused(h.RunAgent(3), "refused express_plugin.ini: no signature", kExpressManifest);
+  const std::string log = Log();
+  EXPECT_EQ(log.find("refused"), log.rfind("refused")) << "three runs, one line: " << log;
+  EXPECT_EQ(h.tray->RetryPromptCount(), 3);  // failed like a download, so the question follows
+
+  TestSigningKey stranger;
+  Serve(stranger.Sign(ManifestBody({"1.1", "plugin 1.1", Md5HexOf("plugin 1.1"), ""}), "express",
+                      kSigned),
+        "plugin 1.1");
+  ExpectRefused(Restart(), "refused express_plugin.ini: unknown key " + stranger.KeyId(),
+                kExpressManifest);
+
+  h.process.utc_now = *trust::ParseUtcTime("2027-01-01T00:00:00Z");
+  Serve(SignedManifest({}, kSigned, "2027-01-01T00:00:00Z"), "plugin 1.1");
+  ExpectRefused(Restart(), "refused express_plugin.ini: expired on 2027-01-01T00:00:00Z",
+                kExpressManifest);
+}
+
+TEST_F(SignedRelease, AKeyListThatCannotBeUsedStillRequiresSignatures) {
+  TrustKeys("not-a-key");
+  Serve(SignedManifest({}), "plugin 1.1");
+  ExpectRefused(h.RunAgent(1),
+                "refused express_plugin.ini: unknown key " + key.KeyId() +
+                    " [TrustedKeys: entry 1 is not the base64 DER of a P-256 public key]",
+                kExpressManifest);
+}
+
+}  // namespace
+}  // namespace mb::test
