@@ -81,6 +81,11 @@ target_compile_definitions(mailbeacon_tests PRIVATE
 # prefix and the display.
 add_test(NAME mailbeacon_tests COMMAND mailbeacon_tests)
 
+# Trusts the test CA of the HTTPS runs in the Wine prefix's own Root store
+# (tests/wine/trust.sh).
+add_executable(mb_trust_ca ${CMAKE_SOURCE_DIR}/tests/wine/trust_ca.cpp)
+target_link_libraries(mb_trust_ca PRIVATE crypt32)
+
 # Answers the agent's message boxes in the end-to-end runs under Wine.
 add_executable(mb_answer_box ${CMAKE_SOURCE_DIR}/tests/wine/answer_box.cpp
   ${CMAKE_CURRENT_LIST_DIR}/helpers/dialog_answer.cpp)

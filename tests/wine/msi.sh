@@ -7,11 +7,13 @@
 #                     a newer one (project version + 0.0.1) is built beside it
 #                     in MB_WIN_BUILD_DIR-next
 #   MB_SERVER         the native mailbeacon-server
-# In order, on one prefix: an install with all four settings and the log-on
-# entry; the signatures (the older package signed with an encrypted key and
-# its password, the newer one with a .pfx); the installed agent, started as
-# the log-on entry starts it, updating against the server and handing off
-# (which leaves "_old" backups and a file in a sub-folder beside it); an
+# In order, on one prefix: an install with all five settings (the fifth the
+# public key releases must be signed by) and the log-on entry; the
+# signatures (the older package signed with an encrypted key and its
+# password, the newer one with a .pfx); the installed agent, started as the
+# log-on entry starts it, updating against the server's release (signed for
+# the key the package gave it) and handing off (which leaves "_old" backups
+# and a file in a sub-folder beside it); an
 # upgrade to the newer package; the uninstall, told a wrong INSTALLDIR; an
 # install into a folder of the administrator's, whose uninstall takes only
 # what it made; and a first install with one setting and no log-on entry,
@@ -160,24 +162,29 @@ start_server() {
   printf '[SwiftPatcher_Mailbeacon_2.exe]\nORG_NAME=SwiftPatcher_Mailbeacon.exe\n[Mailbeacon_2.exe]\nORG_NAME=Mailbeacon.exe\n' \
     >"$rel/ORG/agent/files.ini"
   printf '[RELEASE]\r\nLAST_VERSION=2.0.1\r\n' >"$rel/ORG/agent/release.ini"
+  # Signed with the key whose public half the package gave the agent.
+  "$MB_SERVER" sign --root "$rel" --key "$work/release-key.pem" --codepage 1252 >/dev/null
   start_release_server "$MB_SERVER" "$rel" --codepage 1252 --access-log "$work/access.log"
 }
 
 scenario_install() {
-  echo "--- silent install with the four settings"
-  expect_checks 9
+  echo "--- silent install with the five settings"
+  expect_checks 10
   old_msi=${MB_MSI_PACKAGE:-$old_build/dist/Mailbeacon.msi} new_msi=$new_build/dist/Mailbeacon.msi
   check "package version is the project's ($old_version)" test "$(product_version "$old_msi")" = "$old_version"
   local appdata
   appdata=$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')
   install_dir="$(winepath -u "$appdata")/Programs/Mailbeacon"
+  openssl ecparam -name prime256v1 -genkey -noout -out "$work/release-key.pem"
+  release_key=$(openssl ec -in "$work/release-key.pem" -pubout -outform DER 2>/dev/null | base64 -w0)
   msiexec /i "$(win_path "$old_msi")" MB_URL=http://127.0.0.1:0// MB_VDIR=/mailbeaconhome \
-    MB_LANGUAGE=ENGLISH MB_INSTALLTYPE=Express
+    MB_LANGUAGE=ENGLISH MB_INSTALLTYPE=Express MB_TRUSTED_KEYS="$release_key"
   check "msiexec /i succeeds (status $msi_status)" test "$msi_status" -eq 0
   check "URL written without the \"/\" at its end" value_is URL http://127.0.0.1:0
   check "V_DIR written" value_is V_DIR /mailbeaconhome
   check "Language written" value_is Language ENGLISH
   check "InstallType written" value_is InstallType Express
+  check "TrustedKeys written" value_is TrustedKeys "$release_key"
   check "agent installed with version $old_version" carries_version "$install_dir/Mailbeacon.exe" "$old_version"
   check "updater installed beside it with version $old_version" \
     carries_version "$install_dir/SwiftPatcher_Mailbeacon.exe" "$old_version"
@@ -230,7 +237,7 @@ scenario_agent_run() {
 
 scenario_upgrade() {
   echo "--- the newer package ($new_version) upgrades in place and keeps the settings"
-  expect_checks 12
+  expect_checks 13
   wine reg add "$key" /v URL /t REG_SZ /d http://127.0.0.1:0 /f >/dev/null
   check "newer package version ($new_version)" test "$(product_version "$new_msi")" = "$new_version"
   msiexec /i "$(win_path "$new_msi")" MB_LANGUAGE=KOREAN
@@ -244,6 +251,7 @@ scenario_upgrade() {
   check "URL kept" value_is URL http://127.0.0.1:0
   check "V_DIR kept" value_is V_DIR /mailbeaconhome
   check "InstallType kept" value_is InstallType Express
+  check "TrustedKeys kept" value_is TrustedKeys "$release_key"
   check "Language given anew" value_is Language KOREAN
   check "update folder kept" contains "$install_dir/update/install_version.ini" "2.0.1"
   check "backups kept" test -f "$install_dir/Mailbeacon.exe_old"
