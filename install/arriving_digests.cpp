@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "agent/bas_win_api.h"
+#include "planning/transfer_limits.h"
 #include "support/md5.h"
 
 namespace mb {
@@ -168,6 +170,17 @@ FileDigests ArrivingDigests::Finish() {
   }
   Restart();
   return out;
+}
+
+std::optional<FileDigests> FetchWithDigests(platform::Platform& p, const std::string& url,
+                                            const std::string& local_path,
+                                            platform::DownloadObserver* progress,
+                                            platform::Crypto* sha256_from) {
+  ArrivingDigests digests(sha256_from);
+  platform::DownloadOptions options = FileTransfer(progress);
+  options.sink = &digests;
+  if (!basWinAPI::DownloadFile(p, url, local_path, options)) return std::nullopt;
+  return digests.Finish();
 }
 
 }  // namespace mb

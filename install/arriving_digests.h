@@ -10,9 +10,11 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/body_sink.h"
+#include "platform/platform.h"
 #include "platform/signature.h"
 #include "support/md5.h"
 
@@ -44,5 +46,14 @@ class ArrivingDigests : public platform::BodySink {
   std::unique_ptr<platform::Sha256> sha256_;
   std::unique_ptr<Lanes> lanes_;  // made on the first Append
 };
+
+// A release file fetched to local_path along the agent's download path
+// (basWinAPI::DownloadFile with the release-file limits), its digests made
+// on the way; nothing when the download failed. The component pass and the
+// benchmark tool (bench/fetch_cli.cpp) both go through here.
+std::optional<FileDigests> FetchWithDigests(platform::Platform& p, const std::string& url,
+                                            const std::string& local_path,
+                                            platform::DownloadObserver* progress,
+                                            platform::Crypto* sha256_from);
 
 }  // namespace mb

@@ -129,13 +129,11 @@ bool frmTray::InRollout(std::int16_t kind) {
 bool frmTray::FetchVerified(std::int16_t kind, const FileRecord& r, int index, int count) {
   const std::string local = state_.UpdateDir + "\\" + r.Name;
   TransferProgress progress(Splash(), *p_.windows, index, count);
-  ArrivingDigests digests(keys_.Active() ? p_.crypto : nullptr);
-  platform::DownloadOptions options = FileTransfer(&progress);
-  options.sink = &digests;
-  if (!basWinAPI::DownloadFile(p_, r.DownloadUrl, local, options)) return false;
-  const FileDigests arrived = digests.Finish();
-  if (!r.Hash.empty() && arrived.md5 != r.Hash) return false;
-  return SignedDigestFits(kind, r, arrived.sha256);
+  const std::optional<FileDigests> arrived =
+      FetchWithDigests(p_, r.DownloadUrl, local, &progress, keys_.Active() ? p_.crypto : nullptr);
+  if (!arrived) return false;
+  if (!r.Hash.empty() && arrived->md5 != r.Hash) return false;
+  return SignedDigestFits(kind, r, arrived->sha256);
 }
 
 // The updater's own file is put in place by the agent: the old copy is kept
