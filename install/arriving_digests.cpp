@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -42,7 +43,6 @@ class ArrivingDigests::Lanes {
   using Digest = std::function<void(const char*, std::size_t)>;
 
   explicit Lanes(std::vector<Digest> digests) : digests_(std::move(digests)) {
-    for (Chunk& c : chunks_) c.bytes.resize(kChunkBytes);
     read_.assign(digests_.size(), 0);
     for (std::size_t lane = 0; lane < digests_.size(); ++lane)
       threads_.emplace_back([this, lane] { Run(lane); });
@@ -55,7 +55,7 @@ class ArrivingDigests::Lanes {
     while (size > 0) {
       Chunk& c = Filling();
       const std::size_t n = std::min(size, kChunkBytes - c.size);
-      std::memcpy(c.bytes.data() + c.size, data, n);
+      std::memcpy(c.bytes.get() + c.size, data, n);
       c.size += n;
       data += n;
       size -= n;
@@ -77,7 +77,7 @@ class ArrivingDigests::Lanes {
 
  private:
   struct Chunk {
-    std::vector<char> bytes;
+    std::unique_ptr<char[]> bytes;  // made on first use, never cleared
     std::size_t size = 0;
   };
 
@@ -88,6 +88,7 @@ class ArrivingDigests::Lanes {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [this] { return SlowestRead() + kChunks > published_; });
       c.size = 0;
+      if (!c.bytes) c.bytes.reset(new char[kChunkBytes]);
       filling_ready_ = true;
     }
     return c;
@@ -114,7 +115,7 @@ class ArrivingDigests::Lanes {
         next = read_[lane];
       }
       const Chunk& c = chunks_[next % kChunks];
-      digests_[lane](c.bytes.data(), c.size);
+      digests_[lane](c.bytes.get(), c.size);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         ++read_[lane];
@@ -142,29 +143,46 @@ void ArrivingDigests::Restart() {
   lanes_.reset();
   md5_.reset();
   sha256_.reset();
+  first_.clear();
 }
 
 void ArrivingDigests::Append(const char* data, std::size_t size) {
-  if (size == 0) return;
-  if (!lanes_) {
-    md5_ = std::make_unique<Md5>();
-    std::vector<Lanes::Digest> digests = {
-        [this](const char* d, std::size_t n) { md5_->Update(d, n); }};
-    if (sha256_from_ != nullptr) {
-      sha256_ = sha256_from_->NewSha256();
-      digests.emplace_back([this](const char* d, std::size_t n) { sha256_->Update(d, n); });
-    }
-    lanes_ = std::make_unique<Lanes>(std::move(digests));
+  if (lanes_) {
+    lanes_->Append(data, size);
+  } else if (first_.size() + size <= kChunkBytes) {
+    first_.append(data, size);  // a small file never needs the lanes
+  } else {
+    StartLanes();
+    lanes_->Append(first_.data(), first_.size());
+    first_.clear();
+    lanes_->Append(data, size);
   }
-  lanes_->Append(data, size);
+}
+
+void ArrivingDigests::StartLanes() {
+  md5_ = std::make_unique<Md5>();
+  std::vector<Lanes::Digest> digests = {
+      [this](const char* d, std::size_t n) { md5_->Update(d, n); }};
+  if (sha256_from_ != nullptr) {
+    sha256_ = sha256_from_->NewSha256();
+    digests.emplace_back([this](const char* d, std::size_t n) { sha256_->Update(d, n); });
+  }
+  lanes_ = std::make_unique<Lanes>(std::move(digests));
 }
 
 FileDigests ArrivingDigests::Finish() {
   if (lanes_) lanes_->Close();
+  if (!md5_) {  // a small file: digested here, in one go
+    md5_ = std::make_unique<Md5>();
+    md5_->Update(first_.data(), first_.size());
+    if (sha256_from_ != nullptr) {
+      sha256_ = sha256_from_->NewSha256();
+      sha256_->Update(first_.data(), first_.size());
+    }
+  }
   FileDigests out;
-  out.md5 = Md5Hex(md5_ ? md5_->Finish() : Md5().Finish());
-  if (sha256_from_ != nullptr) {
-    if (!sha256_) sha256_ = sha256_from_->NewSha256();
+  out.md5 = Md5Hex(md5_->Finish());
+  if (sha256_) {
     const platform::Sha256Digest d = sha256_->Finish();
     out.sha256 = HexOf(d.data(), d.size());
   }

@@ -1,9 +1,10 @@
 // The digests of a file made while its bytes arrive: a download hands every
 // chunk it writes to this sink (platform::BodySink), and the MD5 (and, for
 // a signed release, the SHA-256) are ready when the download returns,
-// without reading the file again. Each digest runs on a thread of its own
-// over a small ring of chunks, so hashing overlaps the transfer; a full
-// ring makes Append wait, so memory stays bounded whatever the file's size.
+// without reading the file again. Beyond its first 256 KiB a file's digests
+// run on a thread each over a small ring of chunks, so hashing overlaps the
+// transfer; a full ring makes Append wait, so memory stays bounded whatever
+// the file's size. A smaller file is digested in one go at the end.
 // A download that restarts the body (or takes up a partial file and
 // replays it, platform::ReplayInto) restarts the digests with it.
 #pragma once
@@ -40,11 +41,14 @@ class ArrivingDigests : public platform::BodySink {
 
  private:
   class Lanes;
+  void StartLanes();
+
   platform::Crypto* sha256_from_;
+  std::string first_;  // the bytes before the lanes start
   // The digests outlive the lanes whose threads feed them.
   std::unique_ptr<Md5> md5_;
   std::unique_ptr<platform::Sha256> sha256_;
-  std::unique_ptr<Lanes> lanes_;  // made on the first Append
+  std::unique_ptr<Lanes> lanes_;  // made once the file outgrows first_
 };
 
 // A release file fetched to local_path along the agent's download path

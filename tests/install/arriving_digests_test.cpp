@@ -70,6 +70,19 @@ TEST(ArrivingDigests, EqualTheWholeFilesDigestsWhateverThePieces) {
   EXPECT_EQ(md5_only.Finish().md5, Md5HexOf(""));  // nothing arrived
 }
 
+// A file up to 256 KiB is digested at the end, a larger one by the lanes.
+TEST(ArrivingDigests, AgreeOnEitherSideOfTheFirstChunk) {
+  for (const std::size_t size :
+       {std::size_t{0}, std::size_t{262143}, std::size_t{262144}, std::size_t{262145}}) {
+    const std::string file = Noise(size);
+    ArrivingDigests digests(&test::NativeCrypto());
+    AppendInPieces(digests, file);
+    const FileDigests d = digests.Finish();
+    EXPECT_EQ(d.md5, Md5HexOf(file)) << size;
+    EXPECT_EQ(d.sha256, Sha256Hex(file)) << size;
+  }
+}
+
 TEST(ArrivingDigests, ARestartForgetsWhatCameBefore) {
   ArrivingDigests digests(&test::NativeCrypto());
   AppendInPieces(digests, Noise(300000));
