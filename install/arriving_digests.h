@@ -1,7 +1,7 @@
 // The digests of a file made while its bytes arrive: a download hands every
 // chunk it writes to this sink (platform::BodySink), and the MD5 (and, for
 // a signed release, the SHA-256) are ready when the download returns,
-// without reading the file again. Beyond its first 256 KiB a file's digests
+// without reading the file again. Beyond its first 64 KiB a file's digests
 // run on a thread each over a small ring of chunks, so hashing overlaps the
 // transfer; a full ring makes Append wait, so memory stays bounded whatever
 // the file's size. A smaller file is digested in one go at the end.

@@ -54,7 +54,7 @@ class MemoryFile : public platform::InputFile {
 };
 
 TEST(ArrivingDigests, EqualTheWholeFilesDigestsWhateverThePieces) {
-  // More than the ring holds (8 x 256 KiB), so chunks are filled again.
+  // More than the ring holds (16 x 64 KiB), so chunks are filled again.
   const std::string file = Noise(std::size_t{5} * 1024 * 1024 + 12345);
   ArrivingDigests digests(&test::NativeCrypto());
   digests.Restart();
