@@ -14,6 +14,7 @@
 #include "platform/posix/posix_filesystem.h"
 #include "platform/posix/posix_network.h"
 #include "platform/posix/posix_profile_store.h"
+#include "platform/posix/posix_signature.h"
 
 namespace mb::bench {
 
@@ -30,12 +31,14 @@ struct BenchPlatform {
   posix::CurlNetwork net;
   headless::QuietWindowSystem windows;
   headless::FixedProcess process;
+  posix::OpenSslCrypto crypto;
   platform::Platform p{.profiles = &profiles,
                        .fs = &fs,
                        .net = &net,
                        .codepage = &codepage,
                        .windows = &windows,
-                       .process = &process};
+                       .process = &process,
+                       .crypto = &crypto};
 };
 
 }  // namespace mb::bench
