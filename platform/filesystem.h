@@ -17,6 +17,7 @@ struct FolderEntry {
   std::string name;
   bool is_file = false;          // a regular file (hidden or not); not a folder or a link
   std::int64_t age_seconds = 0;  // since it was last written
+  std::int64_t size = 0;         // a file's length in bytes
 };
 
 class InputFile {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/body_sink.h"
+#include "platform/transfer_resume.h"
 
 namespace mb::platform {
 
@@ -36,6 +37,11 @@ struct DownloadOptions {
   // Given every byte of the body as it is written (Restart when the body
   // begins), so the caller's digests are ready when the download returns.
   BodySink* sink = nullptr;
+  // Set: the body goes to this partial file and survives a cut, so that a
+  // later download can ask for the rest (platform/transfer_resume.h); the
+  // bytes kept count against max_bytes. Unset: a temporary file, removed on
+  // failure.
+  const PartialTransfer* partial = nullptr;
 };
 
 // Download results besides 0 (success). Values of the HRESULT family that

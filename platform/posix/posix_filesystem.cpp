@@ -221,7 +221,8 @@ std::vector<platform::FolderEntry> PosixFileSystem::ListFolder(const std::string
     if (name == "." || name == "..") continue;
     struct stat st {};
     if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone
-    entries.push_back({name, S_ISREG(st.st_mode), std::max<std::int64_t>(now - st.st_mtime, 0)});
+    entries.push_back({name, S_ISREG(st.st_mode), std::max<std::int64_t>(now - st.st_mtime, 0),
+                       static_cast<std::int64_t>(st.st_size)});
     errno = 0;
   }
   if (errno != 0) ThrowPosixError(errno);

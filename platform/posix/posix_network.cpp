@@ -14,11 +14,15 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
+#include "platform/posix/posix_kept_file.h"
 #include "platform/posix/posix_part_file.h"
 #include "platform/posix/posix_path.h"
 #include "platform/transfer_pace.h"
+#include "platform/transfer_resume.h"
 
 namespace mb::posix {
 namespace {
@@ -26,6 +30,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using platform::DownloadOptions;
 using Verdict = platform::TransferPace::Verdict;
+using Plan = platform::BodyStart::Plan;
 
 // Large reads keep a loopback transfer close to the speed of the wire.
 constexpr long kReceiveBufferBytes = 512L * 1024;
@@ -56,8 +61,21 @@ struct Transfer {
   platform::BodySink* sink = nullptr;
   platform::TransferPace pace;
 
+  // A resumable download: what was kept, where it goes, whether the rest
+  // was asked for; the final answer's headers as they arrive, and what its
+  // body was found to start.
+  platform::PartialTransfer partial;
+  KeptFile* kept = nullptr;
+  bool asked_range = false;
+  platform::AnswerHeaders answer;
+  platform::BodyStart start;
+  bool refused = false;
+  bool not_the_file = false;
+
   std::int64_t expected = -1;  // Content-Length of the final response
-  std::int64_t received = 0;
+  std::int64_t offset = 0;     // bytes kept before this body, which goes on from there
+  std::int64_t whole = -1;     // the whole file's length, when known
+  std::int64_t received = 0;   // of this body
   std::int64_t reported = -1;
   Clock::time_point last_report = Clock::now();
   bool body_started = false;
@@ -73,18 +91,45 @@ std::int64_t AnnouncedLength(CURL* easy) {
   return length;
 }
 
+// The body of the final answer begins (redirect bodies are skipped by
+// libcurl): where it goes is decided here, before its first byte is kept.
+bool BeginBody(Transfer& t) {
+  curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &t.answer.status);
+  // A final 1xx/3xx answer (say a redirect without a target) is not the
+  // file: nothing of it is kept.
+  if (t.answer.status < 200 || t.answer.status > 299) {
+    t.not_the_file = true;
+    return false;
+  }
+  t.body_started = true;
+  t.expected = AnnouncedLength(t.easy);
+  t.answer.content_length = t.expected;
+  t.start = platform::JudgeAnswer(t.partial, t.asked_range, t.answer);
+  if (t.start.plan == Plan::kRefuse) {
+    t.refused = true;
+    return false;
+  }
+  t.offset = t.start.offset;
+  t.whole = t.expected >= 0 ? t.offset + t.expected : -1;
+  if (t.whole > t.max_bytes) {
+    t.too_large = true;
+    return false;
+  }
+  // The caller's digests go on from the kept bytes it replayed into them,
+  // or start over with the file.
+  if (t.sink != nullptr && t.start.plan == Plan::kWhole) t.sink->Restart();
+  if (t.kept == nullptr) return true;
+  t.local_error = !t.kept->WriteFrom(t.offset) ||
+                  (t.partial.keeper != nullptr && !t.partial.keeper->Keep(t.start));
+  return !t.local_error;
+}
+
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
   t.pace.Received(static_cast<std::int64_t>(bytes), Clock::now());
-  if (!t.body_started) {
-    // Redirect bodies are skipped by libcurl, so this is the final response.
-    t.body_started = true;
-    t.expected = AnnouncedLength(t.easy);
-    if (t.expected > t.max_bytes) t.too_large = true;
-    if (t.sink != nullptr) t.sink->Restart();
-  }
-  if (t.too_large || static_cast<std::int64_t>(bytes) > t.max_bytes - t.received) {
+  if (!t.body_started && !BeginBody(t)) return 0;  // aborts the transfer
+  if (t.too_large || static_cast<std::int64_t>(bytes) > t.max_bytes - t.offset - t.received) {
     t.too_large = true;
     return 0;  // aborts the transfer
   }
@@ -97,9 +142,41 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return bytes;
 }
 
-std::size_t OnHeader(char*, std::size_t size, std::size_t count, void* user) {
-  static_cast<Transfer*>(user)->pace.Received(static_cast<std::int64_t>(size * count),
-                                              Clock::now());
+std::string_view Trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() &&
+         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+    s.remove_suffix(1);
+  return s;
+}
+
+bool NameIs(std::string_view name, std::string_view lower) {
+  return name.size() == lower.size() &&
+         std::equal(name.begin(), name.end(), lower.begin(), [](char a, char b) {
+           return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+         });
+}
+
+// The headers resuming needs, of the last answer (a redirect's, or a 100's,
+// are forgotten when the next status line comes).
+void NoteHeader(platform::AnswerHeaders& answer, std::string_view line) {
+  if (line.substr(0, 5) == "HTTP/") {
+    answer = {};
+    return;
+  }
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return;
+  const std::string_view name = Trimmed(line.substr(0, colon));
+  const std::string value(Trimmed(line.substr(colon + 1)));
+  if (NameIs(name, "etag")) answer.etag = value;
+  if (NameIs(name, "last-modified")) answer.last_modified = value;
+  if (NameIs(name, "content-range")) answer.content_range = value;
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  t.pace.Received(static_cast<std::int64_t>(size * count), Clock::now());
+  NoteHeader(t.answer, std::string_view(data, size * count));
   return size * count;
 }
 
@@ -114,7 +191,7 @@ int OnConnected(void* user, char*, char*, int, int) {
 void Report(Transfer& t) {
   t.reported = t.received;
   t.last_report = Clock::now();
-  t.observer->OnProgress(t.expected, t.received);
+  t.observer->OnProgress(t.whole, t.offset + t.received);
 }
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -139,12 +216,22 @@ struct ListCleanup {
 };
 using ListPtr = std::unique_ptr<curl_slist, ListCleanup>;
 
-// Asks every cache between us and the server for a fresh copy.
-ListPtr NoCacheHeaders() {
-  curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
-  curl_slist* more = list ? curl_slist_append(list, "Pragma: no-cache") : nullptr;
-  if (more == nullptr) curl_slist_free_all(list);
-  return ListPtr(more);
+// Asks every cache between us and the server for a fresh copy, and for the
+// rest of the kept bytes when they can go on.
+ListPtr RequestHeaders(const Transfer& t) {
+  std::vector<std::string> lines = {"Cache-Control: no-cache", "Pragma: no-cache"};
+  if (const auto range = platform::RangeRequestFor(t.partial); range && t.kept != nullptr) {
+    lines.push_back(range->range);
+    lines.push_back(range->if_range);
+  }
+  ListPtr list;
+  for (const std::string& line : lines) {
+    curl_slist* more = curl_slist_append(list.get(), line.c_str());
+    if (more == nullptr) return nullptr;
+    static_cast<void>(list.release());
+    list.reset(more);
+  }
+  return list;
 }
 
 // The CA bundle a person named for curl: CURL_CA_BUNDLE, else
@@ -252,7 +339,8 @@ CURLcode Perform(CURLM* multi, CURL* easy, Transfer& t) {
 long Classify(CURLcode code, const Transfer& t, long http_status) {
   if (t.local_error) return platform::kDownloadLocalError;
   if (t.too_large || code == CURLE_FILESIZE_EXCEEDED) return platform::kDownloadTooLarge;
-  if (code == CURLE_HTTP_RETURNED_ERROR) return platform::kDownloadHttpError;
+  if (t.refused) return platform::kDownloadTransportError;
+  if (t.not_the_file || code == CURLE_HTTP_RETURNED_ERROR) return platform::kDownloadHttpError;
   if (code != CURLE_OK) return platform::kDownloadTransportError;
   // A final 1xx/3xx answer (say a redirect without a target) is not the file.
   if (http_status < 200 || http_status > 299) return platform::kDownloadHttpError;
@@ -268,6 +356,7 @@ std::string Duration(long ms) {
 std::string Reason(long result, CURLcode code, const Transfer& t, long http_status,
                    const DownloadOptions& o) {
   if (t.verdict == Verdict::kStalled) return "no data for " + Duration(o.stall_timeout_ms);
+  if (t.refused) return t.start.reason;
   if (t.verdict == Verdict::kTooSlow) {
     return "slower than " + std::to_string(o.min_rate_bytes_per_s) + " bytes/s over " +
            Duration(o.rate_window_ms);
@@ -286,31 +375,52 @@ std::string Reason(long result, CURLcode code, const Transfer& t, long http_stat
 
 struct Outcome {
   long result = platform::kDownloadOk;
-  std::string reason;  // set for a failure on the server's side
+  std::string reason;      // set for a failure on the server's side
+  bool drop_kept = false;  // the kept bytes are of no use to a later attempt
 };
 
-Outcome Fetch(CURLM* multi, const std::string& url, const DownloadOptions& options, int fd) {
+// Kept bytes go when the answer refused them: a part that does not continue
+// them, a range past the end of the file as it is now (416), a file over the
+// limit, or a body with no validator to ask for the rest by.
+bool DropsKeptBytes(const Transfer& t, long http_status) {
+  if (t.refused || t.too_large || (t.asked_range && http_status == 416)) return true;
+  return t.body_started && t.start.validator.empty();
+}
+
+// The body goes to `fd`; with `kept`, a resumable download of `partial`.
+Outcome Fetch(CURLM* multi, const std::string& url, const DownloadOptions& options, int fd,
+              KeptFile* kept) {
   std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
-  ListPtr headers = NoCacheHeaders();
-  if (!easy || !headers) return {platform::kDownloadTransportError, "libcurl cannot start"};
   Transfer t(options);
   t.easy = easy.get();
   t.fd = fd;
   t.max_bytes = options.max_bytes;
   t.observer = options.observer;
   t.sink = options.sink;
+  if (kept != nullptr) {
+    t.partial = *options.partial;
+    t.kept = kept;
+    t.asked_range = platform::RangeRequestFor(t.partial).has_value();
+  }
+  ListPtr headers = RequestHeaders(t);
+  if (!easy || !headers) return {platform::kDownloadTransportError, "libcurl cannot start"};
   if (!Configure(easy.get(), url, options, t, headers.get())) {
     return {platform::kDownloadTransportError, "libcurl refused the options"};
   }
-  const CURLcode code = Perform(multi, easy.get(), t);
+  CURLcode code = Perform(multi, easy.get(), t);
+  // An empty body brings no byte to begin it with.
+  if (code == CURLE_OK && !t.body_started && !t.not_the_file && !BeginBody(t))
+    code = CURLE_WRITE_ERROR;
   long http_status = 0;
   curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &http_status);
   const long result = Classify(code, t, http_status);
-  if (result == platform::kDownloadOk || result == platform::kDownloadLocalError)
-    return {result, ""};
-  if (code == CURLE_UNSUPPORTED_PROTOCOL && IsHttps(url))
-    return {result, "a redirect from HTTPS down to plain HTTP, refused"};
-  return {result, Reason(result, code, t, http_status, options)};
+  Outcome out{result, "",
+              kept != nullptr && result != platform::kDownloadOk && DropsKeptBytes(t, http_status)};
+  if (result == platform::kDownloadOk || result == platform::kDownloadLocalError) return out;
+  out.reason = code == CURLE_UNSUPPORTED_PROTOCOL && IsHttps(url)
+                   ? "a redirect from HTTPS down to plain HTTP, refused"
+                   : Reason(result, code, t, http_status, options);
+  return out;
 }
 
 bool IsOnlineInterface(const ifaddrs& entry) {
@@ -355,12 +465,34 @@ bool CurlNetwork::IsConnected() {
 long CurlNetwork::Download(const std::string& url, const std::string& path,
                            const platform::DownloadOptions& options) {
   if (!connections_->multi) return platform::kDownloadTransportError;
+  if (options.partial != nullptr) {
+    // Another agent writing the same partial file: this one does without.
+    KeptFile kept(ToPosixPath(options.partial->path));
+    if (kept.open()) return DownloadKept(url, path, options, kept);
+  }
   PartFile part(ToPosixPath(path));
   if (!part.created()) return platform::kDownloadLocalError;
-  const Outcome outcome = Fetch(connections_->multi.get(), url, options, part.fd());
-  if (!outcome.reason.empty() && !failure_) failure_ = TransferFailure{url, outcome.reason};
+  const Outcome outcome = Fetch(connections_->multi.get(), url, options, part.fd(), nullptr);
+  NoteFailure(url, outcome.reason);
   if (outcome.result != platform::kDownloadOk) return outcome.result;
   return part.Commit() ? platform::kDownloadOk : platform::kDownloadLocalError;
+}
+
+long CurlNetwork::DownloadKept(const std::string& url, const std::string& path,
+                               platform::DownloadOptions options, KeptFile& kept) {
+  // Only bytes the caller knows of are taken up again.
+  platform::PartialTransfer partial = *options.partial;
+  if (kept.size() != partial.size) partial.size = 0;
+  options.partial = &partial;
+  const Outcome outcome = Fetch(connections_->multi.get(), url, options, kept.fd(), &kept);
+  NoteFailure(url, outcome.reason);
+  if (outcome.drop_kept) kept.Discard();
+  if (outcome.result != platform::kDownloadOk) return outcome.result;
+  return kept.Commit(ToPosixPath(path)) ? platform::kDownloadOk : platform::kDownloadLocalError;
+}
+
+void CurlNetwork::NoteFailure(const std::string& url, const std::string& reason) {
+  if (!reason.empty() && !failure_) failure_ = TransferFailure{url, reason};
 }
 
 void CurlNetwork::NoteRefused(const std::string& url, const std::string& reason) {

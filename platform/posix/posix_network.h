@@ -10,6 +10,8 @@
 
 namespace mb::posix {
 
+class KeptFile;
+
 // Why a download failed on the server's side, or why the agent refused what
 // came back (refused), for a person to read.
 struct TransferFailure {
@@ -29,8 +31,10 @@ class CurlNetwork : public platform::Network {
   // IPv4 or IPv6 address, as seen from this process's network namespace.
   bool IsConnected() override;
 
-  // Streams the body into a hidden temporary file beside the destination and
-  // renames it over the destination only once the whole body has arrived.
+  // Streams the body into a hidden temporary file beside the destination (or,
+  // for a resumable download, into its partial file, going on after the
+  // bytes kept there when the answer allows) and renames it over the
+  // destination only once the whole body has arrived.
   // Connections stay open between downloads, as long as the server keeps
   // them, so the requests of a run and of later runs share one. One
   // download at a time.
@@ -46,6 +50,10 @@ class CurlNetwork : public platform::Network {
   std::optional<TransferFailure> TakeFailure();
 
  private:
+  long DownloadKept(const std::string& url, const std::string& path,
+                    platform::DownloadOptions options, KeptFile& kept);
+  void NoteFailure(const std::string& url, const std::string& reason);
+
   struct Connections;  // libcurl's connection cache
   std::unique_ptr<Connections> connections_;
   std::optional<TransferFailure> failure_;

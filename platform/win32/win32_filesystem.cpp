@@ -132,8 +132,10 @@ std::vector<platform::FolderEntry> Win32FileSystem::ListFolder(const std::string
     const std::wstring name = found.cFileName;
     if (name == L"." || name == L"..") continue;
     const DWORD not_file = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    const std::int64_t size =
+        static_cast<std::int64_t>((std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow);
     entries.push_back({WideToUtf8(name), (found.dwFileAttributes & not_file) == 0,
-                       SecondsSince(found.ftLastWriteTime)});
+                       SecondsSince(found.ftLastWriteTime), size});
   } while (FindNextFileW(h, &found));
   const DWORD code = GetLastError();
   FindClose(h);

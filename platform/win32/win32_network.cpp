@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/transfer_pace.h"
+#include "platform/transfer_resume.h"
 #include "platform/win32/win32_filesystem.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_text.h"
@@ -27,6 +28,7 @@ namespace {
 using platform::DownloadOptions;
 using Clock = std::chrono::steady_clock;
 using Verdict = platform::TransferPace::Verdict;
+using Plan = platform::BodyStart::Plan;
 
 constexpr std::chrono::milliseconds kReportEvery{100};
 constexpr DWORD kReadBytes = 64 * 1024;
@@ -187,7 +189,8 @@ struct CallResult {
 
 // Tells the observer how far the transfer is: after each piece of the body,
 // and every 100 ms while nothing arrives, so the agent's window keeps being
-// pumped through a stall.
+// pumped through a stall. Counted over the whole file: a body that goes on
+// after kept bytes starts at their end.
 struct Progress {
   platform::DownloadObserver* observer = nullptr;
   std::int64_t expected = -1;
@@ -197,20 +200,24 @@ struct Progress {
   }
 };
 
-// Sends the request and waits for the answer's headers.
+// Sends the request with the extra header lines (each ending in CR LF) and
+// waits for the answer's headers.
 bool SendRequest(CallThread& calls, InternetHandle& request, const DownloadOptions& o,
-                 const Progress& progress) {
+                 const Progress& progress, const std::string& headers) {
   const long limit_ms = HeadersLimitMs(o);
   const auto deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
   auto result = std::make_shared<CallResult>();
   const HINTERNET h = request.Get();
-  const bool returned =
-      calls.Run([h, result] { result->ok = HttpSendRequestA(h, nullptr, 0, nullptr, 0); },
-                [&] {
-                  progress.Tell();
-                  return limit_ms == 0 || Clock::now() < deadline;
-                },
-                kReportEvery);
+  const bool returned = calls.Run(
+      [h, result, headers] {
+        result->ok = HttpSendRequestA(h, headers.empty() ? nullptr : headers.c_str(),
+                                      static_cast<DWORD>(headers.size()), nullptr, 0);
+      },
+      [&] {
+        progress.Tell();
+        return limit_ms == 0 || Clock::now() < deadline;
+      },
+      kReportEvery);
   if (!returned) request.Close();
   return returned && result->ok != FALSE;
 }
@@ -233,9 +240,8 @@ long ReadBody(CallThread& calls, InternetHandle& request, HANDLE out, const Down
               Progress& progress) {
   bool announced = false;
   const DWORD length = QueryNumber(request.Get(), HTTP_QUERY_CONTENT_LENGTH, &announced);
-  progress.expected = announced ? static_cast<std::int64_t>(length) : -1;
+  progress.expected = announced ? progress.received + static_cast<std::int64_t>(length) : -1;
   if (progress.expected > o.max_bytes) return platform::kDownloadTooLarge;
-  if (o.sink != nullptr) o.sink->Restart();
   progress.Tell();
   platform::TransferPace pace(o);
   pace.Connected(Clock::now());
@@ -273,10 +279,81 @@ long ReadBody(CallThread& calls, InternetHandle& request, HANDLE out, const Down
   return platform::kDownloadOk;
 }
 
-// Follows the redirects (bounded) and stores the final body in `tmp`.
-long Fetch(HINTERNET session, CallThread& calls, std::string url, const std::wstring& tmp,
+// Where the body goes: a temporary file made when the body begins, or the
+// partial file of a resumable download, open (and so held against another
+// agent) from the start, with what it holds.
+struct BodyTarget {
+  std::wstring temporary;
+  HANDLE kept = INVALID_HANDLE_VALUE;
+  platform::PartialTransfer partial;
+  bool asked_range = false;
+  bool drop_kept = false;  // out: the kept bytes are of no use to a later attempt
+};
+
+// Range and If-Range when the kept bytes can go on.
+std::string RangeHeaders(const BodyTarget& target) {
+  if (!target.asked_range) return {};
+  const std::optional<platform::RangeRequest> r = platform::RangeRequestFor(target.partial);
+  return r->range + "\r\n" + r->if_range + "\r\n";
+}
+
+platform::AnswerHeaders AnswerOf(HINTERNET request) {
+  platform::AnswerHeaders a;
+  bool found = false;
+  a.status = static_cast<long>(QueryNumber(request, HTTP_QUERY_STATUS_CODE, &found));
+  const DWORD length = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, &found);
+  a.content_length = found ? static_cast<std::int64_t>(length) : -1;
+  a.etag = QueryText(request, HTTP_QUERY_ETAG);
+  a.last_modified = QueryText(request, HTTP_QUERY_LAST_MODIFIED);
+  a.content_range = QueryText(request, HTTP_QUERY_CONTENT_RANGE);
+  return a;
+}
+
+// The body goes on at `offset` (0: the file starts over); what lies beyond
+// is cut off.
+bool WriteFrom(HANDLE file, std::int64_t offset) {
+  LARGE_INTEGER at{};
+  at.QuadPart = offset;
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+// The final answer's body: where it goes is decided before its first byte.
+long ReceiveBody(CallThread& calls, InternetHandle& request, BodyTarget& target,
+                 const DownloadOptions& o, Progress& progress) {
+  const platform::AnswerHeaders answer = AnswerOf(request.Get());
+  // A final 1xx/3xx answer (a 304, a 300) is not the file, as on POSIX:
+  // nothing of it is kept.
+  if (answer.status < 200 || answer.status > 299) return platform::kDownloadHttpError;
+  const platform::BodyStart start =
+      platform::JudgeAnswer(target.partial, target.asked_range, answer);
+  if (start.plan == Plan::kRefuse) {
+    target.drop_kept = true;
+    return platform::kDownloadTransportError;
+  }
+  const bool temporary = target.kept == INVALID_HANDLE_VALUE;
+  UniqueHandle made(temporary ? CreateFileW(target.temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                              : INVALID_HANDLE_VALUE);
+  if (temporary && !made.Valid()) return platform::kDownloadLocalError;
+  const HANDLE out = temporary ? made.Get() : target.kept;
+  if (!temporary && (!WriteFrom(out, start.offset) ||
+                     (target.partial.keeper != nullptr && !target.partial.keeper->Keep(start)))) {
+    return platform::kDownloadLocalError;
+  }
+  // The caller's digests go on from the kept bytes it replayed into them,
+  // or start over with the file.
+  if (o.sink != nullptr && start.plan == Plan::kWhole) o.sink->Restart();
+  progress.received = start.offset;
+  const long rc = ReadBody(calls, request, out, o, progress);
+  if (rc == platform::kDownloadTooLarge || start.validator.empty()) target.drop_kept = true;
+  return rc;
+}
+
+// Follows the redirects (bounded) and stores the final body in `body`.
+long Fetch(HINTERNET session, CallThread& calls, std::string url, BodyTarget& body,
            const DownloadOptions& o) {
   Progress progress{o.observer};
+  const std::string headers = RangeHeaders(body);
   for (int hops = 0;; ++hops) {
     const std::optional<Target> target = Crack(url);
     if (!target) return platform::kDownloadTransportError;
@@ -288,9 +365,14 @@ long Fetch(HINTERNET session, CallThread& calls, std::string url, const std::wst
                                             nullptr, nullptr, nullptr, flags, 0));
     if (!request) return platform::kDownloadTransportError;
     SetBackstopTimeouts(request.Get(), o);
-    if (!SendRequest(calls, request, o, progress)) return platform::kDownloadTransportError;
+    if (!SendRequest(calls, request, o, progress, headers))
+      return platform::kDownloadTransportError;
     const Response r = Classify(request.Get(), url);
-    if (r.failure != platform::kDownloadOk) return r.failure;
+    if (r.failure != platform::kDownloadOk) {
+      // A range past the end of the file as it is now: the kept bytes are not its own.
+      body.drop_kept = body.asked_range && AnswerOf(request.Get()).status == 416;
+      return r.failure;
+    }
     if (!r.location.empty()) {
       // Never from HTTPS down to plain HTTP.
       const bool downgrade = target->secure && !IsHttpsUrl(r.location);
@@ -299,10 +381,7 @@ long Fetch(HINTERNET session, CallThread& calls, std::string url, const std::wst
       url = r.location;
       continue;
     }
-    UniqueHandle out(CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out.Valid()) return platform::kDownloadLocalError;
-    return ReadBody(calls, request, out.Get(), o, progress);
+    return ReceiveBody(calls, request, body, o, progress);
   }
 }
 
@@ -325,14 +404,46 @@ long Win32Network::Download(const std::string& url, const std::string& path,
   }
   if (session_ == nullptr) return platform::kDownloadTransportError;
   const std::wstring dest = Utf8ToWide(path);
+  if (options.partial != nullptr) {
+    // Held for the whole download: with another agent writing it, this one
+    // does without.
+    UniqueHandle kept(CreateFileW(Utf8ToWide(options.partial->path).c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (kept.Valid()) return DownloadKept(url, dest, options, kept);
+  }
   TemporaryFile tmp(TempNameBeside(dest, platform::TemporaryKind::kDownload));
-  const long rc = Fetch(static_cast<HINTERNET>(session_), calls_, url, tmp.path, options);
+  BodyTarget target;
+  target.temporary = tmp.path;
+  const long rc = Fetch(static_cast<HINTERNET>(session_), calls_, url, target, options);
   if (rc != platform::kDownloadOk) return rc;
   if (!MoveFileExW(tmp.path.c_str(), dest.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return platform::kDownloadLocalError;
   }
   tmp.kept = true;
+  return platform::kDownloadOk;
+}
+
+long Win32Network::DownloadKept(const std::string& url, const std::wstring& dest,
+                                const DownloadOptions& options, UniqueHandle& kept) {
+  BodyTarget target;
+  target.kept = kept.Get();
+  target.partial = *options.partial;
+  // Only bytes the caller knows of are taken up again.
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(kept.Get(), &size) || size.QuadPart != target.partial.size)
+    target.partial.size = 0;
+  target.asked_range = platform::RangeRequestFor(target.partial).has_value();
+  const long rc = Fetch(static_cast<HINTERNET>(session_), calls_, url, target, options);
+  kept.Reset();  // closed before it is renamed or removed
+  const std::wstring path = Utf8ToWide(options.partial->path);
+  if (rc != platform::kDownloadOk) {
+    if (target.drop_kept) DeleteFileW(path.c_str());
+    return rc;
+  }
+  if (!MoveFileExW(path.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return platform::kDownloadLocalError;
   return platform::kDownloadOk;
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/network.h"
 #include "platform/win32/win32_call_thread.h"
+#include "platform/win32/win32_handle.h"
 
 namespace mb::win32 {
 
@@ -27,11 +28,16 @@ class Win32Network : public platform::Network {
   Win32Network& operator=(const Win32Network&) = delete;
 
   bool IsConnected() override;
-  // One download at a time.
+  // One download at a time. A resumable one (options.partial) writes into
+  // its partial file, going on after the bytes kept there when the answer
+  // allows (Range and If-Range, platform/transfer_resume.h).
   long Download(const std::string& url, const std::string& path,
                 const platform::DownloadOptions& options) override;
 
  private:
+  long DownloadKept(const std::string& url, const std::wstring& dest,
+                    const platform::DownloadOptions& options, UniqueHandle& kept);
+
   void* session_ = nullptr;  // HINTERNET of InternetOpen, made on first use
   CallThread calls_;
 };

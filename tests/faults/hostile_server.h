@@ -35,6 +35,7 @@ enum class Fault {
   kDrip,       // the body, one byte every drip_ms
   kRedirect,   // 302 to `location` (empty: the same target, a loop)
   kSilent,     // reads the request and never answers
+  kRaw,        // `body` is the whole answer: status line, headers and body
 };
 
 struct Answer {
@@ -44,6 +45,7 @@ struct Answer {
   std::string location;
   std::int64_t announced = -1;
   int drip_ms = 0;
+  std::string headers;  // more header lines ("Name: value\r\n" each)
 };
 
 // Answers by kind, so tests name what they want.
@@ -72,6 +74,12 @@ inline Answer Stream(std::int64_t announced) {
   a.announced = announced;
   return a;
 }
+// A body with validators, as a server that ignores ranges sends it.
+inline Answer Tagged(Answer a, const std::string& etag) {
+  a.headers += "ETag: " + etag + "\r\n";
+  return a;
+}
+inline Answer Raw(std::string response) { return Broken(Fault::kRaw, std::move(response)); }
 inline Answer Drip(std::string body, int drip_ms) {
   Answer a = Broken(Fault::kDrip, std::move(body));
   a.drip_ms = drip_ms;
@@ -120,9 +128,15 @@ class HostileServer {
     std::lock_guard lock(mutex_);
     return requests_;
   }
+  // The request heads (request line and headers), in the order they came.
+  std::vector<std::string> Heads() const {
+    std::lock_guard lock(mutex_);
+    return heads_;
+  }
   void ClearRequests() {
     std::lock_guard lock(mutex_);
     requests_.clear();
+    heads_.clear();
   }
 
  private:
@@ -137,8 +151,7 @@ class HostileServer {
   }
 
   // The request target, or empty when no whole request head arrived.
-  std::string ReadTarget(int fd) {
-    std::string head;
+  std::string ReadTarget(int fd, std::string& head) {
     char buf[4096];
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 && !stop_) {
       pollfd p{fd, POLLIN, 0};
@@ -153,9 +166,10 @@ class HostileServer {
     return head.substr(sp1 + 1, sp2 - sp1 - 1);
   }
 
-  Answer Lookup(const std::string& target) {
+  Answer Lookup(const std::string& target, const std::string& head) {
     std::lock_guard lock(mutex_);
     requests_.push_back(target);
+    heads_.push_back(head.substr(0, head.find("\r\n\r\n")));
     const auto it = answers_.find(target);
     if (it == answers_.end()) return Status(404, "not published");
     return it->second;
@@ -192,8 +206,9 @@ class HostileServer {
   }
 
   void Handle(int fd) {
-    const std::string target = ReadTarget(fd);
-    if (!target.empty()) Respond(fd, target, Lookup(target));
+    std::string head;
+    const std::string target = ReadTarget(fd, head);
+    if (!target.empty()) Respond(fd, target, Lookup(target, head));
     close(fd);
   }
 
@@ -203,16 +218,19 @@ class HostileServer {
     switch (a.fault) {
       case Fault::kNone:
       case Fault::kStatus:
-        Send(fd, Head(a.status, size) + a.body);
+        Send(fd, Head(a.status, size, a.headers) + a.body);
+        return;
+      case Fault::kRaw:
+        Send(fd, a.body);
         return;
       case Fault::kReset: {
-        Send(fd, Head(200, size) + a.body.substr(0, half));
+        Send(fd, Head(200, size, a.headers) + a.body.substr(0, half));
         const linger hard{1, 0};  // close() now sends a RST
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         return;
       }
       case Fault::kShortBody:
-        Send(fd, Head(200, size) + a.body.substr(0, half));
+        Send(fd, Head(200, size, a.headers) + a.body.substr(0, half));
         shutdown(fd, SHUT_WR);
         WaitForHangUp(fd, 5000);
         return;
@@ -258,6 +276,7 @@ class HostileServer {
   mutable std::mutex mutex_;
   std::map<std::string, Answer> answers_;
   std::vector<std::string> requests_;
+  std::vector<std::string> heads_;
 };
 
 }  // namespace mb::test

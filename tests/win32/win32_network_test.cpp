@@ -78,6 +78,57 @@ TEST_F(Win32NetworkTest, AnObserverThatThrowsLeavesNoTemporaryFile) {
   EXPECT_EQ(EntryCount(), 0);
 }
 
+// A resumable download: the rest of the kept bytes is asked with Range and
+// If-Range and appended only when the answer is their rest; a whole answer
+// starts the file over, a part of another version is refused with the kept
+// bytes, and a cut leaves what came for the next attempt.
+TEST_F(Win32NetworkTest, KeptBytesGoOnOnlyWithTheirOwnRest) {
+  class Keeper : public platform::PartialKeeper {
+   public:
+    bool Keep(const platform::BodyStart& start) override {
+      plans.push_back(start.plan);
+      return true;
+    }
+    std::vector<platform::BodyStart::Plan> plans;
+  } keeper;
+  const std::string part = dir_.str() + "\\f.part";
+  auto get = [&](const std::string& path, const std::string& kept) {
+    test::WriteFile(part, kept);
+    const platform::PartialTransfer p{part, static_cast<std::int64_t>(kept.size()), "\"v1\"", 10,
+                                      &keeper};
+    DownloadOptions o;
+    o.partial = &p;
+    return Get(path, o);
+  };
+  const std::string rest =
+      "HTTP/1.1 206 Partial Content\r\nContent-Length: 6\r\nConnection: close\r\n";
+  server_.Set("/rest", rest + "ETag: \"v1\"\r\nContent-Range: bytes 4-9/10\r\n\r\n456789");
+  ASSERT_EQ(get("/rest", "0123"), platform::kDownloadOk);
+  EXPECT_EQ(test::ReadFile(Dest()), "0123456789");
+  EXPECT_FALSE(std::filesystem::exists(part));
+  const std::string head = server_.LastHead("/rest");
+  EXPECT_NE(head.find("Range: bytes=4-\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("If-Range: \"v1\"\r\n"), std::string::npos) << head;
+
+  server_.Set("/whole", test::HttpResponse(200, "abcdefghij", "ETag: \"v2\"\r\n"));
+  ASSERT_EQ(get("/whole", "0123"), platform::kDownloadOk);
+  EXPECT_EQ(test::ReadFile(Dest()), "abcdefghij");
+
+  server_.Set("/other", rest + "ETag: \"v2\"\r\nContent-Range: bytes 4-9/10\r\n\r\n456789");
+  EXPECT_EQ(get("/other", "0123"), platform::kDownloadTransportError);
+  EXPECT_EQ(test::ReadFile(Dest()), "abcdefghij");
+  EXPECT_FALSE(std::filesystem::exists(part));
+
+  server_.Set("/cut",
+              "HTTP/1.1 200 OK\r\nETag: \"v3\"\r\nContent-Length: 10\r\n"
+              "Connection: close\r\n\r\n01234");
+  EXPECT_NE(get("/cut", "0123"), platform::kDownloadOk);
+  EXPECT_EQ(test::ReadFile(part), "01234");
+  EXPECT_EQ(keeper.plans, (std::vector<platform::BodyStart::Plan>{
+                              platform::BodyStart::Plan::kAppend, platform::BodyStart::Plan::kWhole,
+                              platform::BodyStart::Plan::kWhole}));
+}
+
 TEST_F(Win32NetworkTest, ErrorStatusLeavesTheDestinationAlone) {
   test::WriteFile(Dest(), "previous");
   server_.Set("/gone", test::HttpResponse(404, "<html>not found</html>"));

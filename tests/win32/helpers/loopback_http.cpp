@@ -115,6 +115,12 @@ std::string LoopbackHttp::Url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+std::string LoopbackHttp::LastHead(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = last_heads_.find(path);
+  return it == last_heads_.end() ? "" : it->second;
+}
+
 int LoopbackHttp::Requests(const std::string& path) const {
   std::lock_guard<std::mutex> lock(mu_);
   auto it = hits_.find(path);
@@ -149,7 +155,7 @@ void LoopbackHttp::ServeConnection(unsigned long long client) {
       open = n > 0;
       if (open) head.append(buf, static_cast<std::size_t>(n));
     }
-    open = open && Answer(client, PathOf(head));
+    open = open && Answer(client, PathOf(head), head);
   }
   shutdown(s, SD_SEND);
   closesocket(s);
@@ -157,12 +163,14 @@ void LoopbackHttp::ServeConnection(unsigned long long client) {
 }
 
 // Sends the answer; false when the connection is to be closed after it.
-bool LoopbackHttp::Answer(unsigned long long client, const std::string& path) {
+bool LoopbackHttp::Answer(unsigned long long client, const std::string& path,
+                          const std::string& head) {
   const SOCKET s = static_cast<SOCKET>(client);
   Route route{Route::kCanned, HttpResponse(404, "no such file"), 0};
   {
     std::lock_guard<std::mutex> lock(mu_);
     ++hits_[path];
+    last_heads_[path] = head;
     auto it = routes_.find(path);
     if (it != routes_.end()) route = it->second;
   }

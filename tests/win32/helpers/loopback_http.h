@@ -42,6 +42,8 @@ class LoopbackHttp {
   std::string Url(const std::string& path) const;
   int Port() const { return port_; }
   int Requests(const std::string& path) const;
+  // The last request's head (request line and headers) for path.
+  std::string LastHead(const std::string& path) const;
   int Connections() const { return connections_; }
 
  private:
@@ -52,7 +54,7 @@ class LoopbackHttp {
   };
   void Serve();
   void ServeConnection(unsigned long long client);
-  bool Answer(unsigned long long client, const std::string& path);
+  bool Answer(unsigned long long client, const std::string& path, const std::string& head);
   bool Stopping() const { return stop_; }
 
   unsigned long long listener_;
@@ -60,6 +62,7 @@ class LoopbackHttp {
   mutable std::mutex mu_;
   std::map<std::string, Route> routes_;
   std::map<std::string, int> hits_;
+  std::map<std::string, std::string> last_heads_;
   std::atomic<int> connections_{0};
   std::atomic<int> open_{0};
   std::atomic<int> idle_drops_{0};
