@@ -126,7 +126,7 @@ class frmTray {
   void ShowPassError(std::int32_t position, long number);
   bool FetchVerified(std::int16_t kind, const FileRecord& r, int index, int count);
   void InstallDirectly(FileRecord& r);
-  void DeleteDownloads(const DownloadList& list);
+  void DeleteDownloads(std::int16_t kind, const DownloadList& list, std::size_t verified);
   // --- signed releases (agent/release_trust.cpp): nothing changes without
   // a trusted key.
   void LoadTrustedKeys();

@@ -1,17 +1,39 @@
 #!/usr/bin/env python3
 """A loopback TCP relay that counts what passes through it.
 
-Usage: count_proxy.py TARGET_PORT PORT_FILE COUNT_FILE [CUT_BYTES]
-Listens on a free 127.0.0.1 port (written to PORT_FILE), relays every
+Usage: count_proxy.py TARGET_PORT PORT_FILE COUNT_FILE [--port N] [--cut BYTES]
+                      [--hold BYTES --held-file PATH]
+Listens on a free 127.0.0.1 port, or N (written to PORT_FILE), relays every
 connection to 127.0.0.1:TARGET_PORT, and appends one line per finished
 connection to COUNT_FILE: bytes sent by the client, bytes sent by the server.
-With CUT_BYTES, a link that drops: once the server has sent that many bytes
-on a connection, both sides are closed (a proxy with a transfer limit, a VPN
-that renews, a mobile hotspot), in the middle of an answer if need be.
+With --cut, a link that drops: once the server has sent that many bytes on
+a connection, both sides are closed (a proxy with a transfer
+limit, a VPN that renews, a mobile hotspot), in the middle of an answer if
+need be. With --hold, the relay stops passing answers on once the server
+has sent that many bytes over all connections, and writes the count to the
+held file: the client then holds exactly what got through (to stop it at a
+known point).
 """
+import argparse
 import socket
-import sys
 import threading
+import time
+
+held = {"limit": 0, "file": None, "sent": 0, "lock": threading.Lock()}
+
+
+def hold_point(wanted):
+    """How much of `wanted` bytes may still pass before the hold."""
+    if not held["limit"]:
+        return wanted
+    with held["lock"]:
+        allowed = max(0, min(wanted, held["limit"] - held["sent"]))
+        held["sent"] += allowed
+        if held["sent"] >= held["limit"] and held["file"]:
+            with open(held["file"], "w") as out:
+                out.write(str(held["sent"]))
+            held["file"] = None
+        return allowed
 
 
 def pump(src, dst, counts, index, limit=0):
@@ -24,6 +46,17 @@ def pump(src, dst, counts, index, limit=0):
             break
         if limit:
             data = data[:limit - counts[index]]
+        if index == 1:
+            passed = hold_point(len(data))
+            if passed < len(data):
+                data = data[:passed]
+                try:
+                    dst.sendall(data)
+                except OSError:
+                    pass
+                counts[index] += len(data)
+                while True:  # held: nothing more gets through
+                    time.sleep(3600)
         try:
             dst.sendall(data)
         except OSError:
@@ -57,17 +90,27 @@ def relay(client, target_port, count_file, lock, cut_bytes):
 
 
 def main():
-    target_port, port_file, count_file = int(sys.argv[1]), sys.argv[2], sys.argv[3]
-    cut_bytes = int(sys.argv[4]) if len(sys.argv) > 4 else 0
+    parser = argparse.ArgumentParser()
+    parser.add_argument("target_port", type=int)
+    parser.add_argument("port_file")
+    parser.add_argument("count_file")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--cut", type=int, default=0)
+    parser.add_argument("--hold", type=int, default=0)
+    parser.add_argument("--held-file")
+    args = parser.parse_args()
+    held["limit"], held["file"] = args.hold, args.held_file
     listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", args.port))
     listener.listen(16)
-    with open(port_file, "w") as out:
+    with open(args.port_file, "w") as out:
         out.write(str(listener.getsockname()[1]))
     lock = threading.Lock()
     while True:
         client, _ = listener.accept()
-        threading.Thread(target=relay, args=(client, target_port, count_file, lock, cut_bytes),
+        threading.Thread(target=relay,
+                         args=(client, args.target_port, args.count_file, lock, args.cut),
                          daemon=True).start()
 
 

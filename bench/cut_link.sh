@@ -7,11 +7,13 @@
 #   cut link     the relay drops every connection once the server has sent
 #                CUT_MIB MiB on it (a proxy with a transfer limit, a VPN that
 #                renews), for at most LIMIT seconds;
-#   killed       the agent is killed (SIGKILL) once KILL_MIB MiB have reached
-#                its update folder, then started again over a whole link:
-#                what the second agent fetches.
+#   killed       the relay holds every answer once the server has sent
+#                KILL_MIB MiB, the agent is killed (SIGKILL) there and
+#                started again over a whole link: what the second agent
+#                fetches.
 # Reports bytes on the wire (both directions, every connection the relay
-# saw), their ratio to the release's size, and the time to hand off.
+# saw), their ratio to the release's size and to what the agent still
+# lacked, and the time to hand off.
 # Usage: bench/cut_link.sh BUILD_DIR   (Mailbeacon and mailbeacon-server built)
 # Settings: MB_BENCH_FILES (8) MB_BENCH_FILE_MIB (5) MB_BENCH_CUT_MIB (6)
 #           MB_BENCH_LIMIT_S (90) MB_BENCH_KILL_MIB (25)
@@ -70,10 +72,12 @@ point_at() {  # RELAY_PORT
     "$1" >"$work/registry.reg"
 }
 
-start_relay() {  # CUT_BYTES (0: never)
-  rm -f "$work/relay.port"
+start_relay() {  # CUT_BYTES (0: never) [HOLD_BYTES]: see bench/count_proxy.py
+  rm -f "$work/relay.port" "$work/relay.held"
   : >"$work/relay.count"
-  python3 "$here/count_proxy.py" "$port" "$work/relay.port" "$work/relay.count" "$1" &
+  # The same port every time: an agent started again finds the same URLs.
+  python3 "$here/count_proxy.py" "$port" "$work/relay.port" "$work/relay.count" \
+    --port "${relay_port:-0}" --cut "$1" --hold "${2:-0}" --held-file "$work/relay.held" &
   relay_pid=$!
   for _ in $(seq 100); do [[ -s "$work/relay.port" ]] && break; sleep 0.05; done
   relay_port=$(cat "$work/relay.port")
@@ -117,11 +121,12 @@ release_in_update_folder() {
   done
 }
 
-row() {  # CASE STATUS MILLISECONDS BYTES
+row() {  # CASE STATUS MILLISECONDS BYTES LACKED
   local done=no
   [[ $2 == 0 ]] && done=yes
-  awk -v c="$1" -v d="$done" -v ms="$3" -v b="$4" -v r="$release_bytes" \
-    'BEGIN { printf "| %s | %s | %.1f | %d | %.2f |\n", c, d, ms / 1000, b, b / r }' >>"$work/table"
+  awk -v c="$1" -v d="$done" -v ms="$3" -v b="$4" -v r="$release_bytes" -v l="$5" \
+    'BEGIN { printf "| %s | %s | %.1f | %d | %.2f | %d | %.2f |\n", c, d, ms / 1000, b, b / r, l, b / l }' \
+    >>"$work/table"
 }
 
 run_case() {  # NAME CUT_BYTES LIMIT
@@ -130,7 +135,7 @@ run_case() {  # NAME CUT_BYTES LIMIT
   started_ms=$(now_ms)
   start_agent
   wait_agent "$3"
-  row "$1" "$agent_status" $(($(now_ms) - started_ms)) "$(wire_bytes)"
+  row "$1" "$agent_status" $(($(now_ms) - started_ms)) "$(wire_bytes)" "$release_bytes"
   stop_relay
 }
 
@@ -148,21 +153,22 @@ if [[ $agent_status == 0 ]]; then
 fi
 
 echo "== killed at $kill_mib MiB, started again"
-start_relay 0
+start_relay 0 $((kill_mib * mib))
 fresh_install "$relay_port"
 started_ms=$(now_ms)
 start_agent
-while kill -0 "$agent_pid" 2>/dev/null && (($(du -sb "$inst/update" | cut -f1) < kill_mib * mib)); do
-  sleep 0.02
-done
+while kill -0 "$agent_pid" 2>/dev/null && [[ ! -s "$work/relay.held" ]]; do sleep 0.02; done
 wait_agent 0  # killed now
+expect_checks 1
+check "the first agent was held at $kill_mib MiB" test -s "$work/relay.held"
+got=$(cat "$work/relay.held")
 stop_relay
 start_relay 0  # the relay of the second agent counts only its bytes
-point_at "$relay_port"
 started_ms=$(now_ms)
 start_agent
 wait_agent "$limit"
-row "killed at $kill_mib MiB, restarted" "$agent_status" $(($(now_ms) - started_ms)) "$(wire_bytes)"
+row "killed at $kill_mib MiB, restarted" "$agent_status" $(($(now_ms) - started_ms)) "$(wire_bytes)" \
+  $((release_bytes - got))
 stop_relay
 check "the restarted agent hands off" test "$agent_status" = 0
 if [[ $agent_status == 0 ]]; then
@@ -172,10 +178,11 @@ fi
 
 echo
 echo "$files files of $file_mib MiB ($release_bytes bytes) through a loopback relay; bytes on the"
-echo "wire in both directions; x release = wire bytes / release bytes; time until the hand-off"
-echo "(or the limit of $limit s). Killed: the second agent's figures only."
+echo "wire in both directions; x release = wire bytes / release bytes; lacked: the release"
+echo "less what reached the agent before it was killed; time until the hand-off (or the limit"
+echo "of $limit s). Killed: the second agent's figures only."
 echo
-echo "| case | handed off | s | bytes on the wire | x release |"
-echo "|---|---|---|---|---|"
+echo "| case | handed off | s | bytes on the wire | x release | lacked | x lacked |"
+echo "|---|---|---|---|---|---|---|"
 cat "$work/table"
 finish_checks

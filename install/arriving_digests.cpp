@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -194,10 +195,20 @@ FileDigests ArrivingDigests::Finish() {
 std::optional<FileDigests> FetchWithDigests(platform::Platform& p, const std::string& url,
                                             const std::string& local_path,
                                             platform::DownloadObserver* progress,
-                                            platform::Crypto* sha256_from) {
+                                            platform::Crypto* sha256_from,
+                                            const platform::PartialTransfer* partial) {
   ArrivingDigests digests(sha256_from);
   platform::DownloadOptions options = FileTransfer(progress);
   options.sink = &digests;
+  options.partial = partial;
+  // The kept bytes first: a 206 appends to them, a 200 restarts the digests.
+  if (partial != nullptr && partial->size > 0) {
+    try {
+      platform::ReplayInto(*p.fs->OpenRead(partial->path), digests);
+    } catch (const std::exception&) {
+      options.partial = nullptr;  // fetched whole, as if nothing were kept
+    }
+  }
   if (!basWinAPI::DownloadFile(p, url, local_path, options)) return std::nullopt;
   return digests.Finish();
 }

@@ -54,10 +54,13 @@ class ArrivingDigests : public platform::BodySink {
 // A release file fetched to local_path along the agent's download path
 // (basWinAPI::DownloadFile with the release-file limits), its digests made
 // on the way; nothing when the download failed. The component pass and the
-// benchmark tool (bench/fetch_cli.cpp) both go through here.
+// benchmark tool (bench/fetch_cli.cpp) both go through here. With `partial`
+// the download may go on after the bytes a cut transfer kept
+// (platform/transfer_resume.h): they are replayed into the digests first.
 std::optional<FileDigests> FetchWithDigests(platform::Platform& p, const std::string& url,
                                             const std::string& local_path,
                                             platform::DownloadObserver* progress,
-                                            platform::Crypto* sha256_from);
+                                            platform::Crypto* sha256_from,
+                                            const platform::PartialTransfer* partial = nullptr);
 
 }  // namespace mb

@@ -5,6 +5,7 @@
 
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
+#include "install/kept_downloads.h"
 #include "install/rollout.h"
 #include "install/arriving_digests.h"
 #include "install/transfer_progress.h"
@@ -50,9 +51,18 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
     state_.RetryPending = true;
     return;
   }
+  const std::optional<ini::ComponentNames> names = ini::NamesFor(kind);
+  const bool published =
+      names && p_.fs->IsOrdinaryFile(state_.UpdateDir + "\\" + names->ManifestFile);
   const bool current = IsUpToDate(kind, 0);
   position = 2;
-  if (current || !InRollout(kind)) return;
+  if (current) {
+    // Nothing to fetch: what a cut transfer or a failed pass kept is of no use.
+    if (published) ForgetUnplanned(*p_.fs, state_.UpdateDir, kind, {});
+    return;
+  }
+  // Held back from a staged release: what was kept may serve it later.
+  if (!InRollout(kind)) return;
   state_.UpdateDue = true;
   DownloadList list;
   target_dir_failed_ = false;
@@ -68,6 +78,7 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
     return;
   }
   if (n <= 0) return;
+  ForgetUnplanned(*p_.fs, state_.UpdateDir, kind, PlannedFiles(list));
   ShowStatus(GetMsgByLangCode(2));
   Int16 deferred;
   std::string last_version;
@@ -80,6 +91,7 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   const PlanVerdict verdict = CheckPlan(list);
   bool complete = verdict == PlanVerdict::kSound;
   if (!complete) ShowStatus(GetMsgByLangCode(3));
+  std::size_t verified = 0;
   for (std::size_t i = 0; complete && i < list.size(); ++i) {
     FileRecord& r = list[i];
     if (!FetchVerified(kind, r, static_cast<int>(i) + 1, static_cast<int>(list.size()))) {
@@ -87,6 +99,7 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
       complete = false;
       break;
     }
+    ++verified;
     if (last_version.empty()) last_version = r.LastVersion;
     if (text::Contains(r.Name, ini::kUpdaterNameMark)) {
       InstallDirectly(r);
@@ -104,7 +117,7 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   } else if (verdict == PlanVerdict::kRefused) {
     plan_refused_ = true;
   } else if (verdict == PlanVerdict::kSound) {  // a download or a digest failed
-    if (deferred > 0) DeleteDownloads(list);
+    if (deferred > 0) DeleteDownloads(kind, list, verified);
     state_.RetryPending = true;
   }
   position = 6;
@@ -125,13 +138,25 @@ bool frmTray::InRollout(std::int16_t kind) {
 // digest (an empty HASH is not checked), and for a signed release its signed
 // SHA-256. False on a failed download or a digest that differs, letter case
 // included. The digests are made while the bytes arrive: the same MD5 that
-// MD5File would read back from the file, without reading it again.
+// MD5File would read back from the file, without reading it again. A copy
+// with the same digests is used instead of fetching (one a stopped agent
+// left, or one a failed pass set aside), and a transfer cut earlier goes on
+// where it stopped, its digests made from the bytes kept first.
 bool frmTray::FetchVerified(std::int16_t kind, const FileRecord& r, int index, int count) {
   const std::string local = state_.UpdateDir + "\\" + r.Name;
+  platform::Crypto* sha256_from = keys_.Active() ? p_.crypto : nullptr;
+  // A copy counts only with every digest a download would have to match.
+  const CopyFits fits = [&](const std::string& path) {
+    const std::optional<FileDigests> d = DigestsOfFile(*p_.fs, path, sha256_from);
+    return d && d->md5 == r.Hash && (!keys_.Active() || d->sha256 == r.Sha256);
+  };
+  if (ReuseVerifiedCopy(*p_.fs, state_.UpdateDir, r, fits)) return true;
   TransferProgress progress(Splash(), *p_.windows, index, count);
+  ResumableDownload resumable(*p_.fs, state_.UpdateDir, kind, r);
   const std::optional<FileDigests> arrived =
-      FetchWithDigests(p_, r.DownloadUrl, local, &progress, keys_.Active() ? p_.crypto : nullptr);
+      FetchWithDigests(p_, r.DownloadUrl, local, &progress, sha256_from, resumable.Partial());
   if (!arrived) return false;
+  resumable.Done();
   if (!r.Hash.empty() && arrived->md5 != r.Hash) return false;
   return SignedDigestFits(kind, r, arrived->sha256);
 }
@@ -152,10 +177,15 @@ void frmTray::InstallDirectly(FileRecord& r) {
   r.OrgName.clear();
 }
 
-void frmTray::DeleteDownloads(const DownloadList& list) {
-  for (const FileRecord& r : list) {
-    const std::string local = state_.UpdateDir + "\\" + r.Name;
-    if (p_.fs->IsOrdinaryFile(local)) p_.fs->DeleteFile(local);
+// A failed pass removes every copy of its list from the update folder; the
+// first `verified` were checked against their digests, and go to the
+// scratch area for the next pass instead.
+void frmTray::DeleteDownloads(std::int16_t kind, const DownloadList& list, std::size_t verified) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const std::string local = state_.UpdateDir + "\\" + list[i].Name;
+    if (!p_.fs->IsOrdinaryFile(local)) continue;
+    if (i < verified && SetAside(*p_.fs, state_.UpdateDir, kind, list[i])) continue;
+    p_.fs->DeleteFile(local);
   }
 }
 

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
 #include <map>
+#include <memory>
 #include <set>
+
+#include "platform/filesystem.h"
 
 namespace mb {
 namespace {
@@ -46,6 +50,15 @@ bool Sound(const ScratchFile& f, const ScratchRecord& r) {
   return !r.url.empty() && (r.total < 0 || f.size <= r.total);
 }
 
+// A name the area does not make, a record without its file, or a file
+// without its record.
+bool Unpaired(const std::string& name, Role role, const std::set<std::string>& present) {
+  if (role == Role::kOther) return true;
+  if (role == Role::kRecord)
+    return present.count(name.substr(0, name.size() - kRecordSuffix.size())) == 0;
+  return present.count(RecordPath(name)) == 0;
+}
+
 class Removals {
  public:
   void Pair(const std::string& data) {
@@ -63,6 +76,36 @@ class Removals {
  private:
   std::set<std::string> names_;
 };
+
+// Records are a few hundred bytes; anything longer is no record.
+constexpr std::size_t kRecordMaxBytes = 8192;
+
+std::vector<ScratchFile> FilesOf(platform::FileSystem& fs, const std::string& dir) {
+  std::vector<ScratchFile> files;
+  try {
+    for (const platform::FolderEntry& e : fs.ListFolder(dir))
+      if (e.is_file) files.push_back({e.name, e.size, e.age_seconds});
+  } catch (const std::exception&) {
+    files.clear();  // no area yet, or one that cannot be read: nothing to judge
+  }
+  return files;
+}
+
+void RemoveAll(platform::FileSystem& fs, const std::string& dir,
+               const std::vector<std::string>& names) {
+  const std::string prefix = dir + "\\";
+  for (const std::string& name : names) {
+    try {
+      fs.DeleteFile(prefix + name);
+    } catch (const std::exception&) {
+      // in use, say: judged again at the next run
+    }
+  }
+}
+
+RecordReader ReaderIn(platform::FileSystem& fs, const std::string& dir) {
+  return [&fs, dir](const std::string& data) { return ReadRecord(fs, dir + "\\" + data); };
+}
 
 }  // namespace
 
@@ -120,13 +163,10 @@ std::vector<std::string> ScratchLeftovers(const std::vector<ScratchFile>& files,
   std::vector<const ScratchFile*> kept;
   for (const ScratchFile& f : files) {
     const Role role = RoleOf(f.name);
-    if (role == Role::kOther) {
+    if (Unpaired(f.name, role, present)) {
       out.One(f.name);
     } else if (role == Role::kRecord) {
-      if (present.count(f.name.substr(0, f.name.size() - kRecordSuffix.size())) == 0)
-        out.One(f.name);
-    } else if (present.count(RecordPath(f.name)) == 0) {
-      out.One(f.name);
+      continue;  // judged with its file
     } else if (const std::optional<ScratchRecord> r = record_of(f.name); !r || !Sound(f, *r)) {
       out.Pair(f.name);
     } else {
@@ -165,6 +205,50 @@ std::vector<std::string> ForgottenByPlan(const std::vector<ScratchFile>& files,
     if (!wanted) out.Pair(f.name);
   }
   return out.Names(present);
+}
+
+void ClearScratchArea(platform::FileSystem& fs, const std::string& update_dir,
+                      std::int64_t cap_bytes) {
+  const std::string dir = ScratchDir(update_dir);
+  RemoveAll(fs, dir, ScratchLeftovers(FilesOf(fs, dir), ReaderIn(fs, dir), cap_bytes));
+}
+
+void ForgetUnplanned(platform::FileSystem& fs, const std::string& update_dir, int kind,
+                     const std::vector<PlannedFile>& plan) {
+  const std::string dir = ScratchDir(update_dir);
+  RemoveAll(fs, dir, ForgottenByPlan(FilesOf(fs, dir), ReaderIn(fs, dir), kind, plan));
+}
+
+std::optional<ScratchRecord> ReadRecord(platform::FileSystem& fs, const std::string& data_path) {
+  try {
+    const std::unique_ptr<platform::InputFile> in = fs.OpenRead(RecordPath(data_path));
+    std::string text(kRecordMaxBytes + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+      const std::size_t n = in->Read(text.data() + got, text.size() - got);
+      if (n == 0) break;
+      got += n;
+    }
+    if (got > kRecordMaxBytes) return std::nullopt;
+    text.resize(got);
+    return ParseRecord(text);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+bool WriteRecord(platform::FileSystem& fs, const std::string& data_path,
+                 const ScratchRecord& record) {
+  const std::string path = RecordPath(data_path);
+  const std::string temporary = path + ".tmp";
+  try {
+    if (fs.Exists(temporary)) fs.DeleteFile(temporary);
+    fs.Append(temporary, FormatRecord(record));
+    fs.Rename(temporary, path);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 }  // namespace mb

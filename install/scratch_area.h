@@ -22,12 +22,16 @@
 
 namespace mb {
 
+namespace platform {
+class FileSystem;
+}
+
 inline constexpr std::string_view kScratchFolder = ".scratch";
 inline constexpr std::string_view kPartialSuffix = ".part";
 inline constexpr std::string_view kKeptSuffix = ".kept";
 inline constexpr std::string_view kRecordSuffix = ".rec";
 // Older than this (since last written), a partial or kept file is dropped.
-inline constexpr std::int64_t kScratchMaxAgeSeconds = 24 * 60 * 60;
+inline constexpr std::int64_t kScratchMaxAgeSeconds = std::int64_t{24} * 60 * 60;
 
 std::string ScratchDir(const std::string& update_dir);
 std::string PartialPath(const std::string& update_dir, const std::string& name);
@@ -77,5 +81,20 @@ struct PlannedFile {
 std::vector<std::string> ForgottenByPlan(const std::vector<ScratchFile>& files,
                                          const RecordReader& record_of, int kind,
                                          const std::vector<PlannedFile>& plan);
+
+// --- On disk. Failures are ignored: what cannot be read or removed now is
+// judged again at the next run.
+
+// Removes the area's leftovers (ScratchLeftovers), at the end of every run.
+void ClearScratchArea(platform::FileSystem& fs, const std::string& update_dir,
+                      std::int64_t cap_bytes);
+// Removes the pairs of component `kind` its planned pass does not ask for.
+void ForgetUnplanned(platform::FileSystem& fs, const std::string& update_dir, int kind,
+                     const std::vector<PlannedFile>& plan);
+// The record of a partial or kept file (its path), if it can be read.
+std::optional<ScratchRecord> ReadRecord(platform::FileSystem& fs, const std::string& data_path);
+// Writes the record through a temporary name; false when it cannot.
+bool WriteRecord(platform::FileSystem& fs, const std::string& data_path,
+                 const ScratchRecord& record);
 
 }  // namespace mb

@@ -3,6 +3,8 @@
 #include <exception>
 #include <vector>
 
+#include "install/scratch_area.h"
+#include "planning/transfer_limits.h"
 #include "platform/temporary_names.h"
 #include "rules/agent_files.h"
 
@@ -46,6 +48,9 @@ int ClearUpdateFolder(platform::FileSystem& fs, const std::string& update_dir,
       ++removed;
     }
   }
+  // The scratch area, a folder, has rules of its own: partial and kept
+  // files within one release file's cap, for a day at most.
+  ClearScratchArea(fs, update_dir, kFileTransferCap);
   return removed;
 }
 

@@ -79,14 +79,20 @@ ssize_t Drip(void* cls, std::uint64_t pos, char* buf, std::size_t) {
   return 1;
 }
 
+// A body that is the answer's own bytes as far as it goes (cut off, or
+// dripped) carries the answer's validators, as a real server's does when
+// the link fails under it: an agent may ask for the rest.
+enum class Bytes { kTheAnswers, kOthers };
+
 MHD_Response* FromCallback(std::uint64_t size, MHD_ContentReaderCallback read, BadBody* body,
-                           const Answer& answer) {
+                           const Answer& answer, Bytes bytes = Bytes::kOthers) {
   MHD_Response* r = MHD_create_response_from_callback(size, 64 * 1024, read, body, FreeBody);
   if (r == nullptr) {
     delete body;
     return nullptr;
   }
   MHD_add_response_header(r, "Content-Type", answer.content_type.c_str());
+  if (bytes == Bytes::kTheAnswers) AddValidators(r, answer);
   return r;
 }
 
@@ -132,16 +138,16 @@ BadResponse RespondBadly(const ServerOptions& options, const Answer& answer,
   BadResponse bad{nullptr, answer.status};
   switch (options.misbehaviour) {
     case Misbehaviour::kResetMidBody:
-      bad.response = FromCallback(claimed, HalfThenReset, body, answer);
+      bad.response = FromCallback(claimed, HalfThenReset, body, answer, Bytes::kTheAnswers);
       return bad;
     case Misbehaviour::kShortBody:
-      bad.response = FromCallback(claimed, HalfThenClose, body, answer);
+      bad.response = FromCallback(claimed, HalfThenClose, body, answer, Bytes::kTheAnswers);
       return bad;
     case Misbehaviour::kEndlessBody:
       bad.response = FromCallback(MHD_SIZE_UNKNOWN, Endless, body, answer);
       return bad;
     case Misbehaviour::kSlowDrip:
-      bad.response = FromCallback(body->bytes.size(), Drip, body, answer);
+      bad.response = FromCallback(body->bytes.size(), Drip, body, answer, Bytes::kTheAnswers);
       return bad;
     case Misbehaviour::kServerError:
       delete body;

@@ -210,6 +210,27 @@ ProgramResult Sandbox::RunAgent(int max_runs, int timeout_s) {
   return RunProgram({install + "/Mailbeacon"}, install, AgentEnvironment(max_runs), timeout_s);
 }
 
+ProgramResult Sandbox::RunAgentUntil(int max_runs, const std::function<bool()>& kill_when,
+                                     int timeout_s) {
+  TempDir tmp;
+  const std::string output = (tmp.path() / "output").string();
+  const pid_t pid = Spawn({install + "/Mailbeacon"}, install, AgentEnvironment(max_runs), output);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) != pid) {
+    if (kill_when() || std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ProgramResult result;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (fs::exists(output)) result.output = ReadFile(output);
+  return result;
+}
+
 pid_t FindProcess(const std::string& program) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator("/proc", ec)) {

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -82,6 +83,9 @@ class Sandbox {
   void WriteRegistry(const std::string& install_type = "express", const std::string& extra = "");
   // Runs the installed agent for at most max_runs runs, killed after timeout_s.
   ProgramResult RunAgent(int max_runs, int timeout_s = 60);
+  // The same, killed (SIGKILL, status 137) as soon as `kill_when` holds.
+  ProgramResult RunAgentUntil(int max_runs, const std::function<bool()>& kill_when,
+                              int timeout_s = 60);
   // The environment the agent runs with: this sandbox's registry, a Korean
   // locale (code page 949), a bounded number of runs.
   std::map<std::string, std::string> AgentEnvironment(int max_runs) const;

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <filesystem>
 #include <map>
+#include <vector>
 
 #include "e2e/sandbox.h"
 
@@ -28,11 +29,24 @@ std::map<std::string, std::string> FilesUnder(const std::string& root, bool skip
   return files;
 }
 
+// A temporary file anywhere; the update folder's scratch area (the one
+// hidden folder the agent makes) is judged on its own.
 bool AnyHiddenFile(const std::string& root) {
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.path().filename().string()[0] == '.') return true;
+  for (auto e = fs::recursive_directory_iterator(root); e != fs::end(e); ++e) {
+    const bool scratch = e->is_directory() && e->path().filename() == ".scratch";
+    if (scratch) e.disable_recursion_pending();
+    if (!scratch && e->path().filename().string()[0] == '.') return true;
   }
   return false;
+}
+
+// What cut transfers and failed passes kept for the next pass.
+std::vector<std::string> Kept(const Sandbox& s) {
+  std::vector<std::string> names;
+  if (!fs::exists(s.update + "/.scratch")) return names;
+  for (const auto& e : fs::directory_iterator(s.update + "/.scratch"))
+    names.push_back(e.path().filename().string());
+  return names;
 }
 
 std::string Listing(const std::string& root) {
@@ -99,6 +113,7 @@ TEST_P(MisbehavingServer, AgentSurvivesAndTheNextHealthyStartCompletes) {
   EXPECT_EQ(s.Read("inst/agent.cfg"), "cfg 2.0");
   EXPECT_EQ(s.Read("inst/keep.dll"), "installed before");
   EXPECT_FALSE(AnyHiddenFile(s.install));
+  EXPECT_EQ(Kept(s), std::vector<std::string>{});  // all of it used up
 }
 
 const ServerFault kServerFaults[] = {

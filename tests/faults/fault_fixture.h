@@ -132,6 +132,10 @@ class FaultTest : public ::testing::Test {
     for (const auto& [path, bytes] : after) {
       if (path.rfind("inst/update/", 0) != 0) continue;
       const std::string name = path.substr(12);
+      if (name.rfind(".scratch/", 0) == 0) {
+        ExpectKeptWhole(name.substr(9), bytes, after);
+        continue;
+      }
       if (std::count(foreign.begin(), foreign.end(), name) || IsAgentFile(name)) continue;
       const PublishedFile* f = Published(name);
       EXPECT_TRUE(f != nullptr) << "unknown file in the update directory: " << name;
@@ -140,6 +144,25 @@ class FaultTest : public ::testing::Test {
       }
     }
     EXPECT_TRUE(h.process.starts.empty()) << "handed off after a fault";
+  }
+
+  // In the scratch area: a copy kept whole, or the first bytes of a file a
+  // cut transfer kept, each beside its record.
+  void ExpectKeptWhole(const std::string& name, const std::string& bytes,
+                       const std::map<std::string, std::string>& files) {
+    const auto ends = [&](const std::string& suffix) {
+      return name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix;
+    };
+    if (ends(".rec")) return;
+    EXPECT_TRUE(files.count("inst/update/.scratch/" + name + ".rec")) << "no record: " << name;
+    const PublishedFile* f =
+        ends(".kept") || ends(".part") ? Published(name.substr(0, name.size() - 5)) : nullptr;
+    ASSERT_TRUE(f != nullptr) << "unknown file in the scratch area: " << name;
+    if (ends(".kept")) {
+      EXPECT_EQ(bytes, f->body) << "kept copy not whole: " << name;
+    } else {
+      EXPECT_EQ(f->body.substr(0, bytes.size()), bytes) << "partial file of other bytes: " << name;
+    }
   }
 
   static bool IsAgentFile(const std::string& name) {

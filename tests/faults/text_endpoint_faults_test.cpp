@@ -29,9 +29,13 @@ const TextFault kTextFaults[] = {
 
 auto LabelOf = [](const auto& param_info) { return std::string(param_info.param.label); };
 
+// A temporary file, or anything kept in the scratch area (".scratch", the
+// one hidden folder the agent makes there).
 bool HasHiddenFile(const std::string& dir) {
-  for (const auto& e : fault_fs::directory_iterator(dir)) {
-    if (e.path().filename().string()[0] == '.') return true;
+  for (const auto& e : fault_fs::recursive_directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (e.is_directory() && name == ".scratch") continue;
+    if (name[0] == '.' || e.path().parent_path().filename() == ".scratch") return true;
   }
   return false;
 }

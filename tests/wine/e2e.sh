@@ -237,7 +237,30 @@ scenario_poll_and_rollout() {
   check "the number was kept as it was (\"$(rollout_slot)\")" test "$(rollout_slot)" = 5
 }
 
+scenario_resume() {
+  echo "--- resume: a file cut off half-way is asked for from where it stopped, and checked whole"
+  expect_checks 4
+  make_release "$work/release" N 3000000
+  fresh_log
+  start_server --misbehave short-body --misbehave-on program=
+  fresh_install ENGLISH
+  run_agent 15  # every transfer of a file is cut: the agent keeps trying
+  wineserver -k || true
+  wineserver -w
+  check "the cut transfer's bytes were kept" test -s "$install_dir/update/.scratch/MailbeaconExpress.dll.part"
+  start_server --port "$port"  # the same URLs as before
+  run_agent 120
+  wineserver -w
+  check "agent hands off (status $agent_status)" test "$agent_status" -eq 0
+  local placed=$install_dir/update
+  if [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]]; then placed=$install_dir; fi
+  check "the plug-in file arrived whole" \
+    same_file "$work/release/ORG/express/MailbeaconExpress.dll" "$placed/MailbeaconExpress.dll"
+  check "its rest came as a part (206)" grep -qE "express_exe\.aspx\?program=[^ ]* 206( |$)" "$work/access.log"
+}
+
 scenario_hand_off
+scenario_resume
 scenario_poll_and_rollout
 scenario_progress_window
 scenario_korean_names
