@@ -44,10 +44,13 @@ std::string HexList(std::string line, const std::string& bytes, const std::strin
   std::string out;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const bool last = i + 1 == bytes.size();
-    line += HexByte(bytes[i]) + (last ? "" : ",");
+    line += HexByte(bytes[i]);
+    if (!last) line += ',';
     column += last ? 2 : 3;
     if (!last && column >= kWrapColumn) {
-      out += line + "\\" + eol;
+      out += line;
+      out += "\\";
+      out += eol;
       line = "  ";
       column = 2;
     }

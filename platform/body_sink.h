@@ -25,7 +25,7 @@ class BodySink {
 // file. Read errors propagate.
 inline void ReplayInto(InputFile& file, BodySink& sink) {
   sink.Restart();
-  std::array<char, 64 * 1024> buffer{};
+  std::array<char, std::size_t{64} * 1024> buffer{};
   while (const std::size_t n = file.Read(buffer.data(), buffer.size()))
     sink.Append(buffer.data(), n);
 }

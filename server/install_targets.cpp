@@ -39,7 +39,7 @@ std::string Resolved(std::string_view dir) {
 }
 
 std::string ClashProblem(const InstallTarget& t, const ListedFiles::Met& met) {
-  const std::string installed = "installed as " + t.target_dir + "\\" + t.org_name;
+  std::string installed = "installed as " + t.target_dir + "\\" + t.org_name;
   switch (met.clash) {
     case Clash::kSameCopy:
       return "downloaded as the same copy as " + met.with + " (names equal but for case)";

@@ -35,10 +35,21 @@ std::string ProgramMap() {
       std::string name = "mailbeacon_p" + std::to_string(i);
       std::string count =
           i < n ? std::to_string(kProgramSegment) : "1," + std::to_string(kProgramSegment);
-      pattern += "(?<" + name + ">[-0-9*]{" + count + "})";
-      value += "$" + name + (i < n ? ".d/" : "");
+      pattern += "(?<";
+      pattern += name;
+      pattern += ">[-0-9*]{";
+      pattern += count;
+      pattern += "})";
+      value += "$";
+      value += name;
+      if (i < n) value += ".d/";
     }
-    out += "    " + Quote(pattern + "$") + " " + value + ";\n";
+    pattern += "$";
+    out += "    ";
+    out += Quote(pattern);
+    out += " ";
+    out += value;
+    out += ";\n";
   }
   return out + "}\n";
 }

@@ -13,7 +13,8 @@
 namespace mb::posix {
 namespace {
 
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+// iconv_open's documented failure value.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
 constexpr std::string_view kQuestionMark = "?";
 constexpr std::string_view kReplacementChar = "\xEF\xBF\xBD";  // U+FFFD
 // glibc's iconv re-reads the rest of its input after every unconvertible

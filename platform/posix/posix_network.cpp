@@ -435,7 +435,7 @@ bool IsOnlineInterface(const ifaddrs& entry) {
 
 struct CurlNetwork::Connections {
   struct MultiCleanup {
-    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
   };
   std::unique_ptr<CURLM, MultiCleanup> multi;
 };

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <utility>
@@ -139,7 +140,7 @@ long RegistryFile::QueryValue(platform::RegKey key, const std::string& ansi_name
   *size = needed;
   if (data == nullptr) return kErrorSuccess;
   if (needed > room) return kErrorMoreData;
-  std::memcpy(data, bytes.data(), bytes.size());
+  std::copy(bytes.begin(), bytes.end(), data);  // value bytes, terminator included
   return kErrorSuccess;
 }
 
