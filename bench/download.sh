@@ -13,6 +13,8 @@ MB_CHECKS_FAIL_FAST=1  # a failed precondition makes the figures meaningless
 MB_CHECKS_QUIET=1      # tables on stdout, verdicts on stderr
 # shellcheck source=../tests/script_lib.sh
 source "$(dirname "$0")/../tests/script_lib.sh"
+# shellcheck source=static_nginx.sh
+source "$(dirname "$0")/static_nginx.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: bench/download.sh BUILD_DIR}
@@ -49,30 +51,8 @@ declare -A base_url=([mailbeacon-server]="http://127.0.0.1:$port/mailbeaconhome/
 
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 if [[ -x $nginx_bin ]]; then
-  nport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-  mkdir -p "$work/nginx"
-  chmod a+rx "$work" "$release" "$release/ORG" "$release/ORG/express"  # its workers drop root
-  cat >"$work/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/nginx;
-  proxy_temp_path $work/nginx;
-  fastcgi_temp_path $work/nginx;
-  uwsgi_temp_path $work/nginx;
-  scgi_temp_path $work/nginx;
-  server { listen 127.0.0.1:$nport; root $release/ORG/express; }
-}
-CONF
-  "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-  pids+=($!)
-  sleep 0.5
-  base_url[nginx]="http://127.0.0.1:$nport/"
+  start_static_nginx "$nginx_bin" "$work" "$release/ORG/express"
+  base_url[nginx]="http://127.0.0.1:$static_nginx_port/"
 fi
 
 url_of() {  # server, file

@@ -16,6 +16,8 @@ MB_CHECKS_FAIL_FAST=1  # a failed precondition makes the figures meaningless
 MB_CHECKS_QUIET=1      # tables on stdout, verdicts on stderr
 # shellcheck source=../tests/script_lib.sh
 source "$(dirname "$0")/../tests/script_lib.sh"
+# shellcheck source=static_nginx.sh
+source "$(dirname "$0")/static_nginx.sh"
 
 build=${1:?usage: bench/verify.sh BUILD_DIR}
 fetch=$build/bin/mb-fetch
@@ -47,30 +49,8 @@ port=$(cat "$work/port")
 program=$(python3 -c 'import sys; print("".join(f"{ord(c)+573}*" for c in sys.argv[1]))' big.bin)
 declare -A url=([mailbeacon-server]="http://127.0.0.1:$port/mailbeaconhome/download/express_exe.aspx?program=$program&Folder=ORG")
 
-nport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$work/nginx"
-chmod a+rx "$work" "$release" "$release/ORG" "$release/ORG/express"  # its workers drop root
-cat >"$work/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/nginx;
-  proxy_temp_path $work/nginx;
-  fastcgi_temp_path $work/nginx;
-  uwsgi_temp_path $work/nginx;
-  scgi_temp_path $work/nginx;
-  server { listen 127.0.0.1:$nport; root $release/ORG/express; }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-pids+=($!)
-sleep 0.5
-url[nginx]="http://127.0.0.1:$nport/big.bin"
+start_static_nginx nginx "$work" "$release/ORG/express"
+url[nginx]="http://127.0.0.1:$static_nginx_port/big.bin"
 wrong_sha256=$(tr '0-9a-f' '1-9a-f0' <<<"$sha256")
 
 for srv in mailbeacon-server nginx; do
