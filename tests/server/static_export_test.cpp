@@ -128,6 +128,15 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Targets(const Ansi
   return {t, odd};
 }
 
+// The server the export is compared with: the same release, the same vdir.
+ServerOptions ReleaseServerOptions(const test::TempDir& temp) {
+  ServerOptions options;
+  options.root = (temp / "release").string();
+  options.vdir = "/mbh";
+  options.log_file = (temp / "server.log").string();
+  return options;
+}
+
 TEST(StaticExport, NginxAnswersEveryRequestAsTheServerDoes) {
   if (test::NginxProgram().empty()) GTEST_SKIP() << "nginx is not installed";
   test::TempDir temp;
@@ -144,11 +153,7 @@ TEST(StaticExport, NginxAnswersEveryRequestAsTheServerDoes) {
   test::NginxProcess nginx(temp / "export", port);
   ASSERT_TRUE(nginx.Running()) << nginx.ErrorLog();
 
-  ServerOptions options;
-  options.root = (temp / "release").string();
-  options.vdir = "/mbh";
-  options.log_file = (temp / "server.log").string();
-  Server server(options);
+  Server server(ReleaseServerOptions(temp));
   server.Start();
   AnsiCodePage cp(949);
   auto [agent, odd] = Targets(cp);
@@ -191,11 +196,7 @@ TEST(StaticExport, NginxAnswersRangesAsTheServerDoes) {
   test::OpenForNginx(temp.path());
   test::NginxProcess nginx(temp / "export", port);
   ASSERT_TRUE(nginx.Running()) << nginx.ErrorLog();
-  ServerOptions options;
-  options.root = (temp / "release").string();
-  options.vdir = "/mbh";
-  options.log_file = (temp / "server.log").string();
-  Server server(options);
+  Server server(ReleaseServerOptions(temp));
   server.Start();
   AnsiCodePage cp(949);
   const std::string d = "/mbh/download/";
