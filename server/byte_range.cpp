@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rules/ascii.h"
 #include "server/http_answer.h"
 
 namespace mb::server {
@@ -107,7 +108,7 @@ bool StartsWithBytes(std::string_view value) {
   if (value.size() <= kUnit.size()) return false;
   for (std::size_t i = 0; i < kUnit.size(); ++i) {
     const char c = value[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kUnit[i]) return false;
+    if (ascii::ToLower(c) != kUnit[i]) return false;
   }
   return true;
 }

@@ -2,17 +2,11 @@
 
 #include <optional>
 
+#include "rules/ascii.h"
 #include "server/request_target.h"
 
 namespace mb::server {
 namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
 
 // "ORG" or "MIRROR"; absent or empty means ORG, any other value nothing.
 std::optional<std::string> ServerFolder(std::string_view query) {
@@ -38,7 +32,7 @@ std::string NormalizeVirtualDir(std::string_view vdir) {
 }
 
 Endpoints::Endpoints(std::string_view vdir, const CachePolicy& policy)
-    : prefix_(Lower(NormalizeVirtualDir(vdir)) + "/download/") {
+    : prefix_(ascii::ToLower(NormalizeVirtualDir(vdir)) + "/download/") {
   not_found_.status = 404;
   not_found_.body = "Not Found";
   not_found_.max_age = policy.text_max_age;
@@ -46,7 +40,7 @@ Endpoints::Endpoints(std::string_view vdir, const CachePolicy& policy)
 
 Reply Endpoints::Handle(std::string_view target, const ReleaseSnapshot& release) const {
   RequestTarget t = SplitTarget(target);
-  std::string p = Lower(t.path);
+  std::string p = ascii::ToLower(t.path);
   if (p.rfind(prefix_, 0) != 0) return NotFound("not under " + prefix_);
   std::string endpoint = p.substr(prefix_.size());
   Reply reply;

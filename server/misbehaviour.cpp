@@ -86,7 +86,8 @@ enum class Bytes { kTheAnswers, kOthers };
 
 MHD_Response* FromCallback(std::uint64_t size, MHD_ContentReaderCallback read, BadBody* body,
                            const Answer& answer, Bytes bytes = Bytes::kOthers) {
-  MHD_Response* r = MHD_create_response_from_callback(size, std::size_t{64} * 1024, read, body, FreeBody);
+  MHD_Response* r =
+      MHD_create_response_from_callback(size, std::size_t{64} * 1024, read, body, FreeBody);
   if (r == nullptr) {
     delete body;
     return nullptr;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "rules/ascii.h"
 #include "rules/fleet_settings.h"
 #include "server/install_targets.h"
 #include "server/manifest.h"
@@ -28,12 +29,6 @@ constexpr Component kComponents[] = {Component::kOutlook, Component::kExpress, C
 std::time_t ModifiedTime(const fs::path& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec : 0;
-}
-
-std::string LowerCase(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 std::string Quoted(const std::string& digest) { return "\"" + digest + "\""; }
@@ -260,7 +255,7 @@ void WarnAboutPause(const fs::path& root, const std::optional<std::string>& paus
         "pause.txt selects the MIRROR folder (its first line holds neither N nor "
         "R), but there is no MIRROR folder: agents find nothing to install");
   }
-  if (LowerCase(line).find("poll") != std::string::npos) {
+  if (ascii::ToLower(line).find("poll") != std::string::npos) {
     warnings.push_back(
         "pause.txt: the first line (up to the first CR) holds POLL, which agents read only from "
         "the lines after it: end the state's line with CR LF");
@@ -340,7 +335,7 @@ void ReleaseSnapshot::AddComponent(const ReleaseFolder& release, const AnsiCodeP
       continue;
     }
     // Labels match without regard to case, as the export's nginx does.
-    std::string key = ComponentKey(folder, c, LowerCase(label));
+    std::string key = ComponentKey(folder, c, ascii::ToLower(label));
     if (components_.count(key)) {
       warnings_.push_back(entry.path().string() +
                           ": not published, another version folder has "
@@ -379,7 +374,7 @@ const Answer* ReleaseSnapshot::Notice(const std::string& folder) const {
 const ComponentRelease* ReleaseSnapshot::Find(Component c, const std::string& folder,
                                               const std::string& version) const {
   if (c == Component::kOutlook && IsVersionLabel(version)) {
-    auto it = components_.find(ComponentKey(folder, c, LowerCase(version)));
+    auto it = components_.find(ComponentKey(folder, c, ascii::ToLower(version)));
     if (it != components_.end()) return &it->second;
   }
   auto it = components_.find(ComponentKey(folder, c));

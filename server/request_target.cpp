@@ -1,9 +1,9 @@
 #include "server/request_target.h"
 
+#include "rules/ascii.h"
+
 namespace mb::server {
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -84,11 +84,6 @@ std::optional<std::string_view> QueryArg(std::string_view query, std::string_vie
   return std::nullopt;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) { return ascii::EqualFolded(a, b); }
 
 }  // namespace mb::server
