@@ -84,8 +84,8 @@ std::optional<Span> ParseOne(Cursor& c, Offset size) {
 
 // The ranges asked for. More than one, or a first range that starts at 0 of
 // an empty body, is answered with the whole body, as nginx does.
-Parse ParseRanges(std::string_view spec, Offset size, Span* only) {
-  Cursor c(spec);
+Parse ParseRanges(std::string_view ranges, Offset size, Span* only) {
+  Cursor c(ranges);
   std::vector<Span> kept;
   for (;;) {
     const std::optional<Span> span = ParseOne(c, size);
