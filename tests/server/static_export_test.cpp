@@ -128,6 +128,14 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Targets(const Ansi
   return {t, odd};
 }
 
+// The export that ReleaseServerOptions' server is compared with, for nginx on port.
+std::vector<std::string> ExportArgsFor(const test::TempDir& temp, int port) {
+  return {"--root",   (temp / "release").string(),
+          "--out",    (temp / "export").string(),
+          "--vdir",   "/mbh",
+          "--listen", "127.0.0.1:" + std::to_string(port)};
+}
+
 // The server the export is compared with: the same release, the same vdir.
 ServerOptions ReleaseServerOptions(const test::TempDir& temp) {
   ServerOptions options;
@@ -143,11 +151,7 @@ TEST(StaticExport, NginxAnswersEveryRequestAsTheServerDoes) {
   Release(temp / "release");
   int port = test::FreePort();
   std::string output;
-  ASSERT_EQ(Export({"--root", (temp / "release").string(), "--out", (temp / "export").string(),
-                    "--vdir", "/mbh", "--listen", "127.0.0.1:" + std::to_string(port)},
-                   &output),
-            0)
-      << output;
+  ASSERT_EQ(Export(ExportArgsFor(temp, port), &output), 0) << output;
   EXPECT_NE(output.find("spaced.dll: left out"), std::string::npos) << output;
   test::OpenForNginx(temp.path());
   test::NginxProcess nginx(temp / "export", port);
@@ -190,9 +194,7 @@ TEST(StaticExport, NginxAnswersRangesAsTheServerDoes) {
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 % 251);
   WriteFile(temp / "release/ORG/express/big.bin", big);
   int port = test::FreePort();
-  ASSERT_EQ(Export({"--root", (temp / "release").string(), "--out", (temp / "export").string(),
-                    "--vdir", "/mbh", "--listen", "127.0.0.1:" + std::to_string(port)}),
-            0);
+  ASSERT_EQ(Export(ExportArgsFor(temp, port)), 0);
   test::OpenForNginx(temp.path());
   test::NginxProcess nginx(temp / "export", port);
   ASSERT_TRUE(nginx.Running()) << nginx.ErrorLog();
