@@ -41,7 +41,12 @@ void frmTray::Form_Load() {
   EnableTimer1(StartIntervalMs(p_.process->Arguments()));
 }
 
+// One agent per install and user at a time: a second one (a double-click
+// beside the log-on start) ends at once, touching nothing, so two agents
+// never download the same release or write the same records.
 int frmTray::Start() {
+  if (!instance_lock_) instance_lock_ = p_.process->TryLockInstance(InstallDir());
+  if (!instance_lock_) return kExitAlreadyRunning;
   try {
     Form_Load();
   } catch (const ProcessEnd& end) {
@@ -106,14 +111,17 @@ bool frmTray::AskRetry() {
 
 // Fixes the working paths, creates the update directory and removes the
 // pending-install list of an earlier run: every run starts without one.
-// When either cannot be done the agent cannot work at all: it says why and
-// ends.
+// Before that, what the updater left is taken over (an install a crash cut
+// off is made whole, its outcome read, the copies it did not install set
+// aside for the next pass). When the folder cannot be made or the list not
+// removed the agent cannot work at all: it says why and ends.
 void frmTray::PrepareUpdateDir() {
   state_.UpdateDir = InstallDir() + "\\update";
   state_.DownloadIniPath = state_.UpdateDir + "\\" + ini::kPendingListFile;
   state_.InstallIniPath = state_.UpdateDir + "\\" + ini::kInstallRecordFile;
   try {
     if (!p_.fs->Exists(state_.UpdateDir)) p_.fs->CreateDirectory(state_.UpdateDir);
+    TakeOverFromUpdater();
     if (p_.fs->IsOrdinaryFile(state_.DownloadIniPath)) p_.fs->DeleteFile(state_.DownloadIniPath);
   } catch (const std::exception& e) {
     ShowBox(GetMsgByLangCode(4) + " : " + e.what());

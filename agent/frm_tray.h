@@ -13,6 +13,7 @@
 
 #include "agent/agent_state.h"
 #include "agent/pause_state.h"
+#include "install/install_outcome.h"
 #include "planning/file_record.h"
 #include "platform/platform.h"
 #include "progress/frm_splash.h"
@@ -96,7 +97,7 @@ class frmTray {
   void EnableTimer1(int interval_ms);
   void DisableTimer1();
   void ReArm(int interval_ms);
-  int IdleRunInterval(const PauseSettings& settings);
+  int NextRunInterval(bool failed, std::optional<int> poll_seconds);
   bool HasHandOver() const;
   [[noreturn]] void EndProcess(int status);
   void ShowBox(const std::string& text);
@@ -149,8 +150,18 @@ class frmTray {
   // be made: the pass then fails, as one whose plan is refused.
   bool target_dir_failed_ = false;
   // A pass of this run failed on its plan (a target folder, the list
-  // rules), not on a download: the other passes' files are handed over.
+  // rules, a folder this user may not write), not on a download: the other
+  // passes' files are handed over.
   bool plan_refused_ = false;
+  // A pass of this run was refused its release (signed releases): it waits
+  // as a run with nothing to do waits, never asking the retry question.
+  bool refused_ = false;
+  // A pass of this run waits for a file that another program holds, which
+  // made the updater put its release back: it is handed over again once the
+  // file is free, with the copies already verified.
+  bool waiting_ = false;
+  // Failed runs in a row, for the back-off under POLL.
+  int failed_runs_ = 0;
   // The files that passes of this run left for the updater.
   ListedFiles listed_;
   // Signed releases: the keys of this run, the newest signing time accepted
@@ -161,6 +172,24 @@ class frmTray {
   std::map<std::int16_t, std::int64_t> accepted_;
   std::map<std::int16_t, std::string> manifest_urls_;
   std::map<std::int16_t, std::string> logged_refusal_;
+
+  // --- what the updater left (install/after_updater.cpp)
+  void TakeOverFromUpdater();
+  void SetAsideHandedOver();
+  bool TargetsWritable(const DownloadList& list);
+  bool WaitsForFileInUse(std::int16_t kind, const DownloadList& list);
+  std::string FolderProblem(const std::string& dir, const std::string& error);
+  void LogOnce(const std::string& line);
+  // Held for the agent's whole life: one agent per install at a time.
+  std::unique_ptr<platform::InstanceLock> instance_lock_;
+  // What the updater last did with each component (by section), as read
+  // from its outcome; and the digests of the copies this agent handed over.
+  std::map<std::string, ComponentOutcome> outcomes_;
+  std::map<std::string, std::string> handed_digests_;
+  // Why the last target folder could not be made, for the log.
+  std::string target_dir_problem_;
+  // Lines written to the update log once in this agent's life.
+  std::vector<std::string> logged_once_;
 };
 
 // Exit statuses of the agent.
@@ -169,7 +198,8 @@ inline constexpr int kExitError = 1;
 inline constexpr int kExitOffline = 2;
 inline constexpr int kExitRefused = 3;
 inline constexpr int kExitRetryDeclined = 4;
-inline constexpr int kExitRunLimit = 5;  // a bounded run (POSIX: MAILBEACON_MAX_RUNS) ended
+inline constexpr int kExitRunLimit = 5;        // a bounded run (POSIX: MAILBEACON_MAX_RUNS) ended
+inline constexpr int kExitAlreadyRunning = 6;  // another agent works on this install
 
 inline constexpr const char* kAppTitle = "Mailbeacon";
 // The product's settings, under HKEY_CURRENT_USER.

@@ -177,6 +177,7 @@ std::string frmTray::AcceptedSignaturesPath() const {
 
 void frmTray::Refuse(std::int16_t kind, const std::string& url, const std::string& what,
                      const std::string& reason) {
+  refused_ = true;
   std::string line = "refused " + what + ": " + reason;
   for (const std::string& problem : keys_.Problems()) line += " [" + problem + "]";
   if (logged_refusal_[kind] != line) {

@@ -3,23 +3,23 @@
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
 #include "agent/pause_state.h"
+#include "agent/run_pace.h"
 #include "install/update_folder.h"
 #include "planning/ini_formats.h"
 #include "planning/transfer_limits.h"
 
 namespace mb {
 
-namespace {
-constexpr int kReRunIntervalMs = 500;
-}
-
 void frmTray::RunUpdate() {
-  int next_run_ms = kReRunIntervalMs;
+  std::optional<int> poll_seconds;
+  bool failed = true;
   try {
     state_.UpdateDue = false;
     state_.FilesToDownload = 0;
     state_.RetryPending = false;
     plan_refused_ = false;
+    refused_ = false;
+    waiting_ = false;
     listed_.clear();
     if (!basWinAPI::IsOnline(p_)) {
       ShowBox(GetMsgByLangCode(5));
@@ -30,6 +30,7 @@ void frmTray::RunUpdate() {
       ShowBox(GetMsgByLangCode(6));
       EndProcess(kExitRefused);
     }
+    poll_seconds = pause.settings.poll_seconds;
     state_.FolderParam = pause.state == ServerState::kOrg ? "&Folder=ORG" : "&Folder=MIRROR";
     ShowStatus(GetMsgByLangCode(7));
     ReadVersionFromSite(state_.InstalledKind);
@@ -44,36 +45,40 @@ void frmTray::RunUpdate() {
       DownloadUpdateNotice("");
       LaunchUpdaterAndQuit();
     }
-    if (state_.RetryPending || plan_refused_) {
+    // Only a failed download counts towards the retry question: a refused
+    // release or plan, or a folder this user may not write, is nothing the
+    // user could mend by retrying.
+    if (state_.RetryPending) {
       ++retry_prompt_count_;
     } else {
       retry_prompt_count_ = 0;
-      next_run_ms = IdleRunInterval(pause.settings);
     }
+    failed = state_.RetryPending || waiting_;
   } catch (const std::exception& e) {
     retry_prompt_count_ = 0;
     ShowBox(GetMsgByLangCode(4) + " : " + e.what());
   }
-  ReArm(next_run_ms);
+  ReArm(NextRunInterval(failed, poll_seconds));
+  failed_runs_ = failed ? failed_runs_ + 1 : 0;
 }
 
 void frmTray::ReArm(int interval_ms) { EnableTimer1(interval_ms); }
 
 // With every pass complete, a run hands over when its lists asked for
-// files. A pass whose plan was refused fails alone: a new run could not
-// mend it (only a new release can), and the files the other passes listed
-// are handed over all the same; with none, there is nothing to hand over.
+// files. A pass whose plan or release was refused, or that waits for a file
+// in use, does not stop the others: the files they listed are handed over
+// all the same; with none, there is nothing to hand over.
 bool frmTray::HasHandOver() const {
   if (!state_.UpdateDue || state_.FilesToDownload <= 0) return false;
-  return !plan_refused_ || !listed_.empty();
+  return !(plan_refused_ || refused_ || waiting_) || !listed_.empty();
 }
 
-// A run that found nothing to do waits as long as the server's POLL setting
-// asks, on the same timer, so the window system keeps running meanwhile.
-// Without it (or after a failed run) the next run comes 500 ms later.
-int frmTray::IdleRunInterval(const PauseSettings& settings) {
-  if (!settings.poll_seconds) return kReRunIntervalMs;
-  return PollIntervalMs(*settings.poll_seconds, p_.process->RandomNumber());
+// The wait is the timer's, so the window system keeps running meanwhile.
+// The system's random source is asked only when POLL spreads the wait.
+int frmTray::NextRunInterval(bool failed, std::optional<int> poll_seconds) {
+  const std::uint32_t random = poll_seconds ? p_.process->RandomNumber() : 0;
+  return NextRunIntervalMs(failed ? RunEnd::kFailed : RunEnd::kNothingToDo, poll_seconds,
+                           failed_runs_, random);
 }
 
 PauseAnswer frmTray::CheckServerPause() {

@@ -1,10 +1,11 @@
 // A process whose facts are fixed: an install directory given by the tool,
 // its "system32" below it, no arguments, one local time, one "random"
-// number (0), and a hand-off to the updater that starts nothing. For
-// benchmarks and fuzz targets.
+// number (0), a hand-off to the updater that starts nothing and an
+// install lock that is always free. For benchmarks and fuzz targets.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -24,6 +25,10 @@ class FixedProcess : public platform::Process {
   platform::LocalTime Now() override { return {2006, 6, 1, 14, 5, 9}; }
   std::uint32_t RandomNumber() override { return 0; }
   void ShellOpen(const std::string&, const std::string&, const std::string&) override {}
+  // One process of a tool: nobody to share the install with.
+  std::unique_ptr<platform::InstanceLock> TryLockInstance(const std::string&) override {
+    return std::make_unique<platform::InstanceLock>();
+  }
 };
 
 }  // namespace mb::headless

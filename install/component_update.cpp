@@ -5,9 +5,9 @@
 
 #include "agent/bas_win_api.h"
 #include "agent/frm_tray.h"
+#include "install/arriving_digests.h"
 #include "install/kept_downloads.h"
 #include "install/rollout.h"
-#include "install/arriving_digests.h"
 #include "install/transfer_progress.h"
 #include "install/update_folder.h"
 #include "planning/ini_formats.h"
@@ -45,10 +45,11 @@ void frmTray::ShowPassError(std::int32_t position, long number) {
 
 void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   if (!ManifestTrusted(kind)) {
-    // A manifest that a trusted key does not vouch for fails the pass like
-    // a failed download; nothing is fetched.
+    // A manifest that a trusted key does not vouch for fails the pass;
+    // nothing is fetched. A new run at once could not mend it: the run waits
+    // as one with nothing to do.
     ShowStatus(GetMsgByLangCode(3));
-    state_.RetryPending = true;
+    refused_ = true;
     return;
   }
   const std::optional<ini::ComponentNames> names = ini::NamesFor(kind);
@@ -73,6 +74,7 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   if (target_dir_failed_) {
     // A folder the agent cannot make fails the pass visibly, rather than
     // passing for a component with nothing to fetch.
+    LogOnce("Update not possible : " + target_dir_problem_);
     ShowStatus(GetMsgByLangCode(3));
     plan_refused_ = true;
     return;
@@ -91,6 +93,18 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   const PlanVerdict verdict = CheckPlan(list);
   bool complete = verdict == PlanVerdict::kSound;
   if (!complete) ShowStatus(GetMsgByLangCode(3));
+  // Nothing is fetched for files the updater could not put in place: a
+  // folder this user may not write fails the pass as a refused plan; a
+  // release put back for a file in use waits until the file is free.
+  if (complete && !TargetsWritable(list)) {
+    ShowStatus(GetMsgByLangCode(3));
+    plan_refused_ = true;
+    return;
+  }
+  if (complete && WaitsForFileInUse(kind, list)) {
+    waiting_ = true;
+    return;
+  }
   std::size_t verified = 0;
   for (std::size_t i = 0; complete && i < list.size(); ++i) {
     FileRecord& r = list[i];
@@ -114,6 +128,9 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   if (complete && remaining == deferred) {
     RecordInstalledFiles(kind, list, last_version);
     RememberListed(list);
+    for (const FileRecord& r : list) {
+      if (!r.OrgName.empty()) handed_digests_[r.Name] = r.Hash;
+    }
   } else if (verdict == PlanVerdict::kRefused) {
     plan_refused_ = true;
   } else if (verdict == PlanVerdict::kSound) {  // a download or a digest failed

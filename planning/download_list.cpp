@@ -118,13 +118,18 @@ bool frmTray::NeedsFetch(const FileRecord& r) {
 // a root, so "\\server\share" alone passes it without a word).
 bool frmTray::MakeTargetDir(const std::string& dir) {
   bool made = false;
+  std::string error = "cannot be made";
   try {
     MakeDirPath(dir);
     made = p_.fs->Exists(dir) && !p_.fs->IsOrdinaryFile(dir);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    error = e.what();
     made = false;
   }
-  if (!made) target_dir_failed_ = true;
+  if (!made) {
+    target_dir_failed_ = true;
+    target_dir_problem_ = FolderProblem(dir, error);
+  }
   return made;
 }
 

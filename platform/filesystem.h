@@ -20,6 +20,22 @@ struct FolderEntry {
   std::int64_t size = 0;         // a file's length in bytes
 };
 
+// Whether something can be done to a file or in a folder now, and if not,
+// why: the part of a failure that decides what to do about it.
+enum class Access {
+  kAllowed,
+  kMissing,  // no such file (or folder)
+  kInUse,    // another program holds the file so that it cannot be renamed
+  kDenied,   // this user may not: permissions, a read-only file system
+  kFailed,   // anything else
+};
+
+struct AccessCheck {
+  Access access = Access::kAllowed;
+  std::string reason;  // the system's words, empty when allowed
+  bool Allowed() const { return access == Access::kAllowed; }
+};
+
 class InputFile {
  public:
   virtual ~InputFile() = default;
@@ -42,6 +58,8 @@ class FileSystem {
   virtual std::optional<std::size_t> RootLength(const std::string& path) = 0;
 
   virtual void CreateDirectory(const std::string& path) = 0;  // one level
+  // Removes a file, also a read-only one (Windows refuses to delete such a
+  // file as it is; POSIX never asks).
   virtual void DeleteFile(const std::string& path) = 0;
   // Copies, replacing the destination. The destination is complete or, on
   // failure, unchanged: the copy goes through a temporary name beside it.
@@ -56,6 +74,20 @@ class FileSystem {
   // The entries of a folder, "." and ".." left out, in no order. Raises when
   // the folder cannot be read.
   virtual std::vector<FolderEntry> ListFolder(const std::string& path) = 0;
+
+  // Writes `bytes` as the whole file: through a temporary beside it, made
+  // durable, then renamed over it, so a reader (or a crash) finds the old
+  // file or the new one, never a part.
+  virtual void WriteWhole(const std::string& path, const std::string& bytes) = 0;
+  // Whether the file at `path` could be renamed away now, the first step of
+  // replacing it: kMissing when there is none, kInUse when another program
+  // holds it open without letting it be renamed (Windows: without
+  // FILE_SHARE_DELETE; a loaded program file may be renamed), kDenied when
+  // this user may not. Changes nothing.
+  virtual AccessCheck CanReplace(const std::string& path) = 0;
+  // Whether a new file can be made in the folder `dir` (by making one and
+  // removing it again): kMissing when there is no such folder.
+  virtual AccessCheck CanWriteIn(const std::string& dir) = 0;
 };
 
 }  // namespace mb::platform

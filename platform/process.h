@@ -4,12 +4,21 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace mb::platform {
 
 struct LocalTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// Held while a program of an install directory (the agent, the updater)
+// works on it; released when destroyed, or when the process ends however it
+// ends.
+class InstanceLock {
+ public:
+  virtual ~InstanceLock() = default;
 };
 
 class Process {
@@ -37,6 +46,13 @@ class Process {
   // result is not reported, as the agent ignores it.
   virtual void ShellOpen(const std::string& file, const std::string& params,
                          const std::string& dir) = 0;
+  // Takes the lock of the programs of `install_dir` for this user, at once
+  // or not at all (Windows: a named mutex; POSIX: flock on
+  // update/instance.lock, making the update folder when it is missing).
+  // nullptr when another process holds it. Where no lock can be made at all
+  // (a folder that cannot be written), a lock that guards nothing: the
+  // program then fails where it needs the folder, as it would have.
+  virtual std::unique_ptr<InstanceLock> TryLockInstance(const std::string& install_dir) = 0;
 };
 
 }  // namespace mb::platform

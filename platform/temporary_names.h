@@ -1,25 +1,34 @@
-// The temporary files a backend writes beside a file while it is made,
+// The temporary files written beside a file while it is made or replaced,
 // named by one rule in both builds so that what a crash leaves of them can
 // be told apart and removed:
-//   ".<name>.part-<tag>"  the body of a download of <name>
-//   ".<name>.<tag>"       a copy being made of <name>
+//   ".<name>.part-<tag>"   the body of a download of <name>
+//   ".<name>.<tag>"        a copy being made of <name>
+//   ".<name>.stage-<tag>"  the new <name>, staged beside it by the updater
+//                          before anything is replaced
+//   ".<name>.aside-<tag>"  the old <name>, renamed away while the new one
+//                          moves in; removed once no program holds it
 // <name> is the destination's name cut to 200 bytes (never inside a UTF-8
 // character), <tag> six letters or digits. The leading dot hides them on
 // POSIX, and no file of a release may begin with one.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace mb::platform {
 
 inline constexpr std::size_t kTemporaryNameBytes = 200;
 inline constexpr std::size_t kTemporaryTagLength = 6;
 inline constexpr std::string_view kDownloadMark = "part-";
+inline constexpr std::string_view kStageMark = "stage-";
+inline constexpr std::string_view kAsideMark = "aside-";
 
-enum class TemporaryKind { kDownload, kCopy };
+enum class TemporaryKind { kDownload, kCopy, kStage, kAside };
 
 // The destination's name as the temporary name carries it.
 inline std::string_view TemporaryNameStem(std::string_view name) {
@@ -33,6 +42,8 @@ inline std::string TemporaryName(std::string_view name, TemporaryKind kind, std:
   std::string out = ".";
   out.append(TemporaryNameStem(name)).append(".");
   if (kind == TemporaryKind::kDownload) out.append(kDownloadMark);
+  if (kind == TemporaryKind::kStage) out.append(kStageMark);
+  if (kind == TemporaryKind::kAside) out.append(kAsideMark);
   return out.append(tag);
 }
 
@@ -47,12 +58,25 @@ inline std::string RandomTemporaryTag() {
 }
 
 // Whether `entry` (a name in the destination's folder) is a temporary of
-// either kind for the file `name`.
-inline bool IsTemporaryNameOf(std::string_view entry, std::string_view name) {
+// the file `name`: of the given kinds, or of any kind.
+inline bool IsTemporaryNameOf(std::string_view entry, std::string_view name,
+                              std::initializer_list<TemporaryKind> kinds = {
+                                  TemporaryKind::kDownload, TemporaryKind::kCopy,
+                                  TemporaryKind::kStage, TemporaryKind::kAside}) {
   const std::string prefix = "." + std::string(TemporaryNameStem(name)) + ".";
   if (entry.size() <= prefix.size() || entry.substr(0, prefix.size()) != prefix) return false;
   std::string_view tag = entry.substr(prefix.size());
-  if (tag.substr(0, kDownloadMark.size()) == kDownloadMark) tag.remove_prefix(kDownloadMark.size());
+  TemporaryKind kind = TemporaryKind::kCopy;
+  for (auto [mark, marked] : {std::pair{kDownloadMark, TemporaryKind::kDownload},
+                              std::pair{kStageMark, TemporaryKind::kStage},
+                              std::pair{kAsideMark, TemporaryKind::kAside}}) {
+    if (tag.substr(0, mark.size()) == mark) {
+      tag.remove_prefix(mark.size());
+      kind = marked;
+      break;
+    }
+  }
+  if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) return false;
   if (tag.size() != kTemporaryTagLength) return false;
   for (char c : tag) {
     const bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');

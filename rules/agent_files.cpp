@@ -7,9 +7,9 @@
 namespace mb::files {
 
 bool IsAgentFileName(const std::string& name) {
-  for (const char* own :
-       {kInstallRecord, kPendingList, kUpdateLog, kPauseState, kNotice, kOutlookManifest,
-        kExpressManifest, kAgentManifest, kAcceptedSignatures}) {
+  for (const char* own : {kInstallRecord, kPendingList, kUpdateLog, kPauseState, kNotice,
+                          kOutlookManifest, kExpressManifest, kAgentManifest, kAcceptedSignatures,
+                          kInstallJournal, kInstallOutcome, kInstanceLock}) {
     if (ascii::EqualFolded(name, own)) return true;
   }
   return false;

@@ -18,6 +18,15 @@ inline constexpr const char* kAgentManifest = "mailbeacon_agent.ini";
 // Signed releases: the signing time of the newest manifest accepted, per
 // component (section) - what an older release is refused by.
 inline constexpr const char* kAcceptedSignatures = "accepted_signatures.ini";
+// The updater's: the install it is making (or a crash cut off), so that its
+// next start or the agent's puts the files back whole (install/install_journal.h).
+inline constexpr const char* kInstallJournal = "install_journal.txt";
+// The updater's: what became of each component it was handed, for the
+// agent's next run (install/install_outcome.h).
+inline constexpr const char* kInstallOutcome = "install_outcome.ini";
+// The lock the agent holds for its whole life and the updater while it
+// works (POSIX; Windows has a named mutex).
+inline constexpr const char* kInstanceLock = "instance.lock";
 
 // Appended to a replaced file's path for the copy kept of it.
 inline constexpr const char* kBackupSuffix = "_old";

@@ -4,7 +4,6 @@
 #include <memory>
 #include <vector>
 
-#include "install/update_folder.h"
 #include "support/error.h"
 
 namespace mb::updater {
@@ -60,21 +59,6 @@ void CreateDirectories(platform::FileSystem& fs, const std::string& dir) {
     if (IsSeparator(prefix.back())) continue;
     CreateOneDirectory(fs, prefix);
   }
-}
-
-bool PlaceFile(platform::FileSystem& fs, const PendingFile& file, const std::string& update_dir) {
-  const std::string source = update_dir + "\\" + file.name;
-  const std::string target = file.Target();
-  CreateDirectories(fs, file.target_dir);
-  RemoveStaleTemporaries(fs, file.target_dir,
-                         file.org_name);  // what a crash left of an earlier run
-  const bool back_up = file.back_up && fs.Exists(target) && !SameContents(fs, source, target);
-  if (back_up) fs.CopyFile(target, target + "_old");
-  fs.CopyFile(source, target);
-  // Any file can be started on Windows; a program put in place (the agent
-  // itself, for one) must stay runnable on POSIX too.
-  fs.MakeExecutable(target);
-  return back_up;
 }
 
 }  // namespace mb::updater

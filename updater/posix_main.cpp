@@ -5,6 +5,10 @@
 #include "platform/posix/posix_process.h"
 #include "platform/posix/posix_profile_store.h"
 #include "updater/updater.h"
+#include "updater/wait_for_agent.h"
+
+#include <chrono>
+#include <thread>
 
 int main(int argc, char** argv) {
   using namespace mb;
@@ -15,5 +19,9 @@ int main(int argc, char** argv) {
 
   platform::Platform p{
       .profiles = &profiles, .fs = &fs, .codepage = &codepage, .process = &process};
-  return updater::Updater(p).Run();
+  updater::UpdaterOptions options;
+  options.agent_program = "Mailbeacon";
+  options.install.in_use_limit = updater::InUseWaitLimit();
+  options.install.sleep = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
+  return updater::Updater(p, options).Run();
 }

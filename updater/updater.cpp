@@ -2,19 +2,36 @@
 
 #include <cstdio>
 #include <exception>
-#include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "install/install_journal.h"
+#include "install/install_outcome.h"
 #include "planning/ini_formats.h"
 #include "support/local_time.h"
 #include "support/text.h"
-#include "updater/file_placement.h"
 #include "updater/wait_for_agent.h"
 
 namespace mb::updater {
+namespace {
 
-Updater::Updater(const platform::Platform& p) : p_(p) {}
+std::string Release(const std::string& section, const std::string& release) {
+  return "[" + section + "] " + release;
+}
+
+std::string WhenAgain(const ComponentResult& result) {
+  if (result.reason == kReasonInUse) return "it will be tried again once the file is free";
+  if (result.reason == kReasonDenied) {
+    return "it will be tried again when the agent next starts with the rights it needs";
+  }
+  return "it will be tried again when the agent next starts";
+}
+
+}  // namespace
+
+Updater::Updater(const platform::Platform& p, UpdaterOptions options)
+    : p_(p), options_(std::move(options)) {}
 
 std::string Updater::UpdateDir() const { return p_.process->InstallDir() + "\\update"; }
 
@@ -32,7 +49,30 @@ int Updater::Run() {
         " ms");
     return kAgentStillRunning;
   }
-  return ApplyPendingList();
+  std::unique_ptr<platform::InstanceLock> lock = WaitForLock();
+  if (!lock) {
+    Log("Update not started : another Mailbeacon program is working in " +
+        p_.process->InstallDir());
+    return kAgentStillRunning;
+  }
+  for (const std::string& line : RecoverInstall(*p_.fs, *p_.profiles, UpdateDir())) Log(line);
+  const int status = ApplyPendingList();
+  lock.reset();  // the agent started next takes it
+  if (status == kPutBack && !options_.agent_program.empty()) {
+    p_.process->ShellOpen(options_.agent_program, "", p_.process->InstallDir());
+  }
+  return status;
+}
+
+// Another agent may have taken the lock in the moment between the agent's
+// end and our start: it ends once it hands over or finds nothing to do.
+std::unique_ptr<platform::InstanceLock> Updater::WaitForLock() {
+  const auto deadline = std::chrono::steady_clock::now() + AgentWaitLimit();
+  while (true) {
+    if (auto lock = p_.process->TryLockInstance(p_.process->InstallDir())) return lock;
+    if (std::chrono::steady_clock::now() >= deadline) return nullptr;
+    std::this_thread::sleep_for(kAgentPollInterval);
+  }
 }
 
 int Updater::ApplyPendingList() {
@@ -50,69 +90,47 @@ int Updater::ApplyPendingList() {
   return ApplyAll(list);
 }
 
-// In order: every file, then the installed releases, then the list, and
-// only then the copies. Until the list is gone a new start redoes it all
-// from the copies; after that nothing needs redoing.
+// Component by component, each all or nothing. Only when every one is
+// installed do the list and then the copies go: until then a new hand-off
+// redoes what is left from the same copies.
 int Updater::ApplyAll(const PendingList& list) {
-  std::string step;
+  const std::string record = UpdateDir() + "\\" + ini::kInstallRecordFile;
+  std::vector<std::string> leftovers = JournalLeftovers(*p_.fs, UpdateDir());
+  ComponentInstaller installer(p_, UpdateDir(), options_.install,
+                               [this](const std::string& line) { Log(line); });
+  std::vector<ComponentOutcome> outcomes;
+  int status = kApplied;
+  for (const PendingComponent& component : list.components) {
+    if (component.files.empty()) continue;  // handed over no release
+    const std::string release =
+        ReadProfileValue(*p_.profiles, component.section, ini::kLastVersionKey, record);
+    const ComponentResult result = installer.Install(component, release, leftovers);
+    Report(component, release, result);
+    outcomes.push_back({component.section, release,
+                        result.installed ? kOutcomeInstalled : kOutcomeFailed, result.reason,
+                        result.file, Now()});
+    if (result.installed) continue;
+    status = std::max(status, result.reason == kReasonInUse ? int{kPutBack} : int{kIoFailure});
+  }
+  if (!WriteOutcomes(*p_.profiles, *p_.fs, *p_.codepage, UpdateDir(), outcomes)) {
+    Log("Could not write " + OutcomePath(UpdateDir()));
+  }
+  if (status != kApplied) return status;
   try {
-    for (const PendingComponent& component : list.components) {
-      for (const PendingFile& file : component.files) {
-        step = file.Target();
-        const bool backed_up = PlaceFile(*p_.fs, file, UpdateDir());
-        Log("Installed : " + file.Target() +
-            (backed_up ? " (previous copy kept as " + file.org_name + "_old)" : ""));
-      }
-    }
-    step = ini::kInstallRecordFile;
-    RecordInstalledVersions(list);
-    step = ini::kPendingListFile;
     p_.fs->DeleteFile(ListPath());
   } catch (const std::exception& e) {
-    Log("Update stopped at " + step + " : " + e.what());
+    Log("Update stopped at " + std::string(ini::kPendingListFile) + " : " + e.what());
     return kIoFailure;
   }
   return DeleteCopies(list) ? kApplied : kIoFailure;
 }
 
-// A component's files are all in place: the release the agent handed over
-// (its LAST_VERSION) is now the installed one, so the agent's next run finds
-// the component up to date. Each file's VERSION goes under its installed
-// name too, the record the agent compares a renamed file with, so an
-// unchanged file is not fetched again with the next release. A component
-// with no pending files handed over no release and is left alone.
-void Updater::RecordInstalledVersions(const PendingList& list) {
-  const std::string record = UpdateDir() + "\\" + ini::kInstallRecordFile;
-  std::vector<std::pair<std::string, std::string>> installed;  // section, release
-  {
-    platform::ProfileBatch batch(*p_.profiles);  // one write of the record, however many files
-    for (const PendingComponent& component : list.components) {
-      if (component.files.empty()) continue;
-      for (const PendingFile& file : component.files) {
-        if (!p_.profiles->WriteString(file.org_name_ansi, ini::kVersionKey, file.version_ansi,
-                                      record)) {
-          throw std::runtime_error("cannot write [" + file.org_name + "] " + ini::kVersionKey);
-        }
-      }
-      const std::string last =
-          ReadProfileValue(*p_.profiles, component.section, ini::kLastVersionKey, record);
-      if (last.empty()) continue;
-      if (!p_.profiles->WriteString(component.section, ini::kInstallVersionKey, last, record)) {
-        throw std::runtime_error("cannot write [" + component.section + "] " +
-                                 ini::kInstallVersionKey);
-      }
-      installed.emplace_back(component.section, last);
-    }
-  }
-  // The batch's writes reach the disk as it ends, and a write that fails
-  // there is lost without a word: read the releases back before the list
-  // that could redo them goes.
-  for (const auto& [section, last] : installed) {
-    if (ReadProfileValue(*p_.profiles, section, ini::kInstallVersionKey, record) != last) {
-      throw std::runtime_error("the install record did not keep [" + section + "] " +
-                               ini::kInstallVersionKey);
-    }
-  }
+void Updater::Report(const PendingComponent& component, const std::string& release,
+                     const ComponentResult& result) {
+  if (result.installed) return;
+  Log("Update stopped at " + result.file + " : " + result.detail);
+  Log(Release(component.section, release) +
+      " not installed, its files are as they were : " + WhenAgain(result));
 }
 
 // The update is complete by now; a copy that cannot be removed is reported
@@ -133,11 +151,13 @@ bool Updater::DeleteCopies(const PendingList& list) {
   return all;
 }
 
+std::string Updater::Now() { return FormatTimestamp(p_.process->Now()); }
+
 void Updater::Log(const std::string& text) {
   // Appended piece by piece: g++ 12 at -O3 sees a false overlap (-Wrestrict)
   // in "literal" + std::string&&.
   std::string line = "[";
-  line.append(FormatTimestamp(p_.process->Now())).append("] ").append(text).append("\r\n");
+  line.append(Now()).append("] ").append(text).append("\r\n");
   try {
     p_.fs->Append(UpdateDir() + "\\" + ini::kUpdateLogFile, p_.codepage->ToAnsi(line));
   } catch (const std::exception& e) {

@@ -6,6 +6,10 @@
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_profile.h"
 #include "updater/updater.h"
+#include "updater/wait_for_agent.h"
+
+#include <chrono>
+#include <thread>
 
 int main() {
   using namespace mb;
@@ -16,5 +20,9 @@ int main() {
 
   platform::Platform p{
       .profiles = &profiles, .fs = &fs, .codepage = &codepage, .process = &process};
-  return updater::Updater(p).Run();
+  updater::UpdaterOptions options;
+  options.agent_program = "Mailbeacon.exe";
+  options.install.in_use_limit = updater::InUseWaitLimit();
+  options.install.sleep = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
+  return updater::Updater(p, options).Run();
 }

@@ -81,6 +81,21 @@ void CopyContents(int from, int to) {
   }
 }
 
+std::string ParentOf(const std::string& posix_path) {
+  const std::size_t slash = posix_path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : posix_path.substr(0, slash);
+}
+
+// What an error of the system means for replacing a file or writing in a
+// folder.
+platform::AccessCheck AccessOf(int err) {
+  platform::AccessCheck check{platform::Access::kFailed, std::strerror(err)};
+  if (err == ENOENT || err == ENOTDIR) check.access = platform::Access::kMissing;
+  if (err == EACCES || err == EPERM || err == EROFS) check.access = platform::Access::kDenied;
+  return check;
+}
+
 std::string BaseName(const std::string& posix_path) {
   std::size_t slash = posix_path.rfind('/');
   return slash == std::string::npos ? posix_path : posix_path.substr(slash + 1);
@@ -227,6 +242,50 @@ std::vector<platform::FolderEntry> PosixFileSystem::ListFolder(const std::string
   }
   if (errno != 0) ThrowPosixError(errno);
   return entries;
+}
+
+void PosixFileSystem::WriteWhole(const std::string& path, const std::string& bytes) {
+  const std::string target = ToPosixPath(path);
+  TempFileBeside temp(target);
+  // The file keeps its permissions; a new one is readable by all, as the
+  // agent's other records are.
+  struct stat st {};
+  const mode_t mode = ::stat(target.c_str(), &st) == 0 ? st.st_mode & 07777 : 0644;
+  if (::fchmod(temp.fd(), mode) != 0) ThrowPosixError(errno);
+  WriteAll(temp.fd(), bytes.data(), bytes.size());
+  temp.CommitAs(target);
+}
+
+// Renaming a file takes write access to its folder (and, where the folder
+// is sticky, owning the file or the folder); what holds the file open does
+// not matter here, so nothing is ever in use.
+platform::AccessCheck PosixFileSystem::CanReplace(const std::string& path) {
+  const std::string p = ToPosixPath(path);
+  struct stat st {};
+  if (::lstat(p.c_str(), &st) != 0) return AccessOf(errno);
+  const std::string dir = ParentOf(p);
+  struct stat dir_st {};
+  if (::stat(dir.c_str(), &dir_st) != 0) return AccessOf(errno);
+  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return AccessOf(errno);
+  const uid_t me = ::geteuid();
+  if ((dir_st.st_mode & S_ISVTX) && me != 0 && me != st.st_uid && me != dir_st.st_uid) {
+    return AccessOf(EPERM);
+  }
+  return {};
+}
+
+platform::AccessCheck PosixFileSystem::CanWriteIn(const std::string& dir) {
+  const std::string d = ToPosixPath(dir);
+  struct stat st {};
+  if (::stat(d.c_str(), &st) != 0) return AccessOf(errno);
+  if (!S_ISDIR(st.st_mode)) return AccessOf(ENOTDIR);
+  std::string probe = (d.empty() || d.back() != '/' ? d + "/" : d) +
+                      platform::TemporaryName("probe", platform::TemporaryKind::kCopy, "XXXXXX");
+  const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) return AccessOf(errno);
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return {};
 }
 
 // Executable by whoever may read it, as a Windows program is runnable by

@@ -24,6 +24,9 @@ class PosixFileSystem : public platform::FileSystem {
   void Append(const std::string& path, const std::string& bytes) override;
   void MakeExecutable(const std::string& path) override;
   std::vector<platform::FolderEntry> ListFolder(const std::string& path) override;
+  void WriteWhole(const std::string& path, const std::string& bytes) override;
+  platform::AccessCheck CanReplace(const std::string& path) override;
+  platform::AccessCheck CanWriteIn(const std::string& dir) override;
 };
 
 // The error for the current errno (or `err`), as every POSIX layer raises it.

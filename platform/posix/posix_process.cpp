@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/posix_instance_lock.h"
 #include "platform/posix/posix_path.h"
 
 namespace mb::posix {
@@ -135,6 +136,11 @@ void PosixProcess::ShellOpen(const std::string& file, const std::string& params,
   } catch (const std::system_error&) {
     // No thread to spare: the child stays a zombie until this process ends.
   }
+}
+
+std::unique_ptr<platform::InstanceLock> PosixProcess::TryLockInstance(
+    const std::string& install_dir) {
+  return TryLockInstanceDir(install_dir);
 }
 
 }  // namespace mb::posix

@@ -27,6 +27,8 @@ class PosixProcess : public platform::Process {
   // working directory, in a session of its own, stdin from /dev/null.
   void ShellOpen(const std::string& file, const std::string& params,
                  const std::string& dir) override;
+  // flock on update/instance.lock (posix_instance_lock.h).
+  std::unique_ptr<platform::InstanceLock> TryLockInstance(const std::string& install_dir) override;
 
  private:
   std::string install_dir_;

@@ -36,6 +36,31 @@ void WriteAll(HANDLE h, const std::string& bytes) {
   }
 }
 
+// What an error of the system means for replacing a file or writing in a
+// folder.
+platform::AccessCheck AccessOf(DWORD code) {
+  platform::AccessCheck check{platform::Access::kFailed, ErrorText(code)};
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DIRECTORY:
+      check.access = platform::Access::kMissing;
+      break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      check.access = platform::Access::kInUse;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_PRIVILEGE_NOT_HELD:
+      check.access = platform::Access::kDenied;
+      break;
+    default:
+      break;
+  }
+  return check;
+}
+
 }  // namespace
 
 std::wstring TempNameBeside(const std::wstring& path, platform::TemporaryKind kind) {
@@ -76,8 +101,20 @@ void Win32FileSystem::CreateDirectory(const std::string& path) {
   if (!CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr)) throw LastError();
 }
 
+// A read-only file is refused by DeleteFileW as it is: its flag goes first,
+// and comes back when the file cannot be removed all the same.
 void Win32FileSystem::DeleteFile(const std::string& path) {
-  if (!DeleteFileW(Utf8ToWide(path).c_str())) throw LastError();
+  const std::wstring wpath = Utf8ToWide(path);
+  if (DeleteFileW(wpath.c_str())) return;
+  const DWORD code = GetLastError();
+  const DWORD attrs = GetFileAttributesW(wpath.c_str());
+  const bool read_only = attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY);
+  if (code != ERROR_ACCESS_DENIED || !read_only) throw WindowsError(code);
+  SetFileAttributesW(wpath.c_str(), attrs & ~DWORD{FILE_ATTRIBUTE_READONLY});
+  if (DeleteFileW(wpath.c_str())) return;
+  const DWORD again = GetLastError();
+  SetFileAttributesW(wpath.c_str(), attrs);
+  throw WindowsError(again);
 }
 
 void Win32FileSystem::CopyFile(const std::string& from, const std::string& to) {
@@ -141,6 +178,53 @@ std::vector<platform::FolderEntry> Win32FileSystem::ListFolder(const std::string
   FindClose(h);
   if (code != ERROR_NO_MORE_FILES) throw WindowsError(code);
   return entries;
+}
+
+void Win32FileSystem::WriteWhole(const std::string& path, const std::string& bytes) {
+  const std::wstring wpath = Utf8ToWide(path);
+  const std::wstring tmp = TempNameBeside(wpath, platform::TemporaryKind::kCopy);
+  {
+    UniqueHandle h(CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) throw LastError();
+    try {
+      WriteAll(h.Get(), bytes);
+      if (!FlushFileBuffers(h.Get())) throw LastError();
+    } catch (...) {
+      h.Reset();
+      DeleteFileW(tmp.c_str());
+      throw;
+    }
+  }
+  if (!MoveFileExW(tmp.c_str(), wpath.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD code = GetLastError();
+    DeleteFileW(tmp.c_str());
+    throw WindowsError(code);
+  }
+}
+
+// Renaming a file needs it opened with DELETE access, which a program that
+// holds it without FILE_SHARE_DELETE forbids; Windows' loader maps a DLL
+// so that it may still be renamed (never replaced or deleted).
+platform::AccessCheck Win32FileSystem::CanReplace(const std::string& path) {
+  UniqueHandle h(CreateFileW(Utf8ToWide(path).c_str(), DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (h.Valid()) return {};
+  return AccessOf(GetLastError());
+}
+
+platform::AccessCheck Win32FileSystem::CanWriteIn(const std::string& dir) {
+  const std::wstring wdir = Utf8ToWide(dir);
+  const DWORD attrs = GetFileAttributesW(wdir.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES) return AccessOf(GetLastError());
+  if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return AccessOf(ERROR_DIRECTORY);
+  const std::wstring probe = TempNameBeside(wdir + L"\\probe", platform::TemporaryKind::kCopy);
+  UniqueHandle h(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (!h.Valid()) return AccessOf(GetLastError());
+  return {};
 }
 
 }  // namespace mb::win32

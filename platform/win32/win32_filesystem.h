@@ -23,6 +23,9 @@ class Win32FileSystem : public platform::FileSystem {
   void Append(const std::string& path, const std::string& bytes) override;
   void MakeExecutable(const std::string& path) override;
   std::vector<platform::FolderEntry> ListFolder(const std::string& path) override;
+  void WriteWhole(const std::string& path, const std::string& bytes) override;
+  platform::AccessCheck CanReplace(const std::string& path) override;
+  platform::AccessCheck CanWriteIn(const std::string& dir) override;
 };
 
 // A name beside `path` for a file being written before it replaces `path`

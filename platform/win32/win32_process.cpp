@@ -6,6 +6,8 @@
 #include <ntsecapi.h>
 // clang-format on
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/win32/win32_text.h"
@@ -24,6 +26,22 @@ std::wstring ModulePath() {
 }
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// Owned by the thread that took it; released and closed when it goes. A
+// mutex whose owner ended without releasing it is taken over (abandoned).
+class MutexLock : public platform::InstanceLock {
+ public:
+  explicit MutexLock(HANDLE h) : h_(h) {}
+  ~MutexLock() override {
+    ReleaseMutex(h_);
+    CloseHandle(h_);
+  }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  HANDLE h_;
+};
 
 }  // namespace
 
@@ -86,6 +104,28 @@ void Win32Process::ShellOpen(const std::string& file, const std::string& params,
   }
   ShellExecuteW(owner, L"open", Utf8ToWide(file).c_str(), Utf8ToWide(params).c_str(),
                 Utf8ToWide(dir).c_str(), SW_SHOWNORMAL);
+}
+
+std::wstring InstanceMutexName(const std::wstring& install_dir) {
+  std::wstring folded = install_dir;
+  if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+  std::uint64_t digest = 14695981039346656037ull;  // FNV-1a over the UTF-16 units
+  for (wchar_t c : folded) {
+    digest = (digest ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
+  }
+  wchar_t hex[17] = {};
+  for (int i = 15; i >= 0; --i, digest >>= 4) hex[i] = L"0123456789abcdef"[digest & 0xF];
+  return std::wstring(L"Local\\Mailbeacon-") + hex;
+}
+
+std::unique_ptr<platform::InstanceLock> Win32Process::TryLockInstance(
+    const std::string& install_dir) {
+  HANDLE h = CreateMutexW(nullptr, FALSE, InstanceMutexName(Utf8ToWide(install_dir)).c_str());
+  if (h == nullptr) return std::make_unique<platform::InstanceLock>();  // guards nothing
+  const DWORD waited = WaitForSingleObject(h, 0);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return std::make_unique<MutexLock>(h);
+  CloseHandle(h);
+  return nullptr;
 }
 
 }  // namespace mb::win32

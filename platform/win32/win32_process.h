@@ -21,6 +21,8 @@ class Win32Process : public platform::Process {
   std::uint32_t RandomNumber() override;
   void ShellOpen(const std::string& file, const std::string& params,
                  const std::string& dir) override;
+  // A named mutex of this session, named after the install directory.
+  std::unique_ptr<platform::InstanceLock> TryLockInstance(const std::string& install_dir) override;
 
  private:
   std::function<void*()> owner_;
@@ -30,6 +32,10 @@ class Win32Process : public platform::Process {
 // the C runtime splits it: a quoted name ends at its closing quote, an
 // unquoted one at the first space or tab; the blanks after it are skipped.
 std::wstring ArgumentsAfterProgram(const std::wstring& command_line);
+
+// The name of the install directory's mutex: "Local\\Mailbeacon-" and a
+// digest of the path with its letters folded, as Windows folds them.
+std::wstring InstanceMutexName(const std::wstring& install_dir);
 
 // The directory part of a module path, keeping the separator of a drive
 // root ("C:\").

@@ -91,16 +91,16 @@ TEST_F(FleetSettings, ARunWithNothingToDoWaitsThePollIntervalWithJitter) {
   EXPECT_TRUE(h.windows.boxes.empty());
 }
 
-// Failed runs keep their half second (and the retry question's count);
-// settings that are not where or what they must be are no settings.
-TEST_F(FleetSettings, FailedRunsAndUnreadableSettingsKeepTheHalfSecond) {
+// Settings that are not where or what they must be are no settings: every
+// run, failed or not, is followed by the next 500 ms later, as ever.
+TEST_F(FleetSettings, UnreadableSettingsKeepTheHalfSecond) {
   struct Case {
     const char* why;
     std::string pause, manifest;
     bool plugin_served = true;
   };
   const std::vector<Case> cases = {
-      {"a file that cannot be fetched", "N\r\nPOLL=60\r\n", Manifest(""), false},
+      {"a failed run without POLL", "N\r\n", Manifest(""), false},
       {"POLL after a lone LF is part of the first line", "N\nPOLL=60\n", ""},
       {"POLL of 0", "N\r\nPOLL=0\r\n", ""},
       {"POLL above a day", "N\r\nPOLL=86401\r\n", ""},
@@ -117,6 +117,32 @@ TEST_F(FleetSettings, FailedRunsAndUnreadableSettingsKeepTheHalfSecond) {
     EXPECT_EQ(agent.windows.armings, (std::vector<int>{10, 500, 500})) << c.why;
     EXPECT_EQ(agent.process.random_draws, 0) << c.why;
   }
+}
+
+// With POLL published, failed runs back off: 500 ms, then twice as long
+// after each further failure in a row, never more than POLL, each spread by
+// up to 10 % (the random numbers here pick the low end, the middle, the top);
+// a run with nothing to do waits POLL and starts the count again.
+TEST_F(FleetSettings, FailedRunsBackOffUpToPollAndStartOverAfterASuccess) {
+  server.Answer(kPause, "N\r\nPOLL=3\r\n");
+  server.Answer(kManifest, Manifest(""));
+  server.Answer(kPluginFile, {404, ""});
+  h.process.random_numbers = {0, 100, 400, 0, 0, 600};
+  h.windows.yes_no_answers = {true, true};
+  EXPECT_EQ(h.RunAgent(6), -1);
+  // 500 -10 %, 1000 +0 %, 2000 +10 %, 4000 capped at POLL: 3 s -10 %, and so on.
+  EXPECT_EQ(h.windows.armings, (std::vector<int>{10, 450, 1000, 2200, 2700, 2700, 3300}));
+  EXPECT_EQ(h.process.random_draws, 6);
+  // Failed downloads still count for the retry question: asked after three.
+  ASSERT_EQ(h.windows.boxes.size(), 1u);
+  EXPECT_EQ(h.windows.boxes[0].caption, "Mailbeacon Installation");
+
+  server.Answer(kManifest, "");  // nothing to do: the count starts over
+  h.process.random_numbers = {300, 0};
+  h.windows.armings.clear();
+  server.Answer(kPluginFile, kBody);
+  EXPECT_EQ(h.RunAgent(2), -1);
+  EXPECT_EQ(h.windows.armings, (std::vector<int>{10, 3000, 2700}));
 }
 
 // The same machine is inside or outside at the same share, from its first

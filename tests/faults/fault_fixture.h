@@ -168,7 +168,7 @@ class FaultTest : public ::testing::Test {
   static bool IsAgentFile(const std::string& name) {
     for (const char* own :
          {"install_version.ini", "update_log.txt", "pause.txt", "express_plugin.ini",
-          "mailbeacon_agent.ini", "mailbeacon_download.ini"}) {
+          "mailbeacon_agent.ini", "mailbeacon_download.ini", "instance.lock"}) {
       if (name == own) return true;
     }
     return false;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,15 @@
 namespace mb::test {
 
 // Calls of the file system, by name, for a test's rule.
-enum class FsCall { kCreateDirectory, kDeleteFile, kCopyFile, kRename, kAppend, kMakeExecutable };
+enum class FsCall {
+  kCreateDirectory,
+  kDeleteFile,
+  kCopyFile,
+  kRename,
+  kAppend,
+  kMakeExecutable,
+  kWriteWhole,
+};
 
 class FaultyFileSystem : public platform::FileSystem {
  public:
@@ -62,6 +71,22 @@ class FaultyFileSystem : public platform::FileSystem {
   }
   std::vector<platform::FolderEntry> ListFolder(const std::string& path) override {
     return real_.ListFolder(path);
+  }
+  void WriteWhole(const std::string& path, const std::string& bytes) override {
+    Check(FsCall::kWriteWhole, path);
+    real_.WriteWhole(path, bytes);
+  }
+  // What CanReplace and CanWriteIn answer for a path, where the test says
+  // (a file held by another program, a folder this user may not write).
+  std::function<std::optional<platform::AccessCheck>(const std::string& path)> access_rule =
+      [](const std::string&) { return std::nullopt; };
+  platform::AccessCheck CanReplace(const std::string& path) override {
+    if (auto ruled = access_rule(path)) return *ruled;
+    return real_.CanReplace(path);
+  }
+  platform::AccessCheck CanWriteIn(const std::string& dir) override {
+    if (auto ruled = access_rule(dir)) return *ruled;
+    return real_.CanWriteIn(dir);
   }
 
  private:

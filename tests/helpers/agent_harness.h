@@ -16,6 +16,7 @@
 #include "helpers/temp_dir.h"
 #include "platform/posix/posix_codepage.h"
 #include "platform/posix/posix_filesystem.h"
+#include "platform/posix/posix_instance_lock.h"
 #include "platform/posix/posix_network.h"
 #include "platform/posix/posix_profile_store.h"
 #include "platform/posix/posix_registry_file.h"
@@ -52,6 +53,11 @@ class HarnessProcess : public platform::Process {
   void ShellOpen(const std::string& file, const std::string& params,
                  const std::string& dir) override {
     starts.push_back({file, params, dir});
+  }
+  // The real lock of the POSIX build, so a test can hold it as another
+  // agent would.
+  std::unique_ptr<platform::InstanceLock> TryLockInstance(const std::string& dir) override {
+    return posix::TryLockInstanceDir(dir);
   }
 };
 

@@ -297,40 +297,56 @@ TEST(UpdaterTest, RunAfterACrashFinishesTheListAndKeepsGoodBackups) {
   EXPECT_FALSE(fs::exists(in.list()));
 }
 
-// A failure half-way stops the run with the list and the copies left, the
-// release not recorded; once the obstacle is gone a new run completes.
-TEST(UpdaterTest, IoFailureLeavesTheListForALaterRun) {
+// A file that cannot be put in place stops its component before anything
+// of it changed: the other files stay as they were, the list and the copies
+// stay, the release is not recorded, the outcome says which file failed;
+// once the obstacle is gone a new run completes.
+TEST(UpdaterTest, IoFailureLeavesTheComponentAsItWasAndTheListForALaterRun) {
   Install in;
   WriteFile(in.dir() / "blocked", "a file where a folder is needed");
+  WriteFile(in.dir() / "A.dll", "A old");
   WriteFile(in.update() / "A.dll", "A new");
   WriteFile(in.update() / "B.dll", "B new");
   WriteFile(in.update() / "install_version.ini", "[OUTLOOK_DOWNLOAD]\r\nLAST_VERSION=3\r\n");
   in.WriteList({Outlook({{"A.dll", "A.dll", ""}, {"B.dll", "B.dll", "blocked"}})});
 
   EXPECT_EQ(in.Run(), 3);
-  EXPECT_EQ(ReadFile(in.dir() / "A.dll"), "A new");
+  EXPECT_EQ(ReadFile(in.dir() / "A.dll"), "A old");
+  EXPECT_FALSE(fs::exists(in.dir() / "A.dll_old"));
   EXPECT_TRUE(fs::exists(in.list()));
   EXPECT_TRUE(fs::exists(in.update() / "A.dll"));
   EXPECT_EQ(ReadFile(in.update() / "install_version.ini").find("INSTALL_VERSION"),
             std::string::npos);
-  ASSERT_FALSE(in.LogLines().empty());
-  EXPECT_NE(in.LogLines().back().find("] Update stopped at " + in.AgentPath("blocked\\B.dll")),
+  for (const auto& e : fs::directory_iterator(in.dir())) {
+    EXPECT_NE(e.path().filename().string()[0], '.') << "left behind: " << e.path();
+  }
+  const std::vector<std::string> lines = in.LogLines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.find("] Update stopped at " + in.AgentPath("blocked\\B.dll")) != std::string::npos;
+  }));
+  EXPECT_NE(lines.back().find("[OUTLOOK_DOWNLOAD] 3 not installed, its files are as they were"),
             std::string::npos)
-      << in.LogLines().back();
+      << lines.back();
+  const std::string outcome = ReadFile(in.update() / "install_outcome.ini");
+  EXPECT_NE(outcome.find("[OUTLOOK_DOWNLOAD]\r\nRELEASE=3\r\nRESULT=failed\r\nREASON=io\r\nFILE=" +
+                         in.AgentPath("blocked\\B.dll") + "\r\n"),
+            std::string::npos)
+      << outcome;
 
   fs::remove(in.dir() / "blocked");
   EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(ReadFile(in.dir() / "A.dll"), "A new");
+  EXPECT_EQ(ReadFile(in.dir() / "A.dll_old"), "A old");
   EXPECT_EQ(ReadFile(in.dir() / "blocked/B.dll"), "B new");
   EXPECT_FALSE(fs::exists(in.list()));
+  EXPECT_NE(ReadFile(in.update() / "install_outcome.ini").find("RESULT=installed"),
+            std::string::npos);
 }
 
-// Names are read in the system ANSI code page. In code page 932 the second
-// byte of "ソ" is 0x5C, the byte of "\": it must not count as a separator.
-// The install record's new releases reach the disk when its batch ends; an
-// update directory that is full by then (a 64 KiB tmpfs, filled up) loses
-// them. The updater reads them back, stops and keeps the list, rather than
-// deleting it and reporting an update the record does not show.
-TEST(UpdaterTest, InstallRecordThatDoesNotReachTheDiskKeepsTheList) {
+// An update folder that is full (a 64 KiB tmpfs, filled up) cannot take the
+// updater's journal: nothing is installed, and nothing is reported as
+// installed; the list stays.
+TEST(UpdaterTest, AFullUpdateFolderInstallsNothingAndKeepsTheList) {
   Install in;
   if (mount("tmpfs", in.update().c_str(), "tmpfs", 0, "size=64k") != 0) {
     GTEST_SKIP() << "cannot mount a tmpfs here";
@@ -349,11 +365,13 @@ TEST(UpdaterTest, InstallRecordThatDoesNotReachTheDiskKeepsTheList) {
   const bool list_kept = fs::exists(in.list());
   umount2(in.update().c_str(), MNT_DETACH);
   EXPECT_EQ(status, 3);
-  EXPECT_EQ(ReadFile(in.dir() / "A.dll"), "A new");
+  EXPECT_FALSE(fs::exists(in.dir() / "A.dll"));
   EXPECT_EQ(record.find("INSTALL_VERSION"), std::string::npos) << record;
   EXPECT_TRUE(list_kept);
 }
 
+// Names are read in the system ANSI code page. In code page 932 the second
+// byte of "ソ" is 0x5C, the byte of "\": it must not count as a separator.
 TEST(UpdaterTest, ReadsNamesInTheAnsiCodePage) {
   Install in;
   const std::string utf8_name = "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88.dll";  // "ソフト.dll"

@@ -12,7 +12,7 @@
 #include "platform/filesystem.h"
 #include "platform/profile.h"
 
-namespace mb::updater {
+namespace mb {
 
 // One file to put in place. Names and paths are UTF-8 (converted from the
 // list's ANSI text), in the agent's "\" path form.
@@ -73,4 +73,4 @@ void CheckPendingList(const PendingList& list, platform::FileSystem& fs,
 void CheckSourcesPresent(const PendingList& list, platform::FileSystem& fs,
                          const std::string& update_dir);
 
-}  // namespace mb::updater
+}  // namespace mb

@@ -1,4 +1,4 @@
-#include "updater/pending_list.h"
+#include "install/pending_list.h"
 
 #include <cstdint>
 
@@ -6,7 +6,7 @@
 #include "rules/list_rules.h"
 #include "support/text.h"
 
-namespace mb::updater {
+namespace mb {
 namespace {
 
 constexpr int kMaxFilesPerComponent = 32767;  // the agent's 16-bit counter
@@ -132,4 +132,4 @@ void CheckSourcesPresent(const PendingList& list, platform::FileSystem& fs,
   }
 }
 
-}  // namespace mb::updater
+}  // namespace mb
