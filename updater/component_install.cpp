@@ -45,6 +45,18 @@ ComponentInstaller::ComponentInstaller(const platform::Platform& p, std::string 
 ComponentResult ComponentInstaller::Install(const PendingComponent& component,
                                             const std::string& last_version,
                                             std::vector<std::string>& leftovers) {
+  try {
+    return Transact(component, last_version, leftovers);
+  } catch (const std::exception& e) {
+    // The journal could not be written (a full disk): the one on disk says
+    // what was begun, and the next start finishes or undoes it.
+    return {false, kReasonJournal, JournalPath(update_dir_), e.what()};
+  }
+}
+
+ComponentResult ComponentInstaller::Transact(const PendingComponent& component,
+                                             const std::string& last_version,
+                                             std::vector<std::string>& leftovers) {
   InstallJournal journal{
       JournalState::kStaging, component.section, last_version, {}, {}, leftovers};
   std::string step;
@@ -125,7 +137,7 @@ void ComponentInstaller::Stage(const std::vector<FileSwap>& swaps, std::string& 
 // Every file that will be renamed aside must be free to rename; one that a
 // program holds is waited for, a bounded time.
 ComponentResult ComponentInstaller::WaitUntilReplaceable(const std::vector<FileSwap>& swaps) {
-  const auto deadline = std::chrono::steady_clock::now() + policy_.in_use_limit;
+  std::chrono::milliseconds waited{0};
   bool told = false;
   for (std::size_t i = 0; i < swaps.size();) {
     const platform::AccessCheck check =
@@ -134,7 +146,7 @@ ComponentResult ComponentInstaller::WaitUntilReplaceable(const std::vector<FileS
       ++i;
       continue;
     }
-    if (check.access != platform::Access::kInUse || std::chrono::steady_clock::now() >= deadline) {
+    if (check.access != platform::Access::kInUse || waited >= policy_.in_use_limit) {
       return {false, ReasonOf(check.access), swaps[i].Target(), AccessWords(check)};
     }
     if (!told) {
@@ -142,6 +154,7 @@ ComponentResult ComponentInstaller::WaitUntilReplaceable(const std::vector<FileS
       told = true;
     }
     policy_.sleep(policy_.in_use_poll);
+    waited += policy_.in_use_poll;
   }
   return {};
 }
@@ -156,18 +169,9 @@ ComponentResult ComponentInstaller::Commit(InstallJournal& journal,
     } catch (const std::exception& e) {
       const std::string target = journal.swaps[i].Target();
       const platform::AccessCheck check = p_.fs->CanReplace(target);
-      journal.state = JournalState::kRollingBack;
-      Journal(journal);
-      for (std::size_t k = i + 1; k-- > 0;) {
-        const bool was_in = k < i;
-        UndoSwap(*p_.fs, journal.swaps[k]);
-        if (was_in) log_("Put back as it was : " + journal.swaps[k].Target());
-      }
-      journal.state = JournalState::kIdle;
-      journal.swaps.clear();
-      Journal(journal);
-      const bool held =
-          check.access == platform::Access::kInUse || check.access == platform::Access::kDenied;
+      RollBack(journal, i);
+      const bool held = check.access == platform::Access::kInUse ||
+                        check.access == platform::Access::kDenied;
       return {false, held ? ReasonOf(check.access) : kReasonIo, target,
               held ? AccessWords(check) : e.what()};
     }
@@ -191,6 +195,30 @@ ComponentResult ComponentInstaller::Commit(InstallJournal& journal,
   journal.leftovers = leftovers;
   Journal(journal);
   return {true, "", "", ""};
+}
+
+// Undoes swaps `failed` down to the first. One that cannot be undone now
+// (a rename refused) leaves the journal rolling back, and the next start
+// of the updater or the agent goes on with it.
+void ComponentInstaller::RollBack(InstallJournal& journal, std::size_t failed) {
+  journal.state = JournalState::kRollingBack;
+  Journal(journal);
+  bool whole = true;
+  for (std::size_t k = failed + 1; k-- > 0;) {
+    const FileSwap& s = journal.swaps[k];
+    try {
+      UndoSwap(*p_.fs, s);
+      if (k < failed) log_("Put back as it was : " + s.Target());
+    } catch (const std::exception& e) {
+      whole = false;
+      log_("Could not put back " + s.Target() + " : " + e.what() +
+           " (tried again at the next start)");
+    }
+  }
+  if (!whole) return;
+  journal.state = JournalState::kIdle;
+  journal.swaps.clear();
+  Journal(journal);
 }
 
 // One line per file put in place; a backup swap (whose source is the next

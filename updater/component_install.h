@@ -24,6 +24,7 @@ inline constexpr const char* kReasonInUse = "in-use";
 inline constexpr const char* kReasonDenied = "denied";
 inline constexpr const char* kReasonIo = "io";
 inline constexpr const char* kReasonRecord = "record";
+inline constexpr const char* kReasonJournal = "journal";
 
 struct ComponentResult {
   bool installed = false;
@@ -53,12 +54,15 @@ class ComponentInstaller {
                           std::vector<std::string>& leftovers);
 
  private:
+  ComponentResult Transact(const PendingComponent& component, const std::string& last_version,
+                           std::vector<std::string>& leftovers);
   std::vector<FileSwap> PlanSwaps(const PendingComponent& component);
   std::vector<RecordWrite> RecordOf(const PendingComponent& component,
                                     const std::string& last_version);
   void Stage(const std::vector<FileSwap>& swaps, std::string& step);
   ComponentResult WaitUntilReplaceable(const std::vector<FileSwap>& swaps);
   ComponentResult Commit(InstallJournal& journal, std::vector<std::string>& leftovers);
+  void RollBack(InstallJournal& journal, std::size_t failed);
   void LogInstalled(const std::vector<FileSwap>& swaps);
   void Journal(const InstallJournal& journal);
   ComponentResult Failure(const std::string& file, const std::string& detail);
