@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "e2e/sandbox.h"
@@ -162,6 +163,56 @@ TEST_F(UpdateLoop, UpdaterKilledHalfWayChangesNothingAndTheNextRunCompletesWitho
   }
   EXPECT_FALSE(fs::exists(s.update + "/install_journal.txt"));
   ExpectUpToDateNextRun();
+}
+
+// Two agents started together (the log-on entry and a double-click), twenty
+// times: the release is downloaded once and installed once each time, the
+// install record stays whole, and no program logs a failure.
+TEST_F(UpdateLoop, TwoAgentsStartedTogetherInstallOnce) {
+  s.Publish("express", "1.1", {{"a_1.1.dll", "a 1.1", "a.dll"}, {"b_1.1.dll", "b 1.1", "b.dll"}});
+  s.Publish("agent", "1.0", {});
+  s.StartServer();
+  s.WriteRegistry();
+  const std::string log_path = s.update + "/update_log.txt";
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Installed({{"a.dll", "a 1.0"}, {"b.dll", "b 1.0"}});
+    fs::remove(fs::path(s.install) / "a.dll_old");
+    fs::remove(fs::path(s.install) / "b.dll_old");
+    const std::size_t log_before = fs::exists(log_path) ? fs::file_size(log_path) : 0;
+    s.TakeRequests();
+    auto first = std::async(std::launch::async, [&] { return s.RunAgent(3, 60); });
+    auto second = std::async(std::launch::async, [&] { return s.RunAgent(3, 60); });
+    for (const ProgramResult& r : {first.get(), second.get()}) {
+      EXPECT_TRUE(r.status == 0 || r.status == 5 || r.status == 6) << r.status << r.output;
+    }
+    ASSERT_TRUE(s.WaitForUpdater(60)) << "the updater did not finish";
+    EXPECT_EQ(Inst("a.dll"), "a 1.1");
+    EXPECT_EQ(Inst("b.dll"), "b 1.1");
+    EXPECT_EQ(Inst("a.dll_old"), "a 1.0");
+    const std::string record = s.Read("inst/update/install_version.ini");
+    EXPECT_NE(record.find("[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.1\r\nLAST_VERSION=1.1\r\n"),
+              std::string::npos)
+        << record;
+    EXPECT_NE(record.find("[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n"), std::string::npos)
+        << record;
+    EXPECT_NE(record.find("[a.dll]\r\nVERSION=1.1\r\n"), std::string::npos) << record;
+    int fetched = 0;
+    for (const std::string& request : s.TakeRequests()) {
+      fetched += request.find("program=") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(fetched, 2);
+    const std::string log = ReadFile(log_path).substr(log_before);
+    std::size_t installed = 0;
+    for (std::size_t at = log.find("Installed : "); at != std::string::npos;
+         at = log.find("Installed : ", at + 1)) {
+      ++installed;
+    }
+    EXPECT_EQ(installed, 2u) << log;
+    for (const char* failure : {"stopped", "not installed", "refused", "Could not", "put back"}) {
+      EXPECT_EQ(log.find(failure), std::string::npos) << log;
+    }
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "faults/fault_fixture.h"
 #include "faults/fault_wrappers.h"
+#include "faults/scoped_mount.h"
 
 namespace mb::test {
 namespace {
@@ -21,37 +22,6 @@ bool Under(const std::string& path, const std::string& dir) {
   std::replace(p.begin(), p.end(), '\\', '/');
   return p == dir || p.rfind(dir + "/", 0) == 0;
 }
-
-// A mount made for one test, gone with it.
-class ScopedMount {
- public:
-  ~ScopedMount() {
-    if (!path_.empty()) umount2(path_.c_str(), MNT_DETACH);
-  }
-  // A tmpfs of `size` (e.g. "64k") over dir, keeping the files dir held.
-  bool Tmpfs(const std::string& dir, const std::string& size) {
-    const auto files = Snapshot(dir);
-    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) return false;
-    path_ = dir;
-    for (const auto& [name, bytes] : files) WriteFile(fault_fs::path(dir) / name, bytes);
-    return true;
-  }
-  bool Resize(const std::string& size) {
-    return mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT, ("size=" + size).c_str()) == 0;
-  }
-  bool ReadOnly(const std::string& dir) {
-    if (mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
-    path_ = dir;
-    return mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-  }
-  void Unmount() {
-    umount2(path_.c_str(), MNT_DETACH);
-    path_.clear();
-  }
-
- private:
-  std::string path_;
-};
 
 class LocalFaults : public FaultTest {
  protected:

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "helpers/temp_dir.h"
 #include "platform/posix/posix_filesystem.h"
@@ -159,6 +161,59 @@ TEST_F(OsFileSystemTest, MakeExecutableAddsExecuteWhereReadIs) {
   EXPECT_EQ(Perms(dir_ / "a.exe"), fs::perms(0750));
   EXPECT_EQ(Perms(dir_ / "b.exe"), fs::perms(0705));
   ExpectErrno(ENOENT, [&] { fs_.MakeExecutable(WinPath(dir_, "missing.exe")); });
+}
+
+TEST_F(OsFileSystemTest, WriteWholeReplacesKeepingPermissionsAndLeavesNoTemporary) {
+  fs_.WriteWhole(WinPath(dir_, "journal.txt"), "first");
+  EXPECT_EQ(ReadFile(dir_ / "journal.txt"), "first");
+  EXPECT_EQ(Perms(dir_ / "journal.txt"), fs::perms(0644));
+  fs::permissions(dir_ / "journal.txt", fs::perms(0600));
+  fs_.WriteWhole(WinPath(dir_, "journal.txt"), "second");
+  EXPECT_EQ(ReadFile(dir_ / "journal.txt"), "second");
+  EXPECT_EQ(Perms(dir_ / "journal.txt"), fs::perms(0600));
+  EXPECT_EQ(Entries(dir_.path()), std::set<std::string>{"journal.txt"});
+  ExpectErrno(ENOENT, [&] { fs_.WriteWhole(WinPath(dir_, "no\\journal.txt"), "x"); });
+}
+
+// What keeps a file from being replaced or a folder from taking one: a
+// read-only mount stands for the rights a user lacks (root ignores
+// permission bits), where the test may mount.
+TEST_F(OsFileSystemTest, AccessChecksTellMissingFromDeniedAndChangeNothing) {
+  fs::create_directories(dir_ / "open");
+  fs::create_directories(dir_ / "locked");
+  WriteFile(dir_ / "open/a.dll", "a");
+  WriteFile(dir_ / "locked/b.dll", "b");
+  struct Case {
+    const char* what;
+    platform::AccessCheck check;
+    platform::Access expected;
+  };
+  const std::vector<Case> always = {
+      {"a folder that takes files", fs_.CanWriteIn(WinPath(dir_, "open")),
+       platform::Access::kAllowed},
+      {"no such folder", fs_.CanWriteIn(WinPath(dir_, "none")), platform::Access::kMissing},
+      {"a file for a folder", fs_.CanWriteIn(WinPath(dir_, "open\\a.dll")),
+       platform::Access::kMissing},
+      {"a file that may be replaced", fs_.CanReplace(WinPath(dir_, "open\\a.dll")),
+       platform::Access::kAllowed},
+      {"no such file", fs_.CanReplace(WinPath(dir_, "open\\none.dll")), platform::Access::kMissing},
+  };
+  for (const Case& c : always) EXPECT_EQ(c.check.access, c.expected) << c.what;
+  EXPECT_EQ(Entries(dir_ / "open"), std::set<std::string>{"a.dll"});  // the probe went
+
+  const std::string locked = (dir_ / "locked").string();
+  if (mount(locked.c_str(), locked.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "cannot mount here";
+  }
+  const bool read_only =
+      mount(nullptr, locked.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+  const platform::AccessCheck folder = fs_.CanWriteIn(WinPath(dir_, "locked"));
+  const platform::AccessCheck file = fs_.CanReplace(WinPath(dir_, "locked\\b.dll"));
+  umount2(locked.c_str(), MNT_DETACH);
+  ASSERT_TRUE(read_only);
+  EXPECT_EQ(folder.access, platform::Access::kDenied);
+  EXPECT_EQ(folder.reason, std::strerror(EROFS));
+  EXPECT_EQ(file.access, platform::Access::kDenied);
 }
 
 }  // namespace
