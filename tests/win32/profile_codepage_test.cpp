@@ -3,6 +3,7 @@
 // page: scripts/test-wine runs them under 1252 and again under 949.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "helpers/temp_dir.h"
@@ -33,6 +34,31 @@ TEST(Win32Profile, WritesAndReadsThroughTheSystem) {
   EXPECT_EQ(Get(store, "AGENT", "MISSING", file), "dflt");
   EXPECT_EQ(Get(store, "NOSECTION", "INSTALL_VERSION", file), "dflt");
   EXPECT_EQ(Get(store, "A", "B", dir.str() + "\\absent.ini"), "dflt");
+}
+
+// The pending-install list and the install record are read by other
+// programs: a batch's writes reach the file only as a whole, when it ends,
+// by one rename; inside it the batch reads its own writes; a write outside
+// a batch is whole too. Nothing else is left in the folder.
+TEST(Win32Profile, ABatchReplacesTheFileWholeAtItsEnd) {
+  test::TempDir dir;
+  const std::string file = dir.str() + "\\mailbeacon_download.ini";
+  Win32ProfileStore store;
+  ASSERT_TRUE(store.WriteString("EXPRESS_DOWNLOAD", "TOTAL_FILES", "9", file));
+  const std::string before = test::ReadFile(dir / "mailbeacon_download.ini");
+  {
+    platform::ProfileBatch batch(store);
+    ASSERT_TRUE(store.WriteString("EXPRESS_DOWNLOAD", "TOTAL_FILES", "2", file));
+    ASSERT_TRUE(store.WriteString("EXPRESS_FILE_1", "NAME", "a.dll", file));
+    EXPECT_EQ(Get(store, "EXPRESS_FILE_1", "NAME", file), "a.dll");
+    EXPECT_EQ(test::ReadFile(dir / "mailbeacon_download.ini"), before);  // others see the old
+  }
+  EXPECT_EQ(test::ReadFile(dir / "mailbeacon_download.ini"),
+            "[EXPRESS_DOWNLOAD]\r\nTOTAL_FILES=2\r\n[EXPRESS_FILE_1]\r\nNAME=a.dll\r\n");
+  int entries = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 1);
+  EXPECT_FALSE(store.WriteString("A", "B", "C", dir.str() + "\\missing\\x.ini"));
 }
 
 TEST(Win32Profile, LongValuesAreCutToTheBuffer) {

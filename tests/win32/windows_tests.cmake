@@ -110,3 +110,10 @@ target_link_libraries(mb_reg_probe PRIVATE mb_platform)
 
 # A broken program for the mutant runs of the scripted checks under Wine.
 add_executable(mb_exit_at_once ${CMAKE_SOURCE_DIR}/tests/mutants/exit_at_once.cpp)
+
+# A program that holds a file as the mail program holds its add-in, and a
+# real DLL to hold (tests/wine/desktop.sh).
+add_executable(mb_hold_file ${CMAKE_SOURCE_DIR}/tests/wine/hold_file.cpp)
+target_link_options(mb_hold_file PRIVATE -municode)
+add_library(mb_tiny SHARED ${CMAKE_SOURCE_DIR}/tests/wine/tiny_dll.cpp)
+set_target_properties(mb_tiny PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
