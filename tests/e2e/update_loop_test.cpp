@@ -132,7 +132,8 @@ TEST_F(UpdateLoop, UpdaterKilledHalfWayChangesNothingAndTheNextRunCompletesWitho
   const std::string updater = s.install + "/SwiftPatcher_Mailbeacon.exe";
   const auto staging_big = [&] {
     for (const auto& e : fs::directory_iterator(s.install)) {
-      if (e.path().filename().string().rfind(".big.bin.stage-", 0) == 0) return true;
+      // The staged copy, or the copy to it under way.
+      if (e.path().filename().string().find(".big.bin.stage-") != std::string::npos) return true;
     }
     return false;
   };
