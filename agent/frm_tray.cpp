@@ -2,6 +2,7 @@
 #include "agent/frm_tray.h"
 
 #include "agent/start_delay.h"
+#include "install/update_folder.h"
 #include "planning/ini_formats.h"
 
 namespace mb {
@@ -120,7 +121,14 @@ void frmTray::PrepareUpdateDir() {
   state_.DownloadIniPath = state_.UpdateDir + "\\" + ini::kPendingListFile;
   state_.InstallIniPath = state_.UpdateDir + "\\" + ini::kInstallRecordFile;
   try {
+    // A folder of the agent's own, never one a link leads to.
+    if (p_.fs->IsLink(state_.UpdateDir)) {
+      throw Error(kErrRefusedName, "the update folder is a link: " + state_.UpdateDir);
+    }
     if (!p_.fs->Exists(state_.UpdateDir)) p_.fs->CreateDirectory(state_.UpdateDir);
+    for (const std::string& name : RemoveLinks(*p_.fs, state_.UpdateDir)) {
+      LogOnce("Removed a link from the update folder : " + name);
+    }
     TakeOverFromUpdater();
     if (p_.fs->IsOrdinaryFile(state_.DownloadIniPath)) p_.fs->DeleteFile(state_.DownloadIniPath);
   } catch (const std::exception& e) {

@@ -54,6 +54,30 @@ int ClearUpdateFolder(platform::FileSystem& fs, const std::string& update_dir,
   return removed;
 }
 
+std::vector<std::string> RemoveLinks(platform::FileSystem& fs, const std::string& update_dir) {
+  std::vector<std::string> removed;
+  const auto remove = [&](const std::string& dir, const std::string& name,
+                          const std::string& shown) {
+    try {
+      fs.RemoveLink(dir + "\\" + name);
+      removed.push_back(shown);
+    } catch (const std::exception&) {
+      // Not there any more, or not a link after all: looked at again next run.
+    }
+  };
+  bool scratch_listed = false;
+  for (const platform::FolderEntry& entry : EntriesOf(fs, update_dir)) {
+    if (entry.is_link) remove(update_dir, entry.name, entry.name);
+    scratch_listed = scratch_listed || (entry.name == kScratchFolder && !entry.is_link);
+  }
+  if (!scratch_listed) return removed;
+  const std::string scratch = ScratchDir(update_dir);
+  for (const platform::FolderEntry& entry : EntriesOf(fs, scratch)) {
+    if (entry.is_link) remove(scratch, entry.name, std::string(kScratchFolder) + "\\" + entry.name);
+  }
+  return removed;
+}
+
 void RemoveStaleTemporaries(platform::FileSystem& fs, const std::string& dir,
                             const std::string& name) {
   const std::string backup = name + files::kBackupSuffix;

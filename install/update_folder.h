@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/filesystem.h"
 
@@ -41,6 +42,14 @@ bool KeptInUpdateFolder(const platform::FolderEntry& entry,
 // a folder that cannot be read is left alone. Returns how many went.
 int ClearUpdateFolder(platform::FileSystem& fs, const std::string& update_dir,
                       const std::function<bool(const std::string& name)>& listed);
+
+// The update folder takes no links: a link there (a symbolic link, or on
+// Windows a junction, which needs no privilege) would have a download
+// truncate what it leads to, the log appended to it, or the scratch area's
+// clearing empty the folder it leads to. Removes every link in `update_dir`
+// and in its scratch area (the scratch area itself when it is one), as
+// links, never following one. Returns the names removed, for the log.
+std::vector<std::string> RemoveLinks(platform::FileSystem& fs, const std::string& update_dir);
 
 // Removes the stale temporaries (platform/temporary_names.h) that a crash
 // left beside `dir`\`name` while that file or its backup was being made.

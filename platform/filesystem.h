@@ -16,6 +16,7 @@ namespace mb::platform {
 struct FolderEntry {
   std::string name;
   bool is_file = false;          // a regular file (hidden or not); not a folder or a link
+  bool is_link = false;          // a symbolic link, a junction or another reparse point
   std::int64_t age_seconds = 0;  // since it was last written
   std::int64_t size = 0;         // a file's length in bytes
 };
@@ -67,7 +68,8 @@ class FileSystem {
   // Renames, replacing the destination (atomic on one volume).
   virtual void Rename(const std::string& from, const std::string& to) = 0;
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
-  // Appends bytes, creating the file when missing.
+  // Appends bytes, creating the file when missing; a file that is a link is
+  // refused, never written through.
   virtual void Append(const std::string& path, const std::string& bytes) = 0;
   // Makes a file runnable where the OS needs it (POSIX: the x bits).
   virtual void MakeExecutable(const std::string& path) = 0;
@@ -75,6 +77,12 @@ class FileSystem {
   // the folder cannot be read.
   virtual std::vector<FolderEntry> ListFolder(const std::string& path) = 0;
 
+  // Whether `path` itself is a link (a symbolic link, a junction, another
+  // reparse point), not what it leads to.
+  virtual bool IsLink(const std::string& path) = 0;
+  // Removes the link `path` itself, never what it leads to (a link to a
+  // folder leaves the folder and its files as they are). Raises mb::Error.
+  virtual void RemoveLink(const std::string& path) = 0;
   // Writes `bytes` as the whole file: through a temporary beside it, made
   // durable, then renamed over it, so a reader (or a crash) finds the old
   // file or the new one, never a part.

@@ -8,6 +8,7 @@
 
 #include "install/install_journal.h"
 #include "install/install_outcome.h"
+#include "install/update_folder.h"
 #include "planning/ini_formats.h"
 #include "support/local_time.h"
 #include "support/text.h"
@@ -54,6 +55,13 @@ int Updater::Run() {
     Log("Update not started : another Mailbeacon program is working in " +
         p_.process->InstallDir());
     return kAgentStillRunning;
+  }
+  if (p_.fs->IsLink(UpdateDir())) {
+    Log("Update not started : the update folder is a link: " + UpdateDir());
+    return kIoFailure;
+  }
+  for (const std::string& name : RemoveLinks(*p_.fs, UpdateDir())) {
+    Log("Removed a link from the update folder : " + name);
   }
   for (const std::string& line : RecoverInstall(*p_.fs, *p_.profiles, UpdateDir())) Log(line);
   const int status = ApplyPendingList();

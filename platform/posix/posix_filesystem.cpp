@@ -220,7 +220,7 @@ std::unique_ptr<platform::InputFile> PosixFileSystem::OpenRead(const std::string
 }
 
 void PosixFileSystem::Append(const std::string& path, const std::string& bytes) {
-  Fd fd(OpenOrThrow(ToPosixPath(path), O_WRONLY | O_APPEND | O_CREAT, 0666));
+  Fd fd(OpenOrThrow(ToPosixPath(path), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0666));
   WriteAll(fd.get(), bytes.data(), bytes.size());
   fd.Close();
 }
@@ -236,12 +236,24 @@ std::vector<platform::FolderEntry> PosixFileSystem::ListFolder(const std::string
     if (name == "." || name == "..") continue;
     struct stat st {};
     if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone
-    entries.push_back({name, S_ISREG(st.st_mode), std::max<std::int64_t>(now - st.st_mtime, 0),
+    entries.push_back({name, S_ISREG(st.st_mode), S_ISLNK(st.st_mode),
+                       std::max<std::int64_t>(now - st.st_mtime, 0),
                        static_cast<std::int64_t>(st.st_size)});
     errno = 0;
   }
   if (errno != 0) ThrowPosixError(errno);
   return entries;
+}
+
+bool PosixFileSystem::IsLink(const std::string& path) {
+  struct stat st {};
+  return ::lstat(ToPosixPath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// unlink removes a link to a folder as a link.
+void PosixFileSystem::RemoveLink(const std::string& path) {
+  if (!IsLink(path)) ThrowPosixError(EINVAL);
+  if (::unlink(ToPosixPath(path).c_str()) != 0) ThrowPosixError(errno);
 }
 
 void PosixFileSystem::WriteWhole(const std::string& path, const std::string& bytes) {

@@ -24,6 +24,8 @@ class PosixFileSystem : public platform::FileSystem {
   void Append(const std::string& path, const std::string& bytes) override;
   void MakeExecutable(const std::string& path) override;
   std::vector<platform::FolderEntry> ListFolder(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
+  void RemoveLink(const std::string& path) override;
   void WriteWhole(const std::string& path, const std::string& bytes) override;
   platform::AccessCheck CanReplace(const std::string& path) override;
   platform::AccessCheck CanWriteIn(const std::string& dir) override;

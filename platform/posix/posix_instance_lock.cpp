@@ -32,9 +32,12 @@ class FlockLock : public platform::InstanceLock {
 std::unique_ptr<platform::InstanceLock> TryLockInstanceDir(const std::string& install_dir) {
   const std::string update = ToPosixPath(install_dir) + "/update";
   ::mkdir(update.c_str(), 0777);  // made by the first program; EEXIST otherwise
-  const std::string path = update + "/" + kLockFile;
-  // Never through a link: the lock file is the program's own.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // Never through a link, neither the folder nor the file: both are the
+  // program's own (an update folder that is a link is refused later).
+  const int dir = ::open(update.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return std::make_unique<FlockLock>(-1);
+  const int fd = ::openat(dir, kLockFile, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  ::close(dir);
   if (fd < 0) return std::make_unique<FlockLock>(-1);
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;

@@ -11,7 +11,9 @@ namespace mb::posix {
 
 KeptFile::KeptFile(const std::string& path) : path_(path) {
   // 0666 lets the umask decide, as for any other file the agent writes.
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  // Never through a link: one put in the scratch area would have the
+  // download truncate and overwrite whatever it leads to.
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd_ < 0) return;
   struct stat st {};
   if (flock(fd_, LOCK_EX | LOCK_NB) != 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -63,6 +63,12 @@ platform::AccessCheck AccessOf(DWORD code) {
 
 }  // namespace
 
+bool IsReparsePoint(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return GetFileInformationByHandle(h, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 std::wstring TempNameBeside(const std::wstring& path, platform::TemporaryKind kind) {
   const std::size_t sep = path.find_last_of(L"\\/");
   const std::size_t name_at = sep == std::wstring::npos ? 0 : sep + 1;
@@ -148,10 +154,13 @@ std::unique_ptr<platform::InputFile> Win32FileSystem::OpenRead(const std::string
   return std::make_unique<Win32InputFile>(h);
 }
 
+// The file itself, never what a link of that name leads to.
 void Win32FileSystem::Append(const std::string& path, const std::string& bytes) {
   UniqueHandle h(CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                             nullptr));
   if (!h.Valid()) throw LastError();
+  if (IsReparsePoint(h.Get())) throw WindowsError(ERROR_CANT_ACCESS_FILE);
   WriteAll(h.Get(), bytes);
 }
 
@@ -172,12 +181,30 @@ std::vector<platform::FolderEntry> Win32FileSystem::ListFolder(const std::string
     const std::int64_t size =
         static_cast<std::int64_t>((std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow);
     entries.push_back({WideToUtf8(name), (found.dwFileAttributes & not_file) == 0,
+                       (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
                        SecondsSince(found.ftLastWriteTime), size});
   } while (FindNextFileW(h, &found));
   const DWORD code = GetLastError();
   FindClose(h);
   if (code != ERROR_NO_MORE_FILES) throw WindowsError(code);
   return entries;
+}
+
+bool Win32FileSystem::IsLink(const std::string& path) {
+  const DWORD attrs = GetFileAttributesW(Utf8ToWide(path).c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A junction or a link to a folder is removed as a folder (the link only,
+// never the folder it leads to), any other link as a file.
+void Win32FileSystem::RemoveLink(const std::string& path) {
+  const std::wstring wpath = Utf8ToWide(path);
+  const DWORD attrs = GetFileAttributesW(wpath.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES) throw LastError();
+  if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) throw WindowsError(ERROR_NOT_A_REPARSE_POINT);
+  const BOOL removed = (attrs & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(wpath.c_str())
+                                                          : DeleteFileW(wpath.c_str());
+  if (!removed) throw LastError();
 }
 
 void Win32FileSystem::WriteWhole(const std::string& path, const std::string& bytes) {

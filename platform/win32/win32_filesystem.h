@@ -23,10 +23,16 @@ class Win32FileSystem : public platform::FileSystem {
   void Append(const std::string& path, const std::string& bytes) override;
   void MakeExecutable(const std::string& path) override;
   std::vector<platform::FolderEntry> ListFolder(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
+  void RemoveLink(const std::string& path) override;
   void WriteWhole(const std::string& path, const std::string& bytes) override;
   platform::AccessCheck CanReplace(const std::string& path) override;
   platform::AccessCheck CanWriteIn(const std::string& dir) override;
 };
+
+// Whether the open file is a link (a reparse point), which was opened as
+// itself (FILE_FLAG_OPEN_REPARSE_POINT) rather than followed.
+bool IsReparsePoint(void* handle);
 
 // A name beside `path` for a file being written before it replaces `path`
 // (platform/temporary_names.h): hidden by its leading dot on POSIX, named

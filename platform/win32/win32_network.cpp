@@ -407,10 +407,12 @@ long Win32Network::Download(const std::string& url, const std::string& path,
   if (options.partial != nullptr) {
     // Held for the whole download: with another agent writing it, this one
     // does without.
+    // Never through a link: one put in the scratch area would have the
+    // download overwrite whatever it leads to.
     UniqueHandle kept(CreateFileW(Utf8ToWide(options.partial->path).c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    if (kept.Valid()) return DownloadKept(url, dest, options, kept);
+                                  FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (kept.Valid() && !IsReparsePoint(kept.Get())) return DownloadKept(url, dest, options, kept);
   }
   TemporaryFile tmp(TempNameBeside(dest, platform::TemporaryKind::kDownload));
   BodyTarget target;

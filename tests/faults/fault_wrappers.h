@@ -72,6 +72,8 @@ class FaultyFileSystem : public platform::FileSystem {
   std::vector<platform::FolderEntry> ListFolder(const std::string& path) override {
     return real_.ListFolder(path);
   }
+  bool IsLink(const std::string& path) override { return real_.IsLink(path); }
+  void RemoveLink(const std::string& path) override { real_.RemoveLink(path); }
   void WriteWhole(const std::string& path, const std::string& bytes) override {
     Check(FsCall::kWriteWhole, path);
     real_.WriteWhole(path, bytes);

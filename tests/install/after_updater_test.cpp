@@ -181,5 +181,46 @@ TEST_F(AfterUpdater, AReleasePutBackForAFileInUseWaitsUntilItIsFree) {
   for (const auto& f : express) EXPECT_EQ(ReadFile(h.UpdatePath(f.name)), f.body);
 }
 
+// The update folder takes no links: one there would have the agent write
+// or clear what it leads to. Each is removed as a link at the start of a
+// run, which says so, and what it led to is untouched: a scratch area that
+// leads to another folder, a partial download that leads to a file, a log
+// that leads to a file. An update folder that is itself a link is refused.
+TEST_F(AfterUpdater, LinksInTheUpdateFolderAreRemovedNeverFollowed) {
+  const std::string victim = h.dir.str() + "/victim";
+  afs::create_directories(victim + "/folder");
+  WriteFile(victim + "/folder/precious.txt", "precious");
+  WriteFile(victim + "/file.bin", "keep me");
+  WriteFile(victim + "/log.txt", "log of someone else\n");
+  afs::create_directory_symlink(victim + "/folder", h.update + "/.scratch");
+  afs::create_symlink(victim + "/log.txt", h.UpdatePath("update_log.txt"));
+  EXPECT_EQ(h.RunAgent(1), kExitHandOff);
+  EXPECT_EQ(ReadFile(victim + "/folder/precious.txt"), "precious");
+  EXPECT_EQ(ReadFile(victim + "/log.txt"), "log of someone else\n");
+  EXPECT_FALSE(afs::is_symlink(h.update + "/.scratch"));
+  EXPECT_FALSE(afs::is_symlink(h.UpdatePath("update_log.txt")));
+  EXPECT_NE(Log().find("Removed a link from the update folder : .scratch"), std::string::npos)
+      << Log();
+  EXPECT_NE(Log().find("Removed a link from the update folder : update_log.txt"),
+            std::string::npos);
+
+  // A partial download that leads to a file: never resumed into it.
+  afs::create_directories(h.update + "/.scratch");
+  afs::create_symlink(victim + "/file.bin", h.update + "/.scratch/plugin.new.part");
+  WriteFile(h.update + "/.scratch/plugin.new.part.rec", "junk");
+  EXPECT_EQ(StartAgent(), kExitHandOff);
+  EXPECT_EQ(ReadFile(victim + "/file.bin"), "keep me");
+  EXPECT_EQ(ReadFile(h.UpdatePath("plugin.new")), express[0].body);
+
+  // The update folder itself a link: the agent refuses to work in it.
+  afs::remove_all(h.update);
+  afs::create_directory_symlink(victim + "/folder", h.update);
+  EXPECT_EQ(StartAgent(), kExitError);
+  ASSERT_EQ(h.windows.boxes.size(), 1u);
+  EXPECT_NE(h.windows.boxes[0].text.find("the update folder is a link"), std::string::npos);
+  EXPECT_EQ(Snapshot(victim + "/folder"),
+            (std::map<std::string, std::string>{{"precious.txt", "precious"}}));
+}
+
 }  // namespace
 }  // namespace mb::test
