@@ -13,6 +13,7 @@
 
 #include "agent/agent_state.h"
 #include "agent/pause_state.h"
+#include "agent/reports.h"
 #include "install/install_outcome.h"
 #include "planning/file_record.h"
 #include "platform/platform.h"
@@ -179,6 +180,7 @@ class frmTray {
   bool TargetsWritable(const DownloadList& list);
   bool WaitsForFileInUse(std::int16_t kind, const DownloadList& list);
   std::string FolderProblem(const std::string& dir, const std::string& error);
+  std::string LastVersionOf(std::int16_t kind);
   void LogOnce(const std::string& line);
   // Held for the agent's whole life: one agent per install at a time.
   std::unique_ptr<platform::InstanceLock> instance_lock_;
@@ -186,10 +188,32 @@ class frmTray {
   // from its outcome; and the digests of the copies this agent handed over.
   std::map<std::string, ComponentOutcome> outcomes_;
   std::map<std::string, std::string> handed_digests_;
-  // Why the last target folder could not be made, for the log.
+  // Why the last target folder could not be made, for the log, and whether
+  // the cause is rights this user lacks.
   std::string target_dir_problem_;
+  bool target_dir_denied_ = false;
   // Lines written to the update log once in this agent's life.
   std::vector<std::string> logged_once_;
+
+  // --- reports to the vendor (agent/agent_reports.cpp), sent only when the
+  // server asks for them and the machine has not turned them off.
+ public:
+  // A release refused for `reason` (a fixed word): reported once a day.
+  void NoteRefusedRelease(std::int16_t kind, const std::string& to, const std::string& reason);
+
+ private:
+  struct PendingReport {
+    Report report;
+    std::string mark_key, mark_value;  // what reports.ini keeps once it is sent
+  };
+  void QueueOutcomeReport(const ComponentOutcome& outcome);
+  void QueueActiveReports();
+  void SendReports(bool wanted);
+  bool ReportsTurnedOff();
+  std::optional<int> KnownRolloutSlot();
+  std::string Today();
+  std::string ReportsPath() const;
+  std::vector<PendingReport> pending_reports_;
 };
 
 // Exit statuses of the agent.

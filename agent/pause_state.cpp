@@ -35,6 +35,8 @@ PauseSettings PauseSettingsOf(std::string_view bytes) {
   PauseSettings settings;
   if (const auto poll = fleet::PauseSetting(bytes, "POLL"))
     settings.poll_seconds = fleet::PollSeconds(*poll);
+  if (const auto reports = fleet::PauseSetting(bytes, "REPORTS"))
+    settings.reports = fleet::ReportsWanted(*reports);
   return settings;
 }
 

@@ -27,6 +27,8 @@ struct PauseSettings {
   // POLL=S: seconds to wait after a run that found nothing to do (1 to
   // 86400); nothing when absent or not a whole number in range.
   std::optional<int> poll_seconds;
+  // REPORTS=Y: the server takes reports of what the agents install.
+  bool reports = false;
 };
 
 struct PauseAnswer {

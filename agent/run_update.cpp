@@ -12,6 +12,7 @@ namespace mb {
 
 void frmTray::RunUpdate() {
   std::optional<int> poll_seconds;
+  bool reports = false;
   bool failed = true;
   try {
     state_.UpdateDue = false;
@@ -31,6 +32,7 @@ void frmTray::RunUpdate() {
       EndProcess(kExitRefused);
     }
     poll_seconds = pause.settings.poll_seconds;
+    reports = pause.settings.reports;
     state_.FolderParam = pause.state == ServerState::kOrg ? "&Folder=ORG" : "&Folder=MIRROR";
     ShowStatus(GetMsgByLangCode(7));
     ReadVersionFromSite(state_.InstalledKind);
@@ -43,6 +45,7 @@ void frmTray::RunUpdate() {
     if (!state_.RetryPending && HasHandOver()) {
       retry_prompt_count_ = 0;
       DownloadUpdateNotice("");
+      SendReports(reports);
       LaunchUpdaterAndQuit();
     }
     // Only a failed download counts towards the retry question: a refused
@@ -58,6 +61,7 @@ void frmTray::RunUpdate() {
     retry_prompt_count_ = 0;
     ShowBox(GetMsgByLangCode(4) + " : " + e.what());
   }
+  SendReports(reports);
   ReArm(NextRunInterval(failed, poll_seconds));
   failed_runs_ = failed ? failed_runs_ + 1 : 0;
 }

@@ -13,8 +13,6 @@ namespace {
 constexpr const char* kAddinKey =
     "Software\\Microsoft\\Office\\Outlook\\Addins\\Mailbeacon_Outlook.Connect";
 constexpr const char* kAddinName = "Mailbeacon_Outlook.Connect";
-// This installation's number for staged rollouts, kept as text 0 .. 99.
-constexpr const char* kRolloutSlotValue = "RolloutSlot";
 
 }  // namespace
 

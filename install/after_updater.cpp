@@ -42,6 +42,7 @@ void frmTray::TakeOverFromUpdater() {
       LogOnce(line);
     }
     for (ComponentOutcome& o : TakeOutcomes(*p_.profiles, *p_.fs, *p_.codepage, state_.UpdateDir)) {
+      QueueOutcomeReport(o);
       outcomes_[o.section] = std::move(o);
     }
     SetAsideHandedOver();
@@ -130,10 +131,17 @@ bool frmTray::WaitsForFileInUse(std::int16_t kind, const DownloadList& list) {
 // where that is the cause, else the system's words.
 std::string frmTray::FolderProblem(const std::string& dir, const std::string& error) {
   const platform::AccessCheck parent = p_.fs->CanWriteIn(ExistingAncestor(*p_.fs, dir));
-  if (parent.access == platform::Access::kDenied) {
+  target_dir_denied_ = parent.access == platform::Access::kDenied;
+  if (target_dir_denied_) {
     return dir + " : needs administrator rights (" + parent.reason + ")";
   }
   return dir + " : " + error;
+}
+
+// The release the component's manifest (still in the update folder) names.
+std::string frmTray::LastVersionOf(std::int16_t kind) {
+  return GetVal(ini::kDownloadSection, ini::kLastVersionKey,
+                state_.UpdateDir + "\\" + ini::NamesFor(kind)->ManifestFile);
 }
 
 // A line that would repeat at every run (every 500 ms) is written once in

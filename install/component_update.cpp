@@ -75,6 +75,8 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
     // A folder the agent cannot make fails the pass visibly, rather than
     // passing for a component with nothing to fetch.
     LogOnce("Update not possible : " + target_dir_problem_);
+    NoteRefusedRelease(kind, LastVersionOf(kind),
+                       std::string(target_dir_denied_ ? kRefusedRights : kRefusedPlan));
     ShowStatus(GetMsgByLangCode(3));
     plan_refused_ = true;
     return;
@@ -99,6 +101,7 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
   if (complete && !TargetsWritable(list)) {
     ShowStatus(GetMsgByLangCode(3));
     plan_refused_ = true;
+    NoteRefusedRelease(kind, list.front().LastVersion, std::string(kRefusedRights));
     return;
   }
   if (complete && WaitsForFileInUse(kind, list)) {
@@ -133,6 +136,7 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
     }
   } else if (verdict == PlanVerdict::kRefused) {
     plan_refused_ = true;
+    NoteRefusedRelease(kind, list.front().LastVersion, std::string(kRefusedPlan));
   } else if (verdict == PlanVerdict::kSound) {  // a download or a digest failed
     if (deferred > 0) DeleteDownloads(kind, list, verified);
     state_.RetryPending = true;

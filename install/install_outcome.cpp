@@ -11,6 +11,7 @@
 namespace mb {
 namespace {
 
+constexpr const char* kFromKey = "FROM";
 constexpr const char* kReleaseKey = "RELEASE";
 constexpr const char* kResultKey = "RESULT";
 constexpr const char* kReasonKey = "REASON";
@@ -38,6 +39,7 @@ bool WriteOutcomes(platform::ProfileStore& profiles, platform::FileSystem& fs,
     auto put = [&](const char* key, const std::string& ansi) {
       if (!ansi.empty()) ok = profiles.WriteString(o.section, key, ansi, path) && ok;
     };
+    put(kFromKey, o.from);
     put(kReleaseKey, o.release);
     put(kResultKey, o.result);
     put(kReasonKey, o.reason);
@@ -57,11 +59,8 @@ std::vector<ComponentOutcome> TakeOutcomes(platform::ProfileStore& profiles,
   for (std::int16_t kind = kOutlookAddin; kind <= kAgentComponent; ++kind) {
     const std::string section = ini::NamesFor(kind)->ComponentSection;
     auto get = [&](const char* key) { return ReadProfileValue(profiles, section, key, path); };
-    ComponentOutcome o{section,
-                       get(kReleaseKey),
-                       get(kResultKey),
-                       get(kReasonKey),
-                       codepage.FromAnsi(get(kFileKey)),
+    ComponentOutcome o{section,         get(kFromKey),   get(kReleaseKey),
+                       get(kResultKey), get(kReasonKey), codepage.FromAnsi(get(kFileKey)),
                        get(kTimeKey)};
     if (!o.result.empty()) outcomes.push_back(std::move(o));
   }

@@ -1,6 +1,7 @@
 // What the updater did with each component it was handed, in
 // update\install_outcome.ini, for the agent's next run:
 //   [EXPRESS_DOWNLOAD]            the component's section in the pending list
+//   FROM=1.0.5                    the release installed before
 //   RELEASE=1.0.6                 the release it was handed
 //   RESULT=installed | failed
 //   REASON=in-use | denied | io | record | refused    (failed only)
@@ -26,6 +27,7 @@ inline constexpr const char* kOutcomeFailed = "failed";
 
 struct ComponentOutcome {
   std::string section;  // "EXPRESS_DOWNLOAD"
+  std::string from;     // ANSI: the release installed before
   std::string release;  // ANSI, as the install record holds it
   std::string result;   // kOutcomeInstalled or kOutcomeFailed
   std::string reason;   // a fixed word, empty when installed

@@ -19,6 +19,9 @@ inline constexpr int kRolloutSlots = 100;  // an installation's number is 0 .. 9
 // given a release, so a machine that draws anew at every start is not
 // given it sooner than the vendor chose.
 inline constexpr int kUnkeptRolloutSlot = kRolloutSlots - 1;
+// The registry value (under the product key) that keeps the number, as
+// text 0 .. 99.
+inline constexpr const char* kRolloutSlotValue = "RolloutSlot";
 
 // P from the manifest's value as read (trimmed by the INI reader).
 int RolloutPercent(std::string_view value);

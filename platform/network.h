@@ -42,6 +42,9 @@ struct DownloadOptions {
   // bytes kept count against max_bytes. Unset: a temporary file, removed on
   // failure.
   const PartialTransfer* partial = nullptr;
+  // False: a failure is not the run's failure that a backend reports to a
+  // person (a report to the vendor that goes unanswered changes nothing).
+  bool note_failure = true;
 };
 
 // Download results besides 0 (success). Values of the HRESULT family that

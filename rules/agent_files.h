@@ -27,6 +27,9 @@ inline constexpr const char* kInstallOutcome = "install_outcome.ini";
 // The lock the agent holds for its whole life and the updater while it
 // works (POSIX; Windows has a named mutex).
 inline constexpr const char* kInstanceLock = "instance.lock";
+// What the agent reported to the vendor today, so that a report repeats at
+// most once a day (agent/reports.h).
+inline constexpr const char* kReportsSent = "reports.ini";
 
 // Appended to a replaced file's path for the copy kept of it.
 inline constexpr const char* kBackupSuffix = "_old";

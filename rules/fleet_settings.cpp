@@ -53,6 +53,8 @@ std::optional<int> PollSeconds(std::string_view value) {
   return WholeNumberIn(value, 1, kMaxPollSeconds);
 }
 
+bool ReportsWanted(std::string_view value) { return value == "Y" || value == "y"; }
+
 std::optional<int> RolloutShare(std::string_view value) {
   return WholeNumberIn(value, 0, kFullRollout);
 }

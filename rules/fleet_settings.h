@@ -6,6 +6,8 @@
 //   KEY=VALUE a line, the key in any letter case, spaces around key and
 //   value ignored, the first line of a key counting, unknown keys ignored;
 // - POLL=S there: whole seconds from 1 to 86400;
+// - REPORTS=Y there: agents report what they install (any other value, or
+//   none, is no);
 // - ROLLOUT=P in a manifest's DOWNLOAD section: a whole number from 0 to 100.
 #pragma once
 
@@ -27,5 +29,6 @@ std::optional<std::string_view> PauseSetting(std::string_view pause_file, std::s
 
 std::optional<int> PollSeconds(std::string_view value);
 std::optional<int> RolloutShare(std::string_view value);
+bool ReportsWanted(std::string_view value);
 
 }  // namespace mb::fleet

@@ -112,9 +112,11 @@ int Updater::ApplyAll(const PendingList& list) {
     if (component.files.empty()) continue;  // handed over no release
     const std::string release =
         ReadProfileValue(*p_.profiles, component.section, ini::kLastVersionKey, record);
+    const std::string before =
+        ReadProfileValue(*p_.profiles, component.section, ini::kInstallVersionKey, record);
     const ComponentResult result = installer.Install(component, release, leftovers);
     Report(component, release, result);
-    outcomes.push_back({component.section, release,
+    outcomes.push_back({component.section, before, release,
                         result.installed ? kOutcomeInstalled : kOutcomeFailed, result.reason,
                         result.file, Now()});
     if (result.installed) continue;

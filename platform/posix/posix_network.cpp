@@ -473,7 +473,7 @@ long CurlNetwork::Download(const std::string& url, const std::string& path,
   PartFile part(ToPosixPath(path));
   if (!part.created()) return platform::kDownloadLocalError;
   const Outcome outcome = Fetch(connections_->multi.get(), url, options, part.fd(), nullptr);
-  NoteFailure(url, outcome.reason);
+  if (options.note_failure) NoteFailure(url, outcome.reason);
   if (outcome.result != platform::kDownloadOk) return outcome.result;
   return part.Commit() ? platform::kDownloadOk : platform::kDownloadLocalError;
 }
