@@ -19,6 +19,10 @@ inline constexpr const char* kAgentManifest = "mailbeacon_agent.ini";
 // component (section) - what an older release is refused by.
 inline constexpr const char* kAcceptedSignatures = "accepted_signatures.ini";
 
+// A release file whose NAME holds this is the updater's own: the agent
+// installs it itself rather than handing it to the updater.
+inline constexpr const char* kUpdaterNameMark = "SwiftPatcher_Mailbeacon";
+
 // Appended to a replaced file's path for the copy kept of it.
 inline constexpr const char* kBackupSuffix = "_old";
 
