@@ -120,7 +120,7 @@ scenario_replayed() {
   check "the pass failed like a download, the user declined (status 4, was $agent_status)" \
     test "$agent_status" -eq 4
   check "the log names the reason" contains "$upd/update_log.txt" \
-    "refused express_plugin.ini: older than the release already accepted"
+    "refused the Outlook Express plug-in: older than the release already accepted"
   check "its manifest was served" contains "$work/access.log" "express_exe.aspx?version="
   check "no file of it was asked for" lacks "$work/access.log" "program="
   check "the installed release stays" contains "$upd/install_version.ini" "1.0.5"
@@ -136,7 +136,7 @@ scenario_tampered() {
   check "the pass failed like a download, the user declined (status 4, was $agent_status)" \
     test "$agent_status" -eq 4
   check "the log names the reason" contains "$upd/update_log.txt" \
-    "refused express_plugin.ini: invalid signature: it does not fit the manifest"
+    "refused the Outlook Express plug-in: invalid signature: it does not fit the manifest"
   check "its manifest was served" contains "$work/access.log" "express_exe.aspx?version="
   check "no file of it was asked for" lacks "$work/access.log" "program="
   check "nothing was handed over" test ! -e "$upd/mailbeacon_download.ini"
