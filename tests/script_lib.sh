@@ -21,6 +21,10 @@
 #   check WHAT COMMAND...    one check: COMMAND's status is the verdict
 #   fail TEXT                a failure outside a check (e.g. what could not
 #                            be checked); counts as no check
+#   skip WHAT WHY            a planned check whose tool truly cannot run
+#                            here: counts as run, and the script ends with
+#                            status 77 (CTest's SKIP_RETURN_CODE), never as
+#                            passed
 #   finish_checks            the summary; the script's last command
 #   cleanup                  the caller may define it: run at exit, always
 #   keep_evidence            true when a failed run should leave its files
@@ -42,6 +46,7 @@ shopt -s inherit_errexit
 
 : "${check_name:?set check_name before sourcing script_lib.sh}"
 failed=0
+skipped=0
 server_pid=
 checks_planned=0
 checks_run=0
@@ -118,6 +123,12 @@ check() {  # WHAT COMMAND...
   fi
 }
 
+skip() {  # WHAT WHY
+  checks_run=$((checks_run + 1))
+  skipped=$((skipped + 1))
+  echo "$check_name: SKIPPED: $1 ($2)"
+}
+
 keep_evidence() { ((failed)) && [[ "${MB_CHECKS_FAIL_FAST:-}" != 1 ]]; }
 
 # The verdict, then the exit; the exit trap re-checks what cleanup did.
@@ -135,6 +146,10 @@ finish_checks() {
   if ((failed)); then
     echo "$check_name: FAILED ($checks_run of $checks_planned checks ran)"
     exit 1
+  fi
+  if ((skipped)); then
+    echo "$check_name: skipped $skipped of $checks_run checks, the rest passed"
+    exit 77
   fi
   echo "$check_name: passed ($checks_run checks)"
   exit 0
