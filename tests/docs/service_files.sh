@@ -59,8 +59,12 @@ tool_runs() {  # COMMAND... (the good file last)
 verify_clean() {  # UNIT
   mkdir -p "$work/units"
   cp "$1" "$work/units/mailbeacon-server.service"
-  systemd-analyze verify "$work/units/mailbeacon-server.service" >"$work/verify.txt" 2>&1 &&
-    [[ ! -s "$work/verify.txt" ]] || { sed 's/^/    | /' "$work/verify.txt"; return 1; }
+  if systemd-analyze verify "$work/units/mailbeacon-server.service" >"$work/verify.txt" 2>&1 &&
+    [[ ! -s "$work/verify.txt" ]]; then
+    return 0
+  fi
+  sed 's/^/    | /' "$work/verify.txt"
+  return 1
 }
 
 expect_checks 1
@@ -82,9 +86,12 @@ local_logrotate() {
     "$source_dir/server/deploy/mailbeacon-server.logrotate" >"$work/logrotate.conf"
 }
 rotation_accepted() {
-  logrotate -d -s "$work/state" "$work/logrotate.conf" >"$work/rotate.txt" 2>&1 &&
-    ! grep -q '^error:' "$work/rotate.txt" && grep -q 'Handling 1 logs' "$work/rotate.txt" ||
-    { sed 's/^/    | /' "$work/rotate.txt"; return 1; }
+  if logrotate -d -s "$work/state" "$work/logrotate.conf" >"$work/rotate.txt" 2>&1 &&
+    ! grep -q '^error:' "$work/rotate.txt" && grep -q 'Handling 1 logs' "$work/rotate.txt"; then
+    return 0
+  fi
+  sed 's/^/    | /' "$work/rotate.txt"
+  return 1
 }
 
 expect_checks 3

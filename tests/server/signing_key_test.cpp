@@ -68,7 +68,7 @@ TEST(SigningKey, APassphraseAskedOnTheTerminalIsNeverShown) {
   EXPECT_FALSE(pty.Echoes());  // off while it waits
   pty.Type("s3cret words\n");
   EXPECT_EQ(answer.get(), "s3cret words");
-  const std::string shown = prompt + pty.Shown();
+  const std::string shown = prompt + pty.Shown("\n");
   EXPECT_EQ(shown.find("s3cret"), std::string::npos) << shown;
   EXPECT_NE(shown.find("Passphrase of k.pem: "), std::string::npos) << shown;
   EXPECT_TRUE(pty.Echoes());  // on again
