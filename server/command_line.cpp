@@ -119,7 +119,7 @@ const char* const kUsage =
     "                         [--max-age S] [--file-max-age S] [--max-connections N]\n"
     "                         [--per-ip-connections N] [--idle-timeout S] [--threads N]\n"
     "                         [--misbehave MODE [--misbehave-on TEXT] [--drip-ms N]]\n"
-    "       mailbeacon-server COMMAND ... (below; COMMAND --help for one of them)\n"
+    "       mailbeacon-server COMMAND ... (every command: mailbeacon-server --help)\n"
     "       mailbeacon-server --version\n"
     "Serves the release folder DIR (default .) under http://ADDR:N/PATH/download/.\n"
     "Defaults: --host 127.0.0.1, --port 0 (any free port), --vdir /mailbeaconhome,\n"

@@ -100,7 +100,7 @@ int Publish(const PublishOptions& o, std::ostream& out, std::ostream& err) {
     out << place->Name() << " is " << release.string() << " already; nothing changed\n";
     return 0;
   }
-  if (!fs::is_symlink(target, ec) && Inside(release, target))
+  if (!fs::is_symlink(target, ec) && Inside(release, fs::weakly_canonical(target, ec)))
     throw std::runtime_error(release.string() + " lies inside " + target.string() +
                              ", the folder it would replace");
   const ReleaseCheck check = CheckRelease(release, *place, o.code_page);
