@@ -85,6 +85,14 @@ std::string ReadManifestBytes(platform::FileSystem& fs, const std::string& path)
   return bytes;
 }
 
+// What a refusal names: the component, as the vendor knows it (never the
+// manifest's file name in the update folder).
+std::string ComponentTitle(std::int16_t kind) {
+  if (kind == kOutlookAddin) return "the Outlook add-in";
+  if (kind == kExpressPlugin) return "the Outlook Express plug-in";
+  return "the agent";
+}
+
 }  // namespace
 
 void frmTray::LoadTrustedKeys() {
@@ -122,7 +130,7 @@ bool frmTray::ManifestTrusted(std::int16_t kind) {
     verdict = {trust::Refusal::kInvalid, std::string("cannot check it: ") + e.what(), 0};
   }
   if (!verdict.Accepted()) {
-    Refuse(kind, manifest_urls_[kind], names->ManifestFile, verdict.reason);
+    Refuse(kind, manifest_urls_[kind], ComponentTitle(kind), verdict.reason);
     return false;
   }
   RememberAccepted(kind, verdict.signed_at);
@@ -133,11 +141,13 @@ bool frmTray::ManifestTrusted(std::int16_t kind) {
 bool frmTray::SignedDigestFits(std::int16_t kind, const FileRecord& r, const std::string& sha256) {
   if (!keys_.Active()) return true;
   if (!trust::IsLowerHex(r.Sha256, kSha256HexDigits)) {
-    Refuse(kind, r.DownloadUrl, r.Name, "the signed manifest gives no SHA-256 for it");
+    Refuse(kind, r.DownloadUrl, r.Name + " of " + ComponentTitle(kind),
+           "the signed manifest gives no SHA-256 for it");
     return false;
   }
   if (sha256 != r.Sha256) {
-    Refuse(kind, r.DownloadUrl, r.Name, "its SHA-256 is not the signed one");
+    Refuse(kind, r.DownloadUrl, r.Name + " of " + ComponentTitle(kind),
+           "its SHA-256 is not the signed one");
     return false;
   }
   return true;

@@ -21,7 +21,17 @@ endif()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES updater/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/updater)
 install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
-# What docs/DEPLOY.md tells a vendor to copy, and what README.md links to.
-install(DIRECTORY server/deploy DESTINATION ${CMAKE_INSTALL_DOCDIR}/server)
+# What docs/DEPLOY.md tells a vendor to copy, and what README.md links to;
+# the systemd unit names the program where this install puts it
+# (cmake/service_unit.cmake).
+install(DIRECTORY server/deploy DESTINATION ${CMAKE_INSTALL_DOCDIR}/server
+  PATTERN mailbeacon-server.service EXCLUDE)
+install(CODE "
+  set(MB_UNIT_SOURCE \"${CMAKE_SOURCE_DIR}/server/deploy/mailbeacon-server.service\")
+  set(MB_UNIT_WORK \"${CMAKE_BINARY_DIR}/installed-unit\")
+  set(MB_UNIT_DOCDIR \"${CMAKE_INSTALL_DOCDIR}\")
+  set(MB_UNIT_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+  include(\"${CMAKE_SOURCE_DIR}/cmake/service_unit.cmake\")
+")
 install(FILES bench/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/bench)
 install(FILES tests/wine/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/tests/wine)

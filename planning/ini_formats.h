@@ -25,7 +25,7 @@ inline constexpr const char* kPauseFile = files::kPauseState;
 inline constexpr const char* kNoticeFile = files::kNotice;
 inline constexpr const char* kUpdateLogFile = files::kUpdateLog;
 inline constexpr const char* kUpdaterFile = "SwiftPatcher_Mailbeacon.exe";
-inline constexpr const char* kUpdaterNameMark = "SwiftPatcher_Mailbeacon";
+inline constexpr const char* kUpdaterNameMark = files::kUpdaterNameMark;
 inline constexpr const char* kMainWindowCaption = "Mailbeacon_Shell";
 
 // Manifest.

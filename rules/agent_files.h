@@ -31,6 +31,10 @@ inline constexpr const char* kInstanceLock = "instance.lock";
 // most once a day (agent/reports.h).
 inline constexpr const char* kReportsSent = "reports.ini";
 
+// A release file whose NAME holds this is the updater's own: the agent
+// installs it itself rather than handing it to the updater.
+inline constexpr const char* kUpdaterNameMark = "SwiftPatcher_Mailbeacon";
+
 // Appended to a replaced file's path for the copy kept of it.
 inline constexpr const char* kBackupSuffix = "_old";
 

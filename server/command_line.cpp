@@ -119,10 +119,8 @@ const char* const kUsage =
     "                         [--max-age S] [--file-max-age S] [--max-connections N]\n"
     "                         [--per-ip-connections N] [--idle-timeout S] [--threads N]\n"
     "                         [--misbehave MODE [--misbehave-on TEXT] [--drip-ms N]]\n"
-    "       mailbeacon-server export --root DIR --out OUT [--vdir PATH] [--codepage N]\n"
-    "                         [--listen ADDR:PORT] [--max-age S] [--file-max-age S]\n"
-    "       mailbeacon-server sign --root DIR --key KEY.pem [--expires YYYY-MM-DD]\n"
-    "                         [--codepage N]\n"
+    "       mailbeacon-server COMMAND ... (every command: mailbeacon-server --help)\n"
+    "       mailbeacon-server --version\n"
     "Serves the release folder DIR (default .) under http://ADDR:N/PATH/download/.\n"
     "Defaults: --host 127.0.0.1, --port 0 (any free port), --vdir /mailbeaconhome,\n"
     "--codepage 949, --max-age 2 (pause state, manifests, notices), --file-max-age 60,\n"
@@ -134,11 +132,8 @@ const char* const kUsage =
     "MODE breaks the answers to targets containing TEXT (default: all): reset,\n"
     "short-body, endless, slow-drip (one byte per --drip-ms, default 100),\n"
     "error-500, redirect-loop, wrong-hash.\n"
-    "export writes every answer of DIR to OUT with an nginx configuration that\n"
-    "serves them (OUT/nginx.conf, listening on ADDR:PORT, default 127.0.0.1:8080).\n"
-    "sign signs every component of DIR with the ECDSA P-256 key in KEY.pem (kept\n"
-    "offline; only public material is written, signature.ini per component); give\n"
-    "it the --codepage the server will use.\n";
+    "--codepage is the ANSI code page of the agents' Windows (949 Korean, 1252\n"
+    "Western); every command that reads a release takes it, and they must agree.\n";
 
 namespace {
 

@@ -1,7 +1,8 @@
 // mailbeacon-server: serves a release folder to Mailbeacon agents until it
 // receives SIGINT or SIGTERM (SIGHUP reads the folder again at once, SIGUSR1
 // opens the log files again), or with "export" writes the answers as files
-// for nginx, or with "sign" signs a release folder offline.
+// for nginx, with "sign" signs a release folder offline, with "publish" puts
+// a component's release in place.
 #include <sys/resource.h>
 
 #include <csignal>
@@ -11,9 +12,11 @@
 #include <iostream>
 
 #include "server/command_line.h"
+#include "server/commands.h"
 #include "server/endpoints.h"
 #include "server/listen_address.h"
 #include "server/log_text.h"
+#include "server/publish/publish_command.h"
 #include "server/release_signing.h"
 #include "server/server.h"
 #include "server/static_export.h"
@@ -92,32 +95,36 @@ int Run(const mb::server::CommandLine& line) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (!args.empty() && args.front() == "export") {
-    args.erase(args.begin());
-    return mb::server::RunExport(args, std::cout, std::cerr);
-  }
-  if (!args.empty() && args.front() == "sign") {
-    args.erase(args.begin());
-    return mb::server::RunSign(args, std::cout, std::cerr);
-  }
+// Serving, the program without a command word.
+int Serve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string error;
   std::optional<mb::server::CommandLine> line = mb::server::ParseCommandLine(args, error);
   if (!line) {
-    std::cerr << "mailbeacon-server: " << error << "\n" << mb::server::kUsage;
+    err << "mailbeacon-server: " << error << "\n" << mb::server::kUsage;
     return 2;
   }
   if (line->help) {
-    std::cout << mb::server::kUsage;
+    out << mb::server::kUsage;
     return 0;
   }
   try {
     return Run(*line);
   } catch (const std::exception& e) {
-    std::cerr << "mailbeacon-server: " << e.what() << "\n";
+    err << "mailbeacon-server: " << e.what() << "\n";
     return 1;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<mb::server::Command> commands = {
+      {"", mb::server::kUsage, Serve},
+      {"export", mb::server::kExportUsage, mb::server::RunExport},
+      {"sign", mb::server::kSignUsage, mb::server::RunSign},
+      {"publish", mb::server::kPublishUsage, mb::server::RunPublish},
+  };
+  return mb::server::RunCommand(commands, MB_PROJECT_VERSION,
+                                std::vector<std::string>(argv + 1, argv + argc), std::cout,
+                                std::cerr);
 }

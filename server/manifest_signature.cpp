@@ -56,7 +56,8 @@ SignedAnswer AttachSignature(const std::string& body, const std::string& signatu
   if (!v.Accepted()) {
     if (v.refusal == trust::Refusal::kInvalid &&
         v.reason.find("changed after") != std::string::npos)
-      return {std::nullopt, Problem("no longer fits the files (they changed after signing)"), ""};
+      return {std::nullopt, Problem("no longer fits the files (they changed after signing)"), "",
+              true};
     return {std::nullopt, Problem("does not hold: " + v.reason), ""};
   }
   return {std::move(manifest), "", ""};

@@ -33,6 +33,7 @@ struct SignedAnswer {
   std::optional<std::string> manifest;  // the manifest as served, when the signature fits
   std::string problem;                  // why not
   std::string warning;                  // it fits but agents with keys refuse it (expired)
+  bool no_longer_fits = false;          // the bytes it covers are no longer the manifest's
 };
 
 // The manifest body the server made for `component` ("express",

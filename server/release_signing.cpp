@@ -1,7 +1,6 @@
 #include "server/release_signing.h"
 
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include "server/command_line.h"
 #include "server/manifest_signature.h"
 #include "server/release_snapshot.h"
+#include "server/signing_key.h"
 #include "trust/key_ring.h"
 #include "trust/manifest_policy.h"
 #include "trust/signed_manifest.h"
@@ -30,12 +30,15 @@ struct SignOptions {
   std::string key;
   std::string expires;  // YYYY-MM-DD, or empty
   int code_page = 949;
+  PassphraseSource passphrase;
 };
 
 std::optional<SignOptions> Parse(const std::vector<std::string>& args, std::string& error) {
   SignOptions o;
   std::map<std::string, std::string*> texts = {
       {"--root", &o.root}, {"--key", &o.key}, {"--expires", &o.expires}};
+  std::map<std::string, int*> numbers = {{"--codepage", &o.code_page},
+                                         {"--passphrase-fd", &o.passphrase.fd}};
   for (std::size_t i = 0; i < args.size(); i += 2) {
     if (i + 1 >= args.size()) {
       error = "missing value for " + args[i];
@@ -43,8 +46,8 @@ std::optional<SignOptions> Parse(const std::vector<std::string>& args, std::stri
     }
     if (texts.count(args[i])) {
       *texts[args[i]] = args[i + 1];
-    } else if (std::optional<int> n = ParseNonNegative(args[i + 1]); args[i] == "--codepage" && n) {
-      o.code_page = *n;
+    } else if (std::optional<int> n = ParseNonNegative(args[i + 1]); numbers.count(args[i]) && n) {
+      *numbers[args[i]] = *n;
     } else {
       error = "unknown option or bad value: " + args[i];
       return std::nullopt;
@@ -55,33 +58,9 @@ std::optional<SignOptions> Parse(const std::vector<std::string>& args, std::stri
   return o;
 }
 
-struct KeyFree {
-  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
 struct ContextFree {
   void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
-using PrivateKey = std::unique_ptr<EVP_PKEY, KeyFree>;
-
-// A P-256 private key in PEM (SEC1 "EC PRIVATE KEY" or PKCS#8); never one
-// that asks for a passphrase on the terminal.
-PrivateKey LoadKey(const std::string& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) throw std::runtime_error("cannot open the key " + path);
-  auto no_passphrase = [](char*, int, int, void*) { return 0; };
-  PrivateKey key(PEM_read_PrivateKey(file.get(), nullptr, no_passphrase, nullptr));
-  if (!key)
-    throw std::runtime_error(path +
-                             " holds no PEM private key this can read (an encrypted key: "
-                             "decrypt it onto the offline machine first)");
-  char group[64] = {};
-  std::size_t size = 0;
-  if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_EC ||
-      EVP_PKEY_get_utf8_string_param(key.get(), "group", group, sizeof group, &size) != 1 ||
-      std::string(group) != "prime256v1")
-    throw std::runtime_error(path + " is not an ECDSA P-256 (prime256v1) key");
-  return key;
-}
 
 std::string PublicDer(EVP_PKEY* key) {
   unsigned char* der = nullptr;
@@ -141,30 +120,49 @@ struct Signer {
   }
 };
 
+// The --expires day as a signature field's time; nothing without one.
+std::optional<std::int64_t> ExpiryOf(const SignOptions& o, std::int64_t now) {
+  if (o.expires.empty()) return std::nullopt;
+  const std::optional<std::int64_t> until = trust::ParseUtcDate(o.expires);
+  if (!until)
+    throw std::runtime_error("--expires " + o.expires + " is no date: give a day as YYYY-MM-DD");
+  if (*until <= now)
+    throw std::runtime_error("--expires takes a day after today, as YYYY-MM-DD (" + o.expires +
+                             " has begun or passed)");
+  return until;
+}
+
+// What an agent with keys would refuse: every component left unsigned.
+void SayUnsigned(const std::vector<std::string>& unsigned_components, std::ostream& err) {
+  if (unsigned_components.empty()) return;
+  err << "unsigned:";
+  for (const std::string& where : unsigned_components)
+    err << (where == unsigned_components.front() ? " " : ", ") << where;
+  err << " - agents with trusted keys refuse them: mend them and sign again before keys reach "
+         "agents\n";
+}
+
 int SignRelease(const SignOptions& o, std::ostream& out, std::ostream& err) {
   std::error_code ec;
   if (!fs::is_directory(o.root, ec))
     throw std::runtime_error("--root " + o.root + " is not a directory");
-  PrivateKey key = LoadKey(o.key);
   const std::int64_t now = UtcNow();
+  const std::optional<std::int64_t> until = ExpiryOf(o, now);  // before a passphrase is asked
+  PrivateKey key = LoadSigningKey(o.key, o.passphrase);
   Signer signer{key.get(), PublicDer(key.get()), "", {}, o.code_page, now};
   signer.key_id = trust::KeyId(signer.public_der, ServerCrypto());
   signer.shared.emplace_back(trust::kSignedField, trust::FormatUtcTime(now));
-  if (!o.expires.empty()) {
-    const std::optional<std::int64_t> until = trust::ParseUtcDate(o.expires);
-    if (!until || *until <= now)
-      throw std::runtime_error("--expires takes a day after today, as YYYY-MM-DD");
-    signer.shared.emplace_back(trust::kExpiresField, trust::FormatUtcTime(*until));
-  }
+  if (until) signer.shared.emplace_back(trust::kExpiresField, trust::FormatUtcTime(*until));
   AnsiCodePage cp(o.code_page);
   auto release =
       ReleaseSnapshot::Build(ReleaseFolder(o.root), cp, CachePolicy{}, SignatureMode::kForSigning);
   for (const std::string& w : release->Warnings()) err << "warning: " << w << "\n";
-  int signed_count = 0, refused = 0;
+  int signed_count = 0;
+  std::vector<std::string> unsigned_components;
   for (const auto& [where, c] : release->Components()) {
     if (c.manifest.status != 200) {
       err << "not signed: " << where << " cannot be published (see the warnings)\n";
-      ++refused;
+      unsigned_components.push_back(where);
       continue;
     }
     WriteAtomically(c.folder / kSignatureFile, signer.SignatureFor(c));
@@ -173,11 +171,24 @@ int SignRelease(const SignOptions& o, std::ostream& out, std::ostream& err) {
   }
   out << "signed " << signed_count << " components with key " << signer.key_id << " at "
       << trust::FormatUtcTime(now)
-      << (o.expires.empty() ? std::string() : ", valid until " + o.expires) << "\n";
-  return refused > 0 || signed_count == 0 ? 1 : 0;
+      << (o.expires.empty() ? std::string() : ", valid until " + o.expires) << ", for code page "
+      << o.code_page << " (serve it with --codepage " << o.code_page << ")\n";
+  SayUnsigned(unsigned_components, err);
+  return !unsigned_components.empty() || signed_count == 0 ? 1 : 0;
 }
 
 }  // namespace
+
+const char* const kSignUsage =
+    "usage: mailbeacon-server sign --root DIR --key KEY.pem [--expires YYYY-MM-DD]\n"
+    "                         [--codepage N] [--passphrase-fd N]\n"
+    "Signs every component of the release folder DIR with the ECDSA P-256 private key\n"
+    "in KEY.pem, on the offline machine that holds it; only public material is\n"
+    "written (signature.ini per component). Give it the --codepage the server will\n"
+    "use (default 949). An encrypted key's passphrase is asked on the terminal, or\n"
+    "read from the first line of descriptor N (--passphrase-fd 3 3<FILE); the key is\n"
+    "never written out decrypted. --expires: agents with keys refuse the release\n"
+    "from that day on (UTC).\n";
 
 int RunSign(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string error;

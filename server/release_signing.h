@@ -17,6 +17,9 @@
 
 namespace mb::server {
 
+// What `sign --help` prints.
+extern const char* const kSignUsage;
+
 // Runs the sign command on its arguments (after "sign"); the exit status:
 // 0 when every component was signed, 1 when one could not be (it keeps no
 // signature), 2 for a bad command line.

@@ -25,6 +25,7 @@ constexpr const char* kFolders[] = {"ORG", "MIRROR"};
 // snapshots live side by side while one replaces the other).
 constexpr std::uint64_t kHeldBytesPerSnapshot = std::uint64_t{256} << 20;
 constexpr Component kComponents[] = {Component::kOutlook, Component::kExpress, Component::kAgent};
+constexpr int kFullShare = 100;  // the largest ROLLOUT
 
 std::time_t ModifiedTime(const fs::path& path) {
   struct stat st {};
@@ -97,7 +98,12 @@ class ComponentBuilder {
     if (!head)
       problems.push_back("LAST_VERSION has no form in code page " + std::to_string(cp_.Number()));
     std::string manifest = *head + sections;
-    if (problems.empty() && signature_) problems = Sign(manifest);
+    if (problems.empty() && signature_) {
+      problems = Sign(manifest);
+      if (!problems.empty() && manifest_no_longer_fits_)
+        problems = RolloutChangedAfterSigning(count, *last_version, sections, rollout.percent)
+                       .value_or(problems);
+    }
     if (!problems.empty()) return Refused(problems);
     release.manifest = TextAnswer(std::move(manifest), newest, policy_);
     release.last_version = *last_version;
@@ -163,10 +169,38 @@ class ComponentBuilder {
   // Puts the kept signature after the manifest, or says why it cannot be.
   std::vector<std::string> Sign(std::string& manifest) {
     SignedAnswer s = AttachSignature(manifest, *signature_, name_, cp_.Number(), UtcNow());
+    manifest_no_longer_fits_ = s.no_longer_fits;
     if (!s.manifest) return {s.problem};
     if (!s.warning.empty()) Warn(s.warning);
     manifest = std::move(*s.manifest);
     return {};
+  }
+
+  // ROLLOUT is signed with the rest of the manifest: a share raised in
+  // release.ini after signing is named as what changed (the share the
+  // signature holds for is found by trying each), not as changed files.
+  std::optional<std::vector<std::string>> RolloutChangedAfterSigning(
+      int count, const std::string& last_version, const std::string& sections,
+      std::optional<int> now) const {
+    std::vector<std::optional<int>> shares = {std::nullopt};
+    for (int percent = 0; percent <= kFullShare; ++percent) shares.emplace_back(percent);
+    const auto said = [](std::optional<int> p) {
+      return p ? "ROLLOUT=" + std::to_string(*p) : std::string("no ROLLOUT");
+    };
+    for (const std::optional<int>& share : shares) {
+      if (share == now) continue;
+      std::optional<std::string> head = ManifestHead(count, last_version, share, cp_);
+      if (!head ||
+          !AttachSignature(*head + sections, *signature_, name_, cp_.Number(), UtcNow()).manifest)
+        continue;
+      return std::vector<std::string>{
+          "signature.ini no longer fits: release.ini's ROLLOUT changed after signing (signed "
+          "with " +
+          said(share) + ", now " + said(now) +
+          "); ROLLOUT is part of the signed release, so a new share needs the release signed "
+          "again"};
+    }
+    return std::nullopt;
   }
 
   // Opens, digests and encodes one file; its modification time, or nothing
@@ -210,6 +244,7 @@ class ComponentBuilder {
   SignatureMode mode_;
   std::optional<std::string> signature_;  // signature.ini, when served signed
   bool with_sha256_ = false;
+  bool manifest_no_longer_fits_ = false;  // what Sign found
 };
 
 }  // namespace
@@ -268,6 +303,25 @@ void WarnAboutPause(const fs::path& root, const std::optional<std::string>& paus
   }
 }
 
+// A release signed in part: agents with trusted keys refuse every component
+// that is not, and agents without keys take it, so nothing else shows it.
+void WarnAboutUnsigned(const std::map<std::string, ComponentRelease>& components,
+                       std::vector<std::string>& warnings) {
+  std::vector<std::string> unsigned_ones;
+  bool any_signed = false;
+  for (const auto& [where, c] : components) {
+    if (c.manifest.status != 200) continue;
+    const bool is_signed = c.manifest.body.find("\r\n[SIGNATURE]\r\n") != std::string::npos;
+    any_signed = any_signed || is_signed;
+    if (!is_signed) unsigned_ones.push_back(where);
+  }
+  if (!any_signed) return;
+  for (const std::string& where : unsigned_ones)
+    warnings.push_back(where +
+                       ": not signed, while other components of this release are: agents with "
+                       "trusted keys refuse it; sign the release");
+}
+
 }  // namespace
 
 std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::Build(const ReleaseFolder& release,
@@ -284,8 +338,24 @@ std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::Build(const ReleaseFolde
     if (std::optional<std::string> broken = BrokenLink(release.Root() / folder))
       s.warnings_.push_back(*broken);
     s.AddNotice(release, policy, folder);
-    for (Component c : kComponents) s.AddComponent(release, cp, policy, folder, c, memory_budget);
+    for (Component c : kComponents) {
+      const fs::path dir = release.Root() / folder / std::string(ComponentFolderName(c));
+      s.AddComponent(dir, cp, policy, folder, c, memory_budget);
+    }
   }
+  WarnAboutUnsigned(s.components_, s.warnings_);
+  return snapshot;
+}
+
+std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::BuildComponent(const fs::path& dir,
+                                                                       const std::string& folder,
+                                                                       Component c,
+                                                                       const AnsiCodePage& cp,
+                                                                       const CachePolicy& policy) {
+  auto snapshot = std::make_shared<ReleaseSnapshot>();
+  snapshot->built_at_ = std::chrono::system_clock::now();
+  std::uint64_t memory_budget = kHeldBytesPerSnapshot;
+  snapshot->AddComponent(dir, cp, policy, folder, c, memory_budget);
   return snapshot;
 }
 
@@ -316,11 +386,10 @@ void ReleaseSnapshot::AddNotice(const ReleaseFolder& release, const CachePolicy&
     warnings_.push_back(notice->string() + ": " + text.refusal + "; no notice for " + folder);
 }
 
-void ReleaseSnapshot::AddComponent(const ReleaseFolder& release, const AnsiCodePage& cp,
+void ReleaseSnapshot::AddComponent(const fs::path& dir, const AnsiCodePage& cp,
                                    const CachePolicy& policy, const std::string& folder,
                                    Component c, std::uint64_t& memory_budget) {
   const std::string name(ComponentFolderName(c));
-  fs::path dir = release.Root() / folder / name;
   if (!AddFolder(dir, ComponentKey(folder, c), name, cp, policy, memory_budget)) return;
   if (c != Component::kOutlook) return;
   std::error_code ec;

@@ -64,6 +64,13 @@ class ReleaseSnapshot {
                                                       const AnsiCodePage& cp,
                                                       const CachePolicy& policy,
                                                       SignatureMode mode = SignatureMode::kServe);
+  // One component folder, dir, as the server would serve it at folder/c
+  // (an Outlook add-in's version folders too): a release checked before it
+  // is put there. Components() holds it under the keys it would have.
+  static std::shared_ptr<const ReleaseSnapshot> BuildComponent(const std::filesystem::path& dir,
+                                                               const std::string& folder,
+                                                               Component c, const AnsiCodePage& cp,
+                                                               const CachePolicy& policy);
 
   const Answer& Pause() const { return pause_; }
   // The notice of "ORG" or "MIRROR", if there is one.
@@ -86,8 +93,9 @@ class ReleaseSnapshot {
   void AddPause(const ReleaseFolder& release, const CachePolicy& policy);
   void AddNotice(const ReleaseFolder& release, const CachePolicy& policy,
                  const std::string& folder);
-  void AddComponent(const ReleaseFolder& release, const AnsiCodePage& cp, const CachePolicy& policy,
-                    const std::string& folder, Component c, std::uint64_t& memory_budget);
+  void AddComponent(const std::filesystem::path& dir, const AnsiCodePage& cp,
+                    const CachePolicy& policy, const std::string& folder, Component c,
+                    std::uint64_t& memory_budget);
   bool AddFolder(const std::filesystem::path& dir, const std::string& key, const std::string& name,
                  const AnsiCodePage& cp, const CachePolicy& policy, std::uint64_t& memory_budget);
 

@@ -201,6 +201,15 @@ void Export(const ExportOptions& o, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
+const char* const kExportUsage =
+    "usage: mailbeacon-server export --root DIR --out OUT [--vdir PATH] [--codepage N]\n"
+    "                         [--listen ADDR:PORT] [--max-age S] [--file-max-age S]\n"
+    "Writes every answer of the release folder DIR to OUT, with an nginx\n"
+    "configuration that serves them (OUT/nginx.conf, listening on ADDR:PORT, default\n"
+    "127.0.0.1:8080). Run it again after every change of the release: nginx serves\n"
+    "the new export at once. Defaults as the server's: --vdir /mailbeaconhome,\n"
+    "--codepage 949, --max-age 2, --file-max-age 60.\n";
+
 int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string error;
   std::optional<ExportOptions> options = Parse(args, error);

@@ -9,6 +9,9 @@
 
 namespace mb::server {
 
+// What `export --help` prints.
+extern const char* const kExportUsage;
+
 // Runs the export command on its arguments (after "export"); the exit status.
 int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

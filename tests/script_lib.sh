@@ -21,6 +21,10 @@
 #   check WHAT COMMAND...    one check: COMMAND's status is the verdict
 #   fail TEXT                a failure outside a check (e.g. what could not
 #                            be checked); counts as no check
+#   skip WHAT WHY            a planned check whose tool truly cannot run
+#                            here: counts as run, and the script ends with
+#                            status 77 (CTest's SKIP_RETURN_CODE), never as
+#                            passed
 #   finish_checks            the summary; the script's last command
 #   cleanup                  the caller may define it: run at exit, always
 #   keep_evidence            true when a failed run should leave its files
@@ -36,13 +40,19 @@
 #   seed_wine_settings LANGUAGE
 #                 the agent's settings in the Wine registry: the loopback
 #                 server on $port only, so the agent never reaches out
+#   free_port     a loopback port nothing answers on
+#   start_nginx DIR PORT
+#                 nginx -p DIR -c nginx.conf in the foreground, until it
+#                 answers on PORT (stopped at exit)
 
 set -Eeuo pipefail
 shopt -s inherit_errexit
 
 : "${check_name:?set check_name before sourcing script_lib.sh}"
 failed=0
+skipped=0
 server_pid=
+nginx_pids=()
 checks_planned=0
 checks_run=0
 checks_finished=0
@@ -118,6 +128,12 @@ check() {  # WHAT COMMAND...
   fi
 }
 
+skip() {  # WHAT WHY
+  checks_run=$((checks_run + 1))
+  skipped=$((skipped + 1))
+  echo "$check_name: SKIPPED: $1 ($2)"
+}
+
 keep_evidence() { ((failed)) && [[ "${MB_CHECKS_FAIL_FAST:-}" != 1 ]]; }
 
 # The verdict, then the exit; the exit trap re-checks what cleanup did.
@@ -136,6 +152,10 @@ finish_checks() {
     echo "$check_name: FAILED ($checks_run of $checks_planned checks ran)"
     exit 1
   fi
+  if ((skipped)); then
+    echo "$check_name: skipped $skipped of $checks_run checks, the rest passed"
+    exit 77
+  fi
   echo "$check_name: passed ($checks_run checks)"
   exit 0
 }
@@ -146,6 +166,7 @@ on_exit() {
   set +e
   if declare -F cleanup >/dev/null; then cleanup; fi
   stop_release_server
+  stop_nginx
   if ((!checks_finished)); then
     echo "$check_name: FAIL: the script ended before its summary (status $status)"
     status=1
@@ -193,6 +214,37 @@ stop_release_server() {
     wait "$server_pid" 2>/dev/null || true
   fi
   server_pid=
+}
+
+free_port() {
+  local candidate
+  while :; do
+    candidate=$((20000 + RANDOM % 20000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+}
+
+start_nginx() {  # DIR PORT
+  mkdir -p "$1/logs"
+  nginx -p "$1" -c nginx.conf -e logs/error.log -g 'daemon off;' &
+  nginx_pids+=($!)
+  local _
+  for _ in $(seq 100); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$2") 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  script_error "nginx did not start: $(cat "$1/logs/error.log")"
+  return 1
+}
+
+stop_nginx() {
+  local pid
+  for pid in "${nginx_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${nginx_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  nginx_pids=()
 }
 
 seed_wine_settings() {  # LANGUAGE

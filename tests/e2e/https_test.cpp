@@ -2,13 +2,17 @@
 // of docs/DEPLOY.md (server/deploy/nginx-tls-front.conf), with a test CA
 // made for the test. The update works when the agent is told to trust that
 // CA, and nothing reaches the server when it is not, when the certificate
-// names another host, or when the front redirects to plain HTTP.
+// names another host, or when the front redirects to plain HTTP. The static
+// export over HTTPS (server/deploy/nginx-tls-export.conf) serves it too.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <sstream>
 
 #include "e2e/sandbox.h"
 #include "helpers/http_probe.h"
+#include "server/static_export.h"
 
 namespace mb::test {
 namespace {
@@ -35,24 +39,34 @@ class HttpsEndToEnd : public ::testing::Test {
     OpenForNginx(tls_.path());
   }
 
-  // An nginx TLS front for the sandbox's server, with the certificate of
-  // `host`; `location` replaces what the front does with a request.
-  int StartFront(const std::string& host, const std::string& location = "") {
+  // nginx on a configuration of server/deploy with the certificate of
+  // `host`, listening on a free loopback port; edit changes the rest.
+  int StartTls(const std::string& file, const std::string& host,
+               const std::function<void(std::string&)>& edit) {
     const int port = FreePort();
-    const fs::path prefix = tls_.path() / ("front-" + std::to_string(port));
-    std::string conf = ReadFile(fs::path(MB_SOURCE_DIR) / "server/deploy/nginx-tls-front.conf");
-    Replace(conf, "server 127.0.0.1:8080;",
-            "server 127.0.0.1:" + std::to_string(s.ServerPort()) + ";");
-    Replace(conf, "listen 443 ssl;", "listen 127.0.0.1:" + std::to_string(port) + " ssl;");
+    const fs::path prefix = tls_.path() / ("tls-" + std::to_string(port));
+    std::string conf = ReadFile(fs::path(MB_SOURCE_DIR) / "server/deploy" / file);
+    Replace(conf, "listen 192.0.2.10:443 ssl;",
+            "listen 127.0.0.1:" + std::to_string(port) + " ssl;");
     Replace(conf, "server_name updates.example.com;", "server_name localhost;");
     const std::string certs = (tls_.path() / "ca").string() + "/";
     Replace(conf, "/etc/ssl/mailbeacon/fullchain.pem", certs + host + ".pem");
     Replace(conf, "/etc/ssl/mailbeacon/privkey.pem", certs + host + ".key");
-    if (!location.empty()) Replace(conf, "proxy_pass http://mailbeacon_origin;", location);
+    edit(conf);
     WriteFile(prefix / "nginx.conf", conf);
     fronts_.push_back(std::make_unique<NginxProcess>(prefix, port));
     EXPECT_TRUE(fronts_.back()->Running()) << fronts_.back()->ErrorLog();
     return port;
+  }
+
+  // An nginx TLS front for the sandbox's server, with the certificate of
+  // `host`; `location` replaces what the front does with a request.
+  int StartFront(const std::string& host, const std::string& location = "") {
+    return StartTls("nginx-tls-front.conf", host, [&](std::string& conf) {
+      Replace(conf, "server 127.0.0.1:8080;",
+              "server 127.0.0.1:" + std::to_string(s.ServerPort()) + ";");
+      if (!location.empty()) Replace(conf, "proxy_pass http://mailbeacon_origin;", location);
+    });
   }
 
   // Runs the agent against https://localhost:port, trusting the test CA
@@ -102,6 +116,28 @@ TEST_F(HttpsEndToEnd, UpdatesOnlyWhenTheCertificateHoldsForTheHostItNames) {
   fs::remove_all(s.update);
   r = RunOver(front, "CURL_CA_BUNDLE", 3);
   EXPECT_EQ(r.status, 0) << r.output;
+}
+
+// One nginx answers from the static export over HTTPS: the agent that
+// trusts the test CA updates without a request reaching mailbeacon-server.
+TEST_F(HttpsEndToEnd, TheStaticExportOverHttps) {
+  const fs::path site = tls_.path() / "site";
+  std::ostringstream said;
+  ASSERT_EQ(server::RunExport({"--root", s.release, "--out", site.string(), "--vdir", "/mbh"}, said,
+                              said),
+            0)
+      << said.str();
+  OpenForNginx(tls_.path());
+  const int port = StartTls("nginx-tls-export.conf", "localhost", [&](std::string& conf) {
+    Replace(conf, "/srv/mailbeacon/site/mailbeacon-maps.conf",
+            (site / "mailbeacon-maps.conf").string());
+    Replace(conf, "/srv/mailbeacon/site/mailbeacon-locations.conf",
+            (site / "mailbeacon-locations.conf").string());
+  });
+  const ProgramResult r = RunOver(port, "CURL_CA_BUNDLE", 3);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(s.Read("inst/update/plugin.dll"), "plugin 1.1");
+  EXPECT_TRUE(s.TakeRequests().empty());  // every answer came from the export
 }
 
 }  // namespace

@@ -59,6 +59,16 @@ void TestSigningKey::WritePublicPem(const std::string& path) const {
   WritePem(path, key_->pkey, false);
 }
 
+void TestSigningKey::WriteEncryptedPem(const std::string& path,
+                                       const std::string& passphrase) const {
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr) throw std::runtime_error("cannot write " + path);
+  const int ok = PEM_write_PKCS8PrivateKey(f, key_->pkey, EVP_aes_256_cbc(), passphrase.data(),
+                                           static_cast<int>(passphrase.size()), nullptr, nullptr);
+  std::fclose(f);
+  if (ok != 1) throw std::runtime_error("cannot write " + path);
+}
+
 std::string TestSigningKey::Sign(const std::string& body, const std::string& component,
                                  const std::string& signed_at,
                                  const std::optional<std::string>& expires) const {

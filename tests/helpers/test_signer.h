@@ -22,6 +22,9 @@ class TestSigningKey {
   std::string KeyId() const;
   void WritePrivatePem(const std::string& path) const;
   void WritePublicPem(const std::string& path) const;
+  // PKCS#8, encrypted with AES-256 under passphrase, as `openssl pkcs8
+  // -topk8 -v2 aes-256-cbc` writes it.
+  void WriteEncryptedPem(const std::string& path, const std::string& passphrase) const;
 
   // body followed by its signature section, for `component`, signed at
   // `signed_at` (and expiring at `expires`), as sign writes it.

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
+#include "e2e/sandbox.h"
+#include "server/commands.h"
+
 namespace mb::server {
 namespace {
 
@@ -50,6 +56,56 @@ TEST(ServerCommandLine, RefusesWhatItCannotUse) {
   EXPECT_EQ(error, "unknown option --bogus");
   ParseCommandLine({"--drip-ms", "5", "--root", "/r"}, error);
   EXPECT_EQ(error, "--drip-ms needs --misbehave");
+}
+
+// --help and --version come from the command table, for every command and
+// before the command reads its options: a command that takes every
+// argument as an option with a value still answers them.
+TEST(ServerCommands, EveryCommandAnswersHelpAndTheProgramItsVersion) {
+  std::vector<std::vector<std::string>> ran;
+  auto recording = [&](const std::vector<std::string>& args, std::ostream&, std::ostream&) {
+    ran.push_back(args);
+    return 7;
+  };
+  const std::vector<Command> commands = {{"", "serve usage\n", recording},
+                                         {"sign", "sign usage\n", recording},
+                                         {"later", "later usage\n", recording}};
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  } cases[] = {
+      {{"sign", "--help"}, 0, "sign usage\n"},
+      {{"later", "--root", "x", "-h"}, 0, "later usage\n"},
+      {{"--help"}, 0, "serve usage\n\nsign usage\n\nlater usage\n"},
+      {{"--version"}, 0, "mailbeacon-server 9.8.7\n"},
+      {{"sign", "--version"}, 0, "mailbeacon-server 9.8.7\n"},
+      {{"sign", "--root", "x"}, 7, ""},
+      {{"--root", "sign"}, 7, ""},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCommand(commands, "9.8.7", c.args, out, err), c.status) << c.args[0];
+    EXPECT_EQ(out.str(), c.out) << c.args[0];
+  }
+  ASSERT_EQ(ran.size(), 2u);  // only the two without --help or --version ran
+  EXPECT_EQ(ran[0], (std::vector<std::string>{"--root", "x"}));
+  EXPECT_EQ(ran[1], (std::vector<std::string>{"--root", "sign"}));
+}
+
+// The real program: each of its commands answers --help with its own usage.
+TEST(ServerCommands, TheProgramsCommandsAnswerHelp) {
+  const std::string program = std::string(MB_BIN_DIR) + "/mailbeacon-server";
+  for (const char* command : {"export", "sign", "publish"}) {
+    const test::ProgramResult r = test::RunProgram({program, command, "--help"}, "", {}, 30);
+    EXPECT_EQ(r.status, 0) << command << ": " << r.output;
+    EXPECT_EQ(r.output.rfind(std::string("usage: mailbeacon-server ") + command, 0), 0u)
+        << r.output;
+  }
+  const test::ProgramResult version = test::RunProgram({program, "--version"}, "", {}, 30);
+  EXPECT_TRUE(
+      std::regex_match(version.output, std::regex("mailbeacon-server [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version.output;
 }
 
 }  // namespace

@@ -134,29 +134,38 @@ TEST_F(ReleaseLinks, FlippedLinkNeverServesWhatIsOutside) {
   EXPECT_EQ(outside, 0);
 }
 
-// The swap command of docs/SERVER.md, run as written there (with the
-// release under the test's folder): the component is published.
+// The publish command of docs/SERVER.md, run as written there (with the
+// releases under the test's folder) over a first release laid out as a
+// real folder, where a swap by ln and mv used to fail: the component is
+// published, and the release it replaced kept.
 TEST_F(ReleaseLinks, TheDocumentedSwapPublishes) {
   std::ifstream doc(fs::path(MB_SOURCE_DIR) / "docs/SERVER.md");
   std::string line, commands;
+  bool continued = false;
   while (std::getline(doc, line)) {
     std::size_t at = line.find_first_not_of(' ');
-    if (at != std::string::npos &&
-        (line.compare(at, 8, "ln -sfn ") == 0 || line.compare(at, 6, "mv -T ") == 0))
+    if (at == std::string::npos) at = line.size();
+    if (continued || line.compare(at, 26, "mailbeacon-server publish ") == 0) {
       commands += line.substr(at) + "\n";
+      continued = !line.empty() && line.back() == '\\';
+    }
   }
-  ASSERT_NE(commands.find("ln -sfn"), std::string::npos) << "no swap command in docs/SERVER.md";
+  ASSERT_NE(commands.find("mailbeacon-server publish"), std::string::npos)
+      << "no publish command in docs/SERVER.md";
   for (std::size_t at; (at = commands.find("/srv/mailbeacon")) != std::string::npos;)
     commands.replace(at, 15, temp_.str());
+  commands.insert(0, std::string(MB_BIN_DIR) + "/");
   WriteFile(temp_ / "releases/express-1.0.6/release.ini", "[RELEASE]\nLAST_VERSION=1.0.6\n");
   WriteFile(temp_ / "releases/express-1.0.6/plugin.dll", "plugin 1.0.6");
-  fs::create_directories(root_ / "ORG");
+  Component("ORG/express", "1.0.5");
+  WriteFile(root_ / "ORG/express/plugin.dll", "plugin 1.0.5");
   std::string script = "cd '" + root_.string() + "' && " + commands;
   ASSERT_EQ(std::system(script.c_str()), 0) << script;
   Started();
   EXPECT_NE(Get("express_exe.aspx?version=new").body.find("LAST_VERSION=1.0.6\r\n"),
             std::string::npos)
       << script;
+  EXPECT_EQ(test::ReadFile(root_ / "ORG/express.previous/plugin.dll"), "plugin 1.0.5");
 }
 
 // What the doc's command used to do: a relative target read from ORG/.

@@ -18,6 +18,7 @@
 #include "helpers/http_probe.h"
 #include "helpers/temp_dir.h"
 #include "server/ansi_code_page.h"
+#include "server/publish/publish_command.h"
 #include "server/server.h"
 #include "support/md5.h"
 
@@ -282,13 +283,29 @@ TEST(StaticExport, RefusesWhatCannotBeExported) {
   EXPECT_EQ(Export({"--root", temp.str(), "--out", "x?y"}), 2);
 }
 
+// A vendor's path for a non-ASCII file name, with the defaults of every
+// command (code page 949) and an agent on a Korean system that holds the
+// signing key: the plug-in's release put in place by publish, signed,
+// exported, served by nginx, installed by the agent under its own name.
 TEST(StaticExport, AgentUpdatesThroughNginx) {
   if (test::NginxProgram().empty()) GTEST_SKIP() << "nginx is not installed";
   if (!fs::exists(fs::path(MB_BIN_DIR) / "Mailbeacon")) GTEST_SKIP() << "no agent built";
   test::Sandbox s;
   s.UseRealUpdater();
-  s.Publish("express", "1.1", {{"plugin.dll", "plugin 1.1"}, {"메일.txt", "도움말"}});
+  test::TempDir store;
+  const fs::path express = store / "express-1.1";
+  WriteFile(express / "release.ini", "[RELEASE]\nLAST_VERSION=1.1\n");
+  WriteFile(express / "plugin.dll", "plugin 1.1");
+  WriteFile(express / "메일.txt", "도움말");
+  std::ostringstream said;
+  ASSERT_EQ(
+      RunPublish({"--root", s.release, "--component", "ORG/express", "--release", express.string()},
+                 said, said),
+      0)
+      << said.str();
   s.Publish("agent", "2.0", {{"agent.cfg", "cfg 2.0"}});
+  s.SignReleases();
+  ASSERT_TRUE(fs::exists(express / "signature.ini"));  // signed through publish's link
   test::TempDir exported;
   int port = test::FreePort();
   ASSERT_EQ(Export({"--root", s.release, "--out", (exported / "site").string(), "--vdir", "/mbh",
@@ -298,13 +315,15 @@ TEST(StaticExport, AgentUpdatesThroughNginx) {
   test::NginxProcess nginx(exported / "site", port);
   ASSERT_TRUE(nginx.Running()) << nginx.ErrorLog();
   s.UseServerPort(port);
-  s.WriteRegistry();
+  s.WriteRegistry("express", "\"TrustedKeys\"=\"" + s.SigningKey()->PublicBase64() + "\"\n");
   test::ProgramResult r = s.RunAgent(3);
   ASSERT_EQ(r.status, 0) << r.output;
   ASSERT_TRUE(s.WaitForUpdater());
   EXPECT_EQ(s.Read("inst/plugin.dll"), "plugin 1.1");
   EXPECT_EQ(s.Read("inst/메일.txt"), "도움말");
   EXPECT_EQ(s.Read("inst/agent.cfg"), "cfg 2.0");
+  EXPECT_NE(s.Read("inst/update/accepted_signatures.ini").find("[EXPRESS_DOWNLOAD]"),
+            std::string::npos);
   // Up to date now: the next start asks and finds nothing to do.
   EXPECT_EQ(s.RunAgent(2).status, 5);
 }

@@ -125,10 +125,11 @@ TEST_F(SignedRelease, AFileSwappedWithItsDigestsRewrittenIsNeverFetched) {
   forged.replace(forged.find("HASH=") + 5, 32, Md5HexOf(evil));
   forged.replace(forged.find("SHA256=") + 7, 64, Sha256Hex(evil));
   Serve(forged, evil);
-  ExpectRefused(h.RunAgent(1),
-                "refused express_plugin.ini: invalid signature: it does not fit the manifest "
-                "(changed after signing)",
-                kExpressManifest);
+  ExpectRefused(
+      h.RunAgent(1),
+      "refused the Outlook Express plug-in: invalid signature: it does not fit the manifest "
+      "(changed after signing)",
+      kExpressManifest);
 
   // The same answers to an agent without keys: the design's agent takes them.
   TrustKeys("");
@@ -144,7 +145,8 @@ TEST_F(SignedRelease, AFileUnlikeItsSignedSha256IsRefusedEvenWhenNoMd5IsGiven) {
   EXPECT_EQ(status, -1);
   EXPECT_TRUE(PluginRequested());
   EXPECT_FALSE(fs::exists(h.UpdatePath("mailbeacon_download.ini")));
-  EXPECT_NE(Log().find("] refused plugin.dll: its SHA-256 is not the signed one\r\n"),
+  EXPECT_NE(Log().find("] refused plugin.dll of the Outlook Express plug-in: its SHA-256 is not "
+                       "the signed one\r\n"),
             std::string::npos)
       << Log();
   const auto failure = h.net.TakeFailure();
@@ -162,10 +164,11 @@ TEST_F(SignedRelease, AnOlderReleaseIsRefusedAlsoAfterARestart) {
   EXPECT_EQ(Log(), "");
   // The server then hands out 1.0 again, signed in November.
   Serve(SignedManifest({"1.0", "plugin 1.0", "", ""}, "2026-11-01T00:00:00Z"), "plugin 1.0");
-  ExpectRefused(Restart(),
-                "refused express_plugin.ini: older than the release already accepted (signed "
-                "2026-11-01T00:00:00Z, accepted 2026-12-01T00:00:00Z)",
-                kExpressManifest);
+  ExpectRefused(
+      Restart(),
+      "refused the Outlook Express plug-in: older than the release already accepted (signed "
+      "2026-11-01T00:00:00Z, accepted 2026-12-01T00:00:00Z)",
+      kExpressManifest);
   // 1.0 signed again later (a deliberate step back) is taken.
   Serve(SignedManifest({"1.0", "plugin 1.0", "", ""}, "2026-12-02T00:00:00Z"), "plugin 1.0");
   EXPECT_EQ(Restart(), kExitHandOff);
@@ -174,7 +177,8 @@ TEST_F(SignedRelease, AnOlderReleaseIsRefusedAlsoAfterARestart) {
 
 TEST_F(SignedRelease, EachRefusalNamesItsReasonOnceWhileItLasts) {
   Serve(ManifestBody({"1.1", "plugin 1.1", Md5HexOf("plugin 1.1"), ""}), "plugin 1.1");
-  ExpectRefused(h.RunAgent(3), "refused express_plugin.ini: no signature", kExpressManifest);
+  ExpectRefused(h.RunAgent(3), "refused the Outlook Express plug-in: no signature",
+                kExpressManifest);
   const std::string log = Log();
   EXPECT_EQ(log.find("refused"), log.rfind("refused")) << "three runs, one line: " << log;
   // Nothing a retry could mend: no retry question, and under POLL the wait of
@@ -185,20 +189,30 @@ TEST_F(SignedRelease, EachRefusalNamesItsReasonOnceWhileItLasts) {
   Serve(stranger.Sign(ManifestBody({"1.1", "plugin 1.1", Md5HexOf("plugin 1.1"), ""}), "express",
                       kSigned),
         "plugin 1.1");
-  ExpectRefused(Restart(), "refused express_plugin.ini: unknown key " + stranger.KeyId(),
+  ExpectRefused(Restart(), "refused the Outlook Express plug-in: unknown key " + stranger.KeyId(),
                 kExpressManifest);
 
   h.process.utc_now = *trust::ParseUtcTime("2027-01-01T00:00:00Z");
   Serve(SignedManifest({}, kSigned, "2027-01-01T00:00:00Z"), "plugin 1.1");
-  ExpectRefused(Restart(), "refused express_plugin.ini: expired on 2027-01-01T00:00:00Z",
+  ExpectRefused(Restart(), "refused the Outlook Express plug-in: expired on 2027-01-01T00:00:00Z",
                 kExpressManifest);
+}
+
+// The log names the component as the vendor knows it, never the agent's own
+// file the manifest was saved as.
+TEST_F(SignedRelease, ARefusalNamesTheComponentNotTheAgentsFile) {
+  Serve(SignedManifest({}), "plugin 1.1");
+  server.Answer(kAgentManifest, "[DOWNLOAD]\r\nTOTAL_FILES=0\r\nLAST_VERSION=2.0\r\n");
+  h.RunAgent(1);
+  EXPECT_NE(Log().find("] refused the agent: no signature\r\n"), std::string::npos) << Log();
+  EXPECT_EQ(Log().find(".ini"), std::string::npos) << Log();
 }
 
 TEST_F(SignedRelease, AKeyListThatCannotBeUsedStillRequiresSignatures) {
   TrustKeys("not-a-key");
   Serve(SignedManifest({}), "plugin 1.1");
   ExpectRefused(h.RunAgent(1),
-                "refused express_plugin.ini: unknown key " + key.KeyId() +
+                "refused the Outlook Express plug-in: unknown key " + key.KeyId() +
                     " [TrustedKeys: entry 1 is not the base64 DER of a P-256 public key]",
                 kExpressManifest);
 }

@@ -127,26 +127,48 @@ scenario_progress_window() {
   check "the run still hands off (status $agent_status)" test "$agent_status" -eq 0
 }
 
+# The vendor's path for a Korean name, every command with its default code
+# page (949): the plug-in's release put in place by publish, signed, exported
+# and served by nginx; the agent on a Korean system trusts the key.
 scenario_korean_names() {
-  echo "--- Korean system (code page 949): a file with a Korean name is fetched and installed"
+  echo "--- Korean system (code page 949): a Korean name through publish, sign, export and nginx"
   if [[ -z "${MB_KOREAN_LOCALE:-}" ]]; then
     echo "e2e: skipped: no Korean locale (MB_KOREAN_LOCALE)"
     return
   fi
-  local name
+  local name store=$work/store/express-1.0.6 site=$work/site site_port public_key
+  stop_release_server
   name=$(printf '\xec\x97\x85\xeb\x8d\xb0\xec\x9d\xb4\xed\x8a\xb8.txt')  # "업데이트.txt"
   make_release "$work/release" N 1000
-  printf 'Korean-named file\r\n' >"$work/release/ORG/express/$name"
-  codepage=949 start_server
+  rm -rf "$work/store" "$site"
+  mkdir -p "$store"
+  head -c 1000 /dev/urandom >"$store/MailbeaconExpress.dll"
+  printf 'Korean-named file\r\n' >"$store/$name"
+  printf '[RELEASE]\r\nLAST_VERSION=1.0.6\r\n' >"$store/release.ini"
+  "$MB_SERVER" publish --root "$work/release" --component ORG/express --release "$store" \
+    >"$work/publish.txt" 2>&1
+  openssl ecparam -name prime256v1 -genkey -noout -out "$work/korean-key.pem"
+  public_key=$(openssl ec -in "$work/korean-key.pem" -pubout -outform DER 2>/dev/null | base64 -w0)
+  "$MB_SERVER" sign --root "$work/release" --key "$work/korean-key.pem" >"$work/sign.txt"
+  chmod -R a+rX "$work"  # nginx's workers run as nobody under root
+  site_port=$(free_port)
+  "$MB_SERVER" export --root "$work/release" --out "$site" --listen "127.0.0.1:$site_port" \
+    >"$work/export.txt"
+  start_nginx "$site" "$site_port"
+  port=$site_port  # the agent's URL names nginx
   fresh_install KOREAN
+  wine reg add 'HKCU\SOFTWARE\BrightHarbor\MailbeaconCom' /v TrustedKeys /t REG_SZ \
+    /d "$public_key" /f >/dev/null
   LANG=$MB_KOREAN_LOCALE LC_ALL=$MB_KOREAN_LOCALE run_agent 120
   LANG=$MB_KOREAN_LOCALE LC_ALL=$MB_KOREAN_LOCALE wineserver -w
-  expect_checks 3
+  stop_nginx
+  expect_checks 4
+  check "publish put the release in place" contains "$work/publish.txt" "^published $store as ORG/express"
   check "agent hands off (status $agent_status)" test "$agent_status" -eq 0
   local placed=$install_dir/update
   if [[ -f "$install_dir/SwiftPatcher_Mailbeacon.exe" ]]; then placed=$install_dir; fi
-  check "the Korean-named file arrived intact" same_file "$work/release/ORG/express/$name" "$placed/$name"
-  check "its download URL carried the encoded name" contains "$work/access.log" "program="
+  check "the Korean-named file arrived intact" same_file "$store/$name" "$placed/$name"
+  check "the signed release was accepted" contains "$install_dir/update/accepted_signatures.ini" "EXPRESS_DOWNLOAD"
 }
 
 scenario_retry_declined() {

@@ -25,11 +25,8 @@ check_name=trust
 # shellcheck source=../script_lib.sh
 source "$(dirname "$0")/../script_lib.sh"
 
-nginx_pids=()
 cleanup() {
-  local pid
-  for pid in "${nginx_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${nginx_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  stop_nginx
   stop_release_server
   rm -rf "$work"
 }
@@ -120,7 +117,7 @@ scenario_replayed() {
   check "the pass failed like a download, the user declined (status 4, was $agent_status)" \
     test "$agent_status" -eq 4
   check "the log names the reason" contains "$upd/update_log.txt" \
-    "refused express_plugin.ini: older than the release already accepted"
+    "refused the Outlook Express plug-in: older than the release already accepted"
   check "its manifest was served" contains "$work/access.log" "express_exe.aspx?version="
   check "no file of it was asked for" lacks "$work/access.log" "program="
   check "the installed release stays" contains "$upd/install_version.ini" "1.0.5"
@@ -136,7 +133,7 @@ scenario_tampered() {
   check "the pass failed like a download, the user declined (status 4, was $agent_status)" \
     test "$agent_status" -eq 4
   check "the log names the reason" contains "$upd/update_log.txt" \
-    "refused express_plugin.ini: invalid signature: it does not fit the manifest"
+    "refused the Outlook Express plug-in: invalid signature: it does not fit the manifest"
   check "its manifest was served" contains "$work/access.log" "express_exe.aspx?version="
   check "no file of it was asked for" lacks "$work/access.log" "program="
   check "nothing was handed over" test ! -e "$upd/mailbeacon_download.ini"
@@ -153,18 +150,6 @@ scenario_keyless() {
     same_file "$work/release/ORG/express/MailbeaconExpress.dll" "$(placed)/MailbeaconExpress.dll"
 }
 
-# A loopback port nothing answers on.
-free_port() {
-  local candidate
-  while :; do
-    candidate=$((20000 + RANDOM % 20000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
-      echo "$candidate"
-      return 0
-    fi
-  done
-}
-
 # An nginx TLS front (server/deploy/nginx-tls-front.conf) for the release
 # server with the certificate of HOST; its port in front_port.
 start_front() {  # HOST
@@ -173,21 +158,13 @@ start_front() {  # HOST
   dir=$work/front-$front_port
   mkdir -p "$dir/logs"
   conf=$(sed -e "s|server 127.0.0.1:8080;|server 127.0.0.1:$port;|" \
-    -e "s|listen 443 ssl;|listen 127.0.0.1:$front_port ssl;|" \
+    -e "s|listen 192.0.2.10:443 ssl;|listen 127.0.0.1:$front_port ssl;|" \
     -e "s|server_name updates.example.com;|server_name localhost;|" \
     -e "s|/etc/ssl/mailbeacon/fullchain.pem|$work/ca/$1.pem|" \
     -e "s|/etc/ssl/mailbeacon/privkey.pem|$work/ca/$1.key|" \
     "$(dirname "$0")/../../server/deploy/nginx-tls-front.conf")
   printf '%s\n' "$conf" >"$dir/nginx.conf"
-  nginx -p "$dir" -c nginx.conf -e logs/error.log -g 'daemon off;' &
-  nginx_pids+=($!)
-  local _
-  for _ in $(seq 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$front_port") 2>/dev/null; then return 0; fi
-    sleep 0.1
-  done
-  script_error "nginx did not start: $(cat "$dir/logs/error.log")"
-  return 1
+  start_nginx "$dir" "$front_port"
 }
 
 requests() { grep -c "GET " "$work/access.log" || true; }
