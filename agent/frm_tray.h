@@ -125,6 +125,7 @@ class frmTray {
                         std::int16_t pending);
   void RunComponentPass(std::int16_t kind, std::int32_t& position);
   bool InRollout(std::int16_t kind);
+  std::optional<int> ReleaseShareOf(std::int16_t kind, const std::string& release);
   void ShowPassError(std::int32_t position, long number);
   bool FetchVerified(std::int16_t kind, const FileRecord& r, int index, int count);
   void InstallDirectly(FileRecord& r);
@@ -163,6 +164,8 @@ class frmTray {
   bool waiting_ = false;
   // Failed runs in a row, for the back-off under POLL.
   int failed_runs_ = 0;
+  // What this run's pause file set (POLL, REPORTS, shares of releases).
+  PauseSettings pause_settings_;
   // The files that passes of this run left for the updater.
   ListedFiles listed_;
   // Signed releases: the keys of this run, the newest signing time accepted

@@ -33,6 +33,7 @@ ServerState PauseStateForLine(std::string_view line) {
 
 PauseSettings PauseSettingsOf(std::string_view bytes) {
   PauseSettings settings;
+  settings.bytes = std::string(bytes);
   if (const auto poll = fleet::PauseSetting(bytes, "POLL"))
     settings.poll_seconds = fleet::PollSeconds(*poll);
   if (const auto reports = fleet::PauseSetting(bytes, "REPORTS"))

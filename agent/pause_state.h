@@ -29,6 +29,9 @@ struct PauseSettings {
   std::optional<int> poll_seconds;
   // REPORTS=Y: the server takes reports of what the agents install.
   bool reports = false;
+  // The file's bytes, for the settings read where they are needed (the
+  // shares of staged releases, rules/fleet_settings.h).
+  std::string bytes;
 };
 
 struct PauseAnswer {

@@ -15,6 +15,7 @@ void frmTray::RunUpdate() {
   bool reports = false;
   bool failed = true;
   try {
+    pause_settings_ = {};
     state_.UpdateDue = false;
     state_.FilesToDownload = 0;
     state_.RetryPending = false;
@@ -32,6 +33,7 @@ void frmTray::RunUpdate() {
       EndProcess(kExitRefused);
     }
     poll_seconds = pause.settings.poll_seconds;
+    pause_settings_ = pause.settings;
     reports = pause.settings.reports;
     state_.FolderParam = pause.state == ServerState::kOrg ? "&Folder=ORG" : "&Folder=MIRROR";
     ShowStatus(GetMsgByLangCode(7));

@@ -12,6 +12,7 @@
 #include "install/update_folder.h"
 #include "planning/ini_formats.h"
 #include "planning/transfer_limits.h"
+#include "rules/fleet_settings.h"
 #include "support/local_time.h"
 #include "support/text.h"
 
@@ -150,9 +151,30 @@ void frmTray::RunComponentPass(std::int16_t kind, std::int32_t& position) {
 bool frmTray::InRollout(std::int16_t kind) {
   const auto names = ini::NamesFor(kind);
   if (!names) return true;
-  const int percent = RolloutPercent(GetVal(ini::kDownloadSection, ini::kRolloutKey,
-                                            state_.UpdateDir + "\\" + names->ManifestFile));
+  const std::string manifest = state_.UpdateDir + "\\" + names->ManifestFile;
+  const std::optional<int> set = ReleaseShareOf(kind, LastVersionOf(kind));
+  const int percent =
+      set ? *set : RolloutPercent(GetVal(ini::kDownloadSection, ini::kRolloutKey, manifest));
   return percent >= kFullRollout || TakesRelease(percent, RolloutSlot());
+}
+
+// The share the vendor set for this very release in the pause file (no
+// signature covers it: it only chooses who takes a release, never which).
+// The add-in's version folder first, as the server serves it when it has
+// one.
+std::optional<int> frmTray::ReleaseShareOf(std::int16_t kind, const std::string& release) {
+  const std::string folder = state_.FolderParam == "&Folder=MIRROR" ? "MIRROR/" : "ORG/";
+  std::vector<std::string> components;
+  if (kind == kOutlookAddin) components.push_back("outlook/" + OutlookVersionLabel());
+  components.emplace_back(ComponentWord(kind));
+  for (const std::string& component : components) {
+    const auto value =
+        fleet::PauseSetting(pause_settings_.bytes, fleet::ReleaseShareKey(folder + component));
+    if (!value) continue;
+    const auto share = fleet::ParseReleaseShare(*value);
+    if (share && p_.codepage->FromAnsi(std::string(share->release)) == release) return share->share;
+  }
+  return std::nullopt;
 }
 
 // Downloads one listed file into the update directory and checks its

@@ -55,6 +55,19 @@ std::optional<int> PollSeconds(std::string_view value) {
 
 bool ReportsWanted(std::string_view value) { return value == "Y" || value == "y"; }
 
+std::string ReleaseShareKey(std::string_view component_folder) {
+  return "ROLLOUT:" + std::string(component_folder);
+}
+
+std::optional<ReleaseShare> ParseReleaseShare(std::string_view value) {
+  const std::size_t space = value.find(' ');
+  if (space == std::string_view::npos) return std::nullopt;
+  const std::optional<int> share = RolloutShare(value.substr(0, space));
+  const std::string_view release = TrimSpaces(value.substr(space + 1));
+  if (!share || release.empty()) return std::nullopt;
+  return ReleaseShare{*share, release};
+}
+
 std::optional<int> RolloutShare(std::string_view value) {
   return WholeNumberIn(value, 0, kFullRollout);
 }

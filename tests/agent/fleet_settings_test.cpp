@@ -166,6 +166,36 @@ TEST_F(FleetSettings, AStagedReleaseGoesOnlyToInstallationsBelowItsShare) {
   EXPECT_EQ(Slot(), "45");
 }
 
+// The share a vendor sets without signing anything anew, in the pause file
+// for one release of one component folder, is taken over the manifest's
+// own; one for another release, folder or component counts for nothing.
+TEST_F(FleetSettings, AShareSetInThePauseFileForThisReleaseDecides) {
+  struct Case {
+    const char* why;
+    std::string pause, rollout;
+    bool taken;
+  };
+  const std::vector<Case> cases = {
+      {"halted: 0 for this release", "N\r\nROLLOUT:ORG/express=0 2.0\r\n", "", false},
+      {"widened over a signed 0", "N\r\nROLLOUT:ORG/express=50 2.0\r\n", "ROLLOUT=0\r\n", true},
+      {"below this machine's number", "N\r\nrollout:org/EXPRESS=7 2.0\r\n", "", false},
+      {"for another release", "N\r\nROLLOUT:ORG/express=0 1.9\r\n", "", true},
+      {"for the mirror", "N\r\nROLLOUT:MIRROR/express=0 2.0\r\n", "", true},
+      {"for the agent", "N\r\nROLLOUT:ORG/agent=0 2.0\r\n", "", true},
+      {"no release named", "N\r\nROLLOUT:ORG/express=0\r\n", "ROLLOUT=50\r\n", true},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer s;
+    AgentHarness agent;
+    Serve(agent, s);
+    agent.SetRegistry({"\"URL\"=\"" + s.Url() + "\"", "\"V_DIR\"=\"/v\"",
+                       "\"Language\"=\"ENGLISH\"", "\"RolloutSlot\"=\"10\""});
+    s.Answer(kPause, c.pause);
+    s.Answer(kManifest, Manifest(c.rollout));
+    EXPECT_EQ(agent.RunAgent(1), c.taken ? kExitHandOff : -1) << c.why;
+  }
+}
+
 TEST_F(FleetSettings, AReleaseForEveryoneNeverDrawsANumber) {
   for (const char* rollout : {"", "ROLLOUT=100\r\n", "ROLLOUT=abc\r\n", "ROLLOUT=101\r\n",
                               "ROLLOUT=-1\r\n", "ROLLOUT=\r\n"}) {
