@@ -9,7 +9,7 @@ namespace mb::files {
 bool IsAgentFileName(const std::string& name) {
   for (const char* own :
        {kInstallRecord, kPendingList, kUpdateLog, kPauseState, kNotice, kOutlookManifest,
-        kExpressManifest, kAgentManifest, kAcceptedSignatures}) {
+        kExpressManifest, kAgentManifest, kAcceptedSignatures, kTrustedRoot, kNextRoot}) {
     if (ascii::EqualFolded(name, own)) return true;
   }
   return false;

@@ -18,6 +18,10 @@ inline constexpr const char* kAgentManifest = "mailbeacon_agent.ini";
 // Signed releases: the signing time of the newest manifest accepted, per
 // component (section) - what an older release is refused by.
 inline constexpr const char* kAcceptedSignatures = "accepted_signatures.ini";
+// A root of trust: the newest one verified, and the next one while it is
+// checked.
+inline constexpr const char* kTrustedRoot = "trusted_root.ini";
+inline constexpr const char* kNextRoot = "next_root.ini";
 
 // Appended to a replaced file's path for the copy kept of it.
 inline constexpr const char* kBackupSuffix = "_old";

@@ -122,7 +122,7 @@ const char* const kUsage =
     "       mailbeacon-server export --root DIR --out OUT [--vdir PATH] [--codepage N]\n"
     "                         [--listen ADDR:PORT] [--max-age S] [--file-max-age S]\n"
     "       mailbeacon-server sign --root DIR --key KEY.pem [--expires YYYY-MM-DD]\n"
-    "                         [--codepage N]\n"
+    "                         [--codepage N]\n"    "       mailbeacon-server sign-root --out FILE --version N ... (sign-root --help)\n"
     "Serves the release folder DIR (default .) under http://ADDR:N/PATH/download/.\n"
     "Defaults: --host 127.0.0.1, --port 0 (any free port), --vdir /mailbeaconhome,\n"
     "--codepage 949, --max-age 2 (pause state, manifests, notices), --file-max-age 60,\n"

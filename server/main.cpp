@@ -1,7 +1,8 @@
 // mailbeacon-server: serves a release folder to Mailbeacon agents until it
 // receives SIGINT or SIGTERM (SIGHUP reads the folder again at once, SIGUSR1
 // opens the log files again), or with "export" writes the answers as files
-// for nginx, or with "sign" signs a release folder offline.
+// for nginx, or with "sign" signs a release folder offline ("sign-root" a
+// root of trust).
 #include <sys/resource.h>
 
 #include <csignal>
@@ -15,6 +16,7 @@
 #include "server/listen_address.h"
 #include "server/log_text.h"
 #include "server/release_signing.h"
+#include "server/root_signing.h"
 #include "server/server.h"
 #include "server/static_export.h"
 
@@ -103,6 +105,10 @@ int main(int argc, char** argv) {
   if (!args.empty() && args.front() == "sign") {
     args.erase(args.begin());
     return mb::server::RunSign(args, std::cout, std::cerr);
+  }
+  if (!args.empty() && args.front() == "sign-root") {
+    args.erase(args.begin());
+    return mb::server::RunSignRoot(args, std::cout, std::cerr);
   }
   std::string error;
   std::optional<mb::server::CommandLine> line = mb::server::ParseCommandLine(args, error);

@@ -59,8 +59,10 @@ class Signing : public ::testing::Test {
   trust::Verdict Judge(const std::string& manifest, const std::string& component) {
     trust::KeyRing keys;
     keys.AddText(key_.PublicBase64(), "test", test::NativeCrypto());
-    return trust::JudgeManifest(manifest, keys, {{component}, UtcNow(), std::nullopt},
-                                test::NativeCrypto());
+    trust::Expectation expect;
+    expect.components = {component};
+    expect.now = UtcNow();
+    return trust::JudgeManifest(manifest, keys, expect, test::NativeCrypto());
   }
 
   test::TempDir dir_;

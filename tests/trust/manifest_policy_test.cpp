@@ -47,6 +47,8 @@ class ManifestPolicy : public ::testing::Test {
     keys.AddText(kKey, "test", NativeCrypto());
     expect.components = {"express"};
     expect.now = At("2027-01-01T00:00:00Z");
+    expect.release = "1.0.5";  // kSigned's LAST_VERSION
+    expect.installed = "1.0.4";
   }
   Verdict Judge(const std::string& manifest) {
     return JudgeManifest(manifest, keys, expect, NativeCrypto());
@@ -61,7 +63,7 @@ TEST_F(ManifestPolicy, AcceptsTheSignedManifestWithItsSigningTime) {
   const Verdict v = Judge(kSigned);
   EXPECT_TRUE(v.Accepted()) << v.reason;
   EXPECT_EQ(v.signed_at, At("2026-12-07T10:00:00Z"));
-  expect.accepted = v.signed_at;  // the same manifest again: not older
+  expect.accepted = AcceptedRelease{v.signed_at, "1.0.5"};  // the same manifest again
   EXPECT_TRUE(Judge(kSigned).Accepted());
   expect.components = {"OUTLOOK", "Express"};  // any case, any of the fitting names
   EXPECT_TRUE(Judge(kSigned).Accepted());
@@ -112,7 +114,7 @@ TEST_F(ManifestPolicy, NamesEachReasonForARefusal) {
   expect.now = At("2027-06-29T23:59:59Z");
   EXPECT_TRUE(Judge(kSigned).Accepted());
 
-  expect.accepted = At("2026-12-07T10:00:01Z");
+  expect.accepted = AcceptedRelease{At("2026-12-07T10:00:01Z"), "1.0.6"};
   v = Judge(kSigned);
   EXPECT_EQ(v.refusal, Refusal::kOlderThanAccepted);
   EXPECT_EQ(v.reason,

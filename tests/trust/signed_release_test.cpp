@@ -53,10 +53,12 @@ class SignedRelease : public ::testing::Test {
     server.Answer(kAgentManifest, key.Sign("[DOWNLOAD]\r\nTOTAL_FILES=0\r\nLAST_VERSION=2.0\r\n",
                                            "agent", kSigned));
   }
-  void TrustKeys(const std::string& keys) {
-    h.SetRegistry({"\"URL\"=\"" + server.Url() + "\"", "\"V_DIR\"=\"/v\"",
-                   "\"Language\"=\"ENGLISH\"", "\"InstallType\"=\"express\"",
-                   "\"TrustedKeys\"=\"" + keys + "\""});
+  // Without keys: no TrustedKeys value at all (an empty one keeps the check on).
+  void TrustKeys(const std::optional<std::string>& keys) {
+    std::vector<std::string> values = {"\"URL\"=\"" + server.Url() + "\"", "\"V_DIR\"=\"/v\"",
+                                       "\"Language\"=\"ENGLISH\"", "\"InstallType\"=\"express\""};
+    if (keys) values.push_back("\"TrustedKeys\"=\"" + *keys + "\"");
+    h.SetRegistry(values);
   }
   // Serves the plug-in's manifest (signed unless told) and its file.
   void Serve(const std::string& manifest, const std::string& file_body) {
@@ -112,8 +114,8 @@ TEST_F(SignedRelease, ASignedReleaseIsFetchedAndItsSigningTimeRemembered) {
             std::string::npos);
   EXPECT_EQ(Log().find("refused"), std::string::npos) << Log();
   EXPECT_EQ(Accepted(),
-            "[EXPRESS_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\n"
-            "[AGENT_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\n");
+            "[EXPRESS_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\nLAST_VERSION=1.1\r\n"
+            "[AGENT_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\nLAST_VERSION=2.0\r\n");
 }
 
 // The attack the MD5 alone let through: a machine in the middle swaps the
@@ -131,7 +133,7 @@ TEST_F(SignedRelease, AFileSwappedWithItsDigestsRewrittenIsNeverFetched) {
                 kExpressManifest);
 
   // The same answers to an agent without keys: the design's agent takes them.
-  TrustKeys("");
+  TrustKeys(std::nullopt);
   EXPECT_EQ(Restart(), kExitHandOff);
   EXPECT_EQ(ReadFile(h.UpdatePath("plugin.dll")), evil);
 }
