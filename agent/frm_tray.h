@@ -139,7 +139,7 @@ class frmTray {
   std::optional<trust::AcceptedRelease> AcceptedRelease(std::int16_t kind);
   void RememberAccepted(std::int16_t kind, std::int64_t signed_at,
                         const trust::Expectation& expect);
-  std::string AcceptedSignaturesPath() const;
+  std::string AcceptedSignaturesPath();
   void Refuse(std::int16_t kind, const std::string& url, const std::string& what,
               const std::string& reason);
 
@@ -182,7 +182,7 @@ class frmTray {
   bool RootCheckDue();
   void WalkRoots();
   std::optional<std::string> FetchRoot(int version);
-  std::string RootFilePath(const char* name) const;
+  std::string RootFilePath(const char* name);
   // The newest root verified (when one is pinned), why no release can be
   // trusted through it (it expired), the pinned root's id, the unknown
   // key ids a walk looked for already, and the lines logged once.

@@ -32,6 +32,7 @@ namespace {
 
 constexpr const char* kTrustedKeysValue = "TrustedKeys";
 constexpr const char* kSignedKey = "SIGNED";
+constexpr const char* kSignedAheadKey = "SIGNED_AHEAD";
 // More than a hundred keys; a value beyond this is refused, not cut.
 constexpr std::uint32_t kMaxTrustText = 64 * 1024;
 constexpr std::size_t kSha256HexDigits = 64;
@@ -224,21 +225,24 @@ std::optional<trust::AcceptedRelease> frmTray::AcceptedRelease(std::int16_t kind
   return newest;
 }
 
-// Kept with the floor the clock allows; a signature dated further ahead is
-// said once in the log.
+// Kept with the floor the clock allows. A signature dated further ahead
+// is said once in the log; the time it claimed is kept beside the floor
+// (SIGNED_AHEAD), so a restart does not say it again.
 void frmTray::RememberAccepted(std::int16_t kind, std::int64_t signed_at,
                                const trust::Expectation& expect) {
   const trust::AcceptedRelease kept{trust::KeptFloor(signed_at, expect.now), expect.release};
   accepted_[kind] = kept;
   const std::string section = ini::NamesFor(kind)->ComponentSection;
-  PutVal(section, kSignedKey, trust::FormatUtcTime(kept.signed_at), AcceptedSignaturesPath());
-  PutVal(section, ini::kLastVersionKey, expect.release, AcceptedSignaturesPath());
-  if (signed_at > kept.signed_at) {
-    LogOnce("future " + section, std::string("accepted ") + ini::NamesFor(kind)->ManifestFile +
-                                     " signed " + trust::FormatUtcTime(signed_at) +
-                                     ", after this machine's clock and a day; kept as signed " +
-                                     trust::FormatUtcTime(kept.signed_at));
-  }
+  const std::string path = AcceptedSignaturesPath();
+  PutVal(section, kSignedKey, trust::FormatUtcTime(kept.signed_at), path);
+  PutVal(section, ini::kLastVersionKey, expect.release, path);
+  const std::string claimed = signed_at > kept.signed_at ? trust::FormatUtcTime(signed_at) : "";
+  if (GetVal(section, kSignedAheadKey, path) == claimed) return;
+  PutVal(section, kSignedAheadKey, claimed, path);
+  if (claimed.empty()) return;
+  WriteLogLine(std::string("accepted ") + ini::NamesFor(kind)->ManifestFile + " signed " + claimed +
+               ", after this machine's clock and a day; kept as signed " +
+               trust::FormatUtcTime(kept.signed_at));
 }
 
 // The accepted signing times start over (the release keys changed): the
@@ -253,8 +257,10 @@ void frmTray::ForgetAccepted() {
   }
 }
 
-std::string frmTray::AcceptedSignaturesPath() const {
-  return state_.UpdateDir + "\\" + files::kAcceptedSignatures;
+// From the install directory, as the log's path is: the keys of a run are
+// loaded before its working paths are fixed.
+std::string frmTray::AcceptedSignaturesPath() {
+  return InstallDir() + "\\update\\" + files::kAcceptedSignatures;
 }
 
 void frmTray::Refuse(std::int16_t kind, const std::string& url, const std::string& what,

@@ -213,6 +213,6 @@ std::optional<std::string> frmTray::FetchRoot(int version) {
   }
 }
 
-std::string frmTray::RootFilePath(const char* name) const { return state_.UpdateDir + "\\" + name; }
+std::string frmTray::RootFilePath(const char* name) { return InstallDir() + "\\update\\" + name; }
 
 }  // namespace mb

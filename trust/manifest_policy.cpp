@@ -47,7 +47,8 @@ std::optional<Verdict> CheckComponent(const Envelope& e, const Expectation& expe
   bool fits = false;
   for (const std::string& c : expect.components) fits = fits || SameIgnoringCase(c, component);
   if (!fits) return Invalid("signed for another component (" + component + ")");
-  for (std::string_view excluded : NotFor(e.Field(kNotForField).value_or(""))) {
+  const std::string not_for = e.Field(kNotForField).value_or("");
+  for (std::string_view excluded : NotFor(not_for)) {
     for (const std::string& c : expect.components) {
       if (SameIgnoringCase(c, excluded))
         return Invalid("signed for the versions without a folder of their own, and " + c +

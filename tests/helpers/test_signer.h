@@ -7,6 +7,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "trust/signed_manifest.h"
 
 namespace mb::test {
 
@@ -24,14 +27,27 @@ class TestSigningKey {
   void WritePublicPem(const std::string& path) const;
 
   // body followed by its signature section, for `component`, signed at
-  // `signed_at` (and expiring at `expires`), as sign writes it.
+  // `signed_at` (and expiring at `expires`), as sign writes it; `more`
+  // fields go before KEY_ID (NOT_FOR).
   std::string Sign(const std::string& body, const std::string& component,
                    const std::string& signed_at,
-                   const std::optional<std::string>& expires = std::nullopt) const;
+                   const std::optional<std::string>& expires = std::nullopt,
+                   const trust::Fields& more = {}) const;
+  // One signature section of a text signed by several keys (a root): KEY_ID
+  // and VALUE over body and this head.
+  std::string SignSection(const std::string& body) const;
+  std::string PublicDer() const;
 
  private:
   struct Key;
   std::unique_ptr<Key> key_;
 };
+
+// A root of trust as sign-root writes it: version, expiry (UTC), threshold,
+// root and release keys, signed by each of `signers`.
+std::string MakeRoot(int version, const std::string& expires, int threshold,
+                     const std::vector<const TestSigningKey*>& root_keys,
+                     const std::vector<const TestSigningKey*>& release_keys,
+                     const std::vector<const TestSigningKey*>& signers);
 
 }  // namespace mb::test
