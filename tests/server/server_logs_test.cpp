@@ -104,6 +104,26 @@ TEST_F(ServerLogs, WarningsKeepRefusalsOnceAndAccessEveryRequestEscaped) {
   }
 }
 
+// The refusal of a program value quotes the client's bytes: a NEL, a line
+// separator or a C1 CSI in UTF-8 must not reach the log raw, where a viewer
+// would start a forged line or read a terminal command.
+TEST_F(ServerLogs, AClientsBytesInARefusalNeverReachTheWarningsRaw) {
+  test::WriteFile(temp_ / "release/ORG/express/release.ini", "[RELEASE]\r\nLAST_VERSION=1\r\n");
+  test::WriteFile(temp_ / "release/ORG/express/plugin.dll", "plugin");
+  server_->Reload();
+  const std::string forged = "1\xc2\x85" "2026-12-07_forged\xe2\x80\xa8x\xc2\x9b" "2J";
+  test::RawExchange(server_->Port(), "GET /mailbeaconhome/download/express_exe.aspx?program=" +
+                                         forged + "&Folder=ORG HTTP/1.1\r\nHost: x\r\n"
+                                         "Connection: close\r\n\r\n");
+  server_->Stop();
+  const std::string warnings = test::ReadFile(temp_ / "warnings.log");
+  EXPECT_NE(warnings.find("no published file has the program value 1\\xc2\\x852026-12-07_"
+                          "forged\\xe2\\x80\\xa8x\\xc2\\x9b2J"),
+            std::string::npos)
+      << warnings;
+  for (char c : warnings) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << warnings;
+}
+
 // A flood of refused requests: a few lines a second, the rest counted.
 TEST_F(ServerLogs, RefusalsAreRateLimitedAndTheRestCounted) {
   int port = server_->Port();
