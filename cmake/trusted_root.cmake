@@ -19,7 +19,7 @@ function(mb_trusted_root_definition file out)
     message(FATAL_ERROR "MB_TRUSTED_ROOT: ${file} holds a private key; give the root that "
                         "mailbeacon-server sign-root wrote")
   endif()
-  if(NOT text MATCHES "^\\[ROOT\\]\r\nVERSION=1\r\n" OR NOT text MATCHES "\\[SIGNATURE\\]")
+  if(NOT text MATCHES "^\\[ROOT\\][\r\n]+VERSION=1[\r\n]" OR NOT text MATCHES "\\[SIGNATURE\\]")
     message(FATAL_ERROR "MB_TRUSTED_ROOT: ${file} is not a signed root of version 1 "
                         "(mailbeacon-server sign-root --version 1)")
   endif()
