@@ -1,6 +1,8 @@
 // A throwaway ECDSA P-256 key for the tests of signed releases (OpenSSL):
 // signs manifests in-process the way `mailbeacon-server sign` does, and
-// writes itself as PEM for the real signer.
+// writes itself as PEM for the real signer. POSIX only: it signs through
+// OpenSSL beside platform/posix/, so a test that uses it is left out of
+// the Windows test binary.
 #pragma once
 
 #include <cstdint>
