@@ -38,7 +38,7 @@ constexpr const char* kReleaseKeysKey = "RELEASE_KEYS";
 // Far more roots than a vendor makes in a lifetime; a server that hands out
 // more in one go is not followed further.
 constexpr int kMaxRootSteps = 64;
-constexpr std::int64_t kRootTextCap = 64 * 1024;
+constexpr std::int64_t kRootTextCap = std::int64_t{64} * 1024;
 
 std::string Trimmed(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t\r\n");

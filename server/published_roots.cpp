@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::size_t kMaxVersionDigits = 9;
 // More than agents read of a root (64 KiB): refused here already.
-constexpr std::size_t kMaxRootBytes = 64 * 1024;
+constexpr std::size_t kMaxRootBytes = std::size_t{64} * 1024;
 
 std::time_t ModifiedTime(const fs::path& path) {
   struct stat st {};

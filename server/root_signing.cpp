@@ -95,6 +95,7 @@ int Positive(const std::string& text, const char* name) {
 
 std::vector<std::string> PublicKeys(const std::vector<std::string>& paths) {
   std::vector<std::string> ders;
+  ders.reserve(paths.size());
   for (const std::string& path : paths) ders.push_back(LoadP256PublicDer(path));
   return ders;
 }
@@ -113,7 +114,8 @@ std::string SignedRoot(const std::string& body, const std::vector<std::string>& 
     const std::string head =
         trust::EnvelopeHead({{trust::kKeyIdField, trust::KeyId(PublicDerOf(key.get()),
                                                                ServerCrypto())}});
-    text += head + trust::EnvelopeValueLine(SignRaw(key.get(), body + head));
+    text += head;
+    text += trust::EnvelopeValueLine(SignRaw(key.get(), body + head));
   }
   return text;
 }

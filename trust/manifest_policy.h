@@ -28,7 +28,7 @@
 
 namespace mb::trust {
 
-inline constexpr std::int64_t kClockAllowanceSeconds = 24 * 60 * 60;
+inline constexpr std::int64_t kClockAllowanceSeconds = std::int64_t{24} * 60 * 60;
 
 enum class Refusal {
   kNone,
