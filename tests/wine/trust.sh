@@ -248,7 +248,8 @@ scenario_folders_signed_together() {
   check "ORG's 2.0 installs (status $agent_status)" test "$agent_status" -eq 0
   check "2.0 is the release accepted" contains "$upd/accepted_signatures.ini" "LAST_VERSION=2.0"
   printf 'Y\r\n' >"$work/folders/pause.txt"  # a machine in the middle: "go to MIRROR"
-  rm -f "$work/access.log"
+  start_server "$work/folders"                 # with a fresh access log
+  use_url "http://127.0.0.1:$port"
   run_agent_declining
   check "the pass failed like a download, the user declined (status 4, was $agent_status)" \
     test "$agent_status" -eq 4
@@ -260,22 +261,22 @@ scenario_folders_signed_together() {
 
 scenario_empty_keys() {
   echo "--- TrustedKeys that names no key keeps the check on"
-  expect_checks 6
+  expect_checks 8
   make_release "$work/unsigned" N
-  start_server "$work/unsigned"
   local value upd=$install_dir/update
   for value in ' ' 'empty REG_MULTI_SZ'; do
+    start_server "$work/unsigned"  # with a fresh access log
     fresh_install
     if [[ "$value" == ' ' ]]; then
       wine reg add "$key" /v TrustedKeys /t REG_SZ /d ' ' /f >/dev/null
     else
       wine reg add "$key" /v TrustedKeys /t REG_MULTI_SZ /d '' /f >/dev/null
     fi
-    rm -f "$work/access.log"
     run_agent_declining
     check "TrustedKeys=\"$value\": refused (status 4, was $agent_status)" test "$agent_status" -eq 4
     check "  the log says why" contains "$upd/update_log.txt" \
       "refused express_plugin.ini: no signature \[TrustedKeys: the value names no key\]"
+    check "  its manifest was served" contains "$work/access.log" "express_exe.aspx?version="
     check "  no file of it was asked for" lacks "$work/access.log" "program="
   done
 }
