@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@
 #include "progress/frm_splash.h"
 #include "rules/list_rules.h"
 #include "trust/key_ring.h"
+#include "trust/manifest_policy.h"
+#include "trust/root.h"
 
 namespace mb {
 
@@ -136,9 +139,10 @@ class frmTray {
   bool ManifestTrusted(std::int16_t kind);
   bool SignedDigestFits(std::int16_t kind, const FileRecord& r, const std::string& sha256);
   std::vector<std::string> SignedComponentNames(std::int16_t kind);
-  std::optional<std::int64_t> AcceptedSigningTime(std::int16_t kind);
-  void RememberAccepted(std::int16_t kind, std::int64_t signed_at);
-  std::string AcceptedSignaturesPath() const;
+  std::optional<trust::AcceptedRelease> AcceptedRelease(std::int16_t kind);
+  void RememberAccepted(std::int16_t kind, std::int64_t signed_at,
+                        const trust::Expectation& expect);
+  std::string AcceptedSignaturesPath();
   void Refuse(std::int16_t kind, const std::string& url, const std::string& what,
               const std::string& reason);
 
@@ -173,7 +177,7 @@ class frmTray {
   // run (for the failure line), and the refusal last written to the update
   // log per component, so a refusal repeated every 500 ms is logged once.
   trust::KeyRing keys_;
-  std::map<std::int16_t, std::int64_t> accepted_;
+  std::map<std::int16_t, trust::AcceptedRelease> accepted_;
   std::map<std::int16_t, std::string> manifest_urls_;
   std::map<std::int16_t, std::string> logged_refusal_;
 
@@ -217,6 +221,31 @@ class frmTray {
   std::string Today();
   std::string ReportsPath() const;
   std::vector<PendingReport> pending_reports_;
+  // --- signed releases, continued (agent/release_trust.cpp): the rule
+  // against a step back, clocks, file lengths; and the root of trust
+  // (agent/trusted_root.cpp), whose newest verified root names the release
+  // keys when one is pinned.
+  trust::Expectation ExpectationFor(std::int16_t kind, const std::string& path);
+  std::optional<std::int64_t> FileCap(std::int16_t kind, const FileRecord& r);
+  void ForgetAccepted();
+  void LogOnce(const std::string& topic, const std::string& line);
+  void WriteLogLine(const std::string& line);
+  bool LoadRootOfTrust();
+  std::optional<trust::Root> StoredRoot(const trust::Root& pinned);
+  void TrustRoot(const trust::Root& root);
+  void RefreshRoot(const std::string& key_id);
+  bool RootCheckDue();
+  void WalkRoots();
+  std::optional<std::string> FetchRoot(int version);
+  std::string RootFilePath(const char* name);
+  // The newest root verified (when one is pinned), why no release can be
+  // trusted through it (it expired), the pinned root's id, the unknown
+  // key ids a walk looked for already, and the lines logged once.
+  std::optional<trust::Root> root_;
+  std::string root_problem_;
+  std::string pinned_root_id_;
+  std::set<std::string> walked_for_;
+  std::map<std::string, std::string> logged_notes_;
 };
 
 // Exit statuses of the agent.

@@ -196,9 +196,11 @@ std::optional<FileDigests> FetchWithDigests(platform::Platform& p, const std::st
                                             const std::string& local_path,
                                             platform::DownloadObserver* progress,
                                             platform::Crypto* sha256_from,
-                                            const platform::PartialTransfer* partial) {
+                                            const platform::PartialTransfer* partial,
+                                            std::int64_t cap) {
   ArrivingDigests digests(sha256_from);
   platform::DownloadOptions options = FileTransfer(progress);
+  options.max_bytes = cap;
   options.sink = &digests;
   options.partial = partial;
   // The kept bytes first: a 206 appends to them, a 200 restarts the digests.

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "planning/transfer_limits.h"
 #include "platform/body_sink.h"
 #include "platform/platform.h"
 #include "platform/signature.h"
@@ -57,10 +58,12 @@ class ArrivingDigests : public platform::BodySink {
 // benchmark tool (bench/fetch_cli.cpp) both go through here. With `partial`
 // the download may go on after the bytes a cut transfer kept
 // (platform/transfer_resume.h): they are replayed into the digests first.
+// `cap`: the most the file may hold, kept bytes included (a signed LENGTH).
 std::optional<FileDigests> FetchWithDigests(platform::Platform& p, const std::string& url,
                                             const std::string& local_path,
                                             platform::DownloadObserver* progress,
                                             platform::Crypto* sha256_from,
-                                            const platform::PartialTransfer* partial = nullptr);
+                                            const platform::PartialTransfer* partial = nullptr,
+                                            std::int64_t cap = kFileTransferCap);
 
 }  // namespace mb

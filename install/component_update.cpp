@@ -187,6 +187,9 @@ std::optional<int> frmTray::ReleaseShareOf(std::int16_t kind, const std::string&
 // where it stopped, its digests made from the bytes kept first.
 bool frmTray::FetchVerified(std::int16_t kind, const FileRecord& r, int index, int count) {
   const std::string local = state_.UpdateDir + "\\" + r.Name;
+  // A signed LENGTH bounds the bytes fetched and kept for the file.
+  const std::optional<std::int64_t> cap = FileCap(kind, r);
+  if (!cap) return false;
   platform::Crypto* sha256_from = keys_.Active() ? p_.crypto : nullptr;
   // A copy counts only with every digest a download would have to match.
   const CopyFits fits = [&](const std::string& path) {
@@ -195,9 +198,9 @@ bool frmTray::FetchVerified(std::int16_t kind, const FileRecord& r, int index, i
   };
   if (ReuseVerifiedCopy(*p_.fs, state_.UpdateDir, r, fits)) return true;
   TransferProgress progress(Splash(), *p_.windows, index, count);
-  ResumableDownload resumable(*p_.fs, state_.UpdateDir, kind, r);
-  const std::optional<FileDigests> arrived =
-      FetchWithDigests(p_, r.DownloadUrl, local, &progress, sha256_from, resumable.Partial());
+  ResumableDownload resumable(*p_.fs, state_.UpdateDir, kind, r, *cap);
+  const std::optional<FileDigests> arrived = FetchWithDigests(
+      p_, r.DownloadUrl, local, &progress, sha256_from, resumable.Partial(), *cap);
   if (!arrived) return false;
   resumable.Done();
   if (!r.Hash.empty() && arrived->md5 != r.Hash) return false;

@@ -96,7 +96,7 @@ bool SetAside(platform::FileSystem& fs, const std::string& update_dir, int kind,
 }
 
 ResumableDownload::ResumableDownload(platform::FileSystem& fs, const std::string& update_dir,
-                                     int kind, const FileRecord& r)
+                                     int kind, const FileRecord& r, std::int64_t cap)
     : fs_(fs), base_{kind, r.DownloadUrl, r.Hash, "", -1} {
   if (r.Hash.empty() || !MakeScratchDir(fs, update_dir)) return;
   platform::PartialTransfer p;
@@ -107,7 +107,7 @@ ResumableDownload::ResumableDownload(platform::FileSystem& fs, const std::string
       FileSize(fs, ScratchDir(update_dir), r.Name + std::string(kPartialSuffix));
   // Bytes of another URL or digest are not taken up: the download starts
   // the file over and writes its own record.
-  if (record && size && record->kind == kind && record->url == r.DownloadUrl &&
+  if (record && size && *size <= cap && record->kind == kind && record->url == r.DownloadUrl &&
       record->digest == r.Hash) {
     p.size = *size;
     p.validator = record->validator;

@@ -43,13 +43,14 @@ bool SetAside(platform::FileSystem& fs, const std::string& update_dir, int kind,
               const FileRecord& r);
 
 // The partial download of one listed file: what a cut transfer of the same
-// URL and digest kept, or a fresh start (anything else kept is removed).
+// URL and digest kept, or a fresh start (anything else kept is removed, and
+// so are kept bytes beyond `cap`, the most the file may hold).
 // Its record is written when the body begins (the answer's validator and
 // length) and removed once the file is complete.
 class ResumableDownload : public platform::PartialKeeper {
  public:
   ResumableDownload(platform::FileSystem& fs, const std::string& update_dir, int kind,
-                    const FileRecord& r);
+                    const FileRecord& r, std::int64_t cap);
   // For DownloadOptions::partial; nullptr when the file cannot be resumed
   // (no digest, or no scratch area).
   const platform::PartialTransfer* Partial() const { return partial_ ? &*partial_ : nullptr; }

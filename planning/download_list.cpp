@@ -84,7 +84,10 @@ FileRecord frmTray::ReadManifestFile(const std::string& manifest, int index) {
   r.TargetDir = read(ini::kTargetDirKey);
   r.SelfRegister = read(ini::kSelfRegisterKey);
   r.Hash = read(ini::kHashKey);
-  if (keys_.Active()) r.Sha256 = read(ini::kSha256Key);  // only signed releases have it
+  if (keys_.Active()) {  // only signed releases have them
+    r.Sha256 = read(ini::kSha256Key);
+    r.Length = read(ini::kLengthKey);
+  }
   r.BackUp = r.Name == r.OrgName ? "NO" : "YES";
   return r;
 }

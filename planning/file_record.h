@@ -17,6 +17,7 @@ struct FileRecord {
   std::string LastVersion;  // the manifest's LAST_VERSION, as read
   std::string Hash;         // expected MD5 digest, or empty
   std::string Sha256;       // signed releases: the file's signed SHA-256
+  std::string Length;       // signed releases: its signed length in bytes, when given
 };
 
 using DownloadList = std::vector<FileRecord>;

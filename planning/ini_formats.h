@@ -41,6 +41,7 @@ inline constexpr const char* kTargetDirKey = "TARGET_DIR";
 inline constexpr const char* kSelfRegisterKey = "SELF_REGISTER";
 inline constexpr const char* kHashKey = "HASH";
 inline constexpr const char* kSha256Key = "SHA256";  // signed releases only
+inline constexpr const char* kLengthKey = "LENGTH";  // signed releases only: the file's bytes
 // Install record.
 inline constexpr const char* kInstallVersionKey = "INSTALL_VERSION";
 inline constexpr const char* kUpdateKey = "UPDATE";

@@ -45,6 +45,9 @@ struct DownloadOptions {
   // False: a failure is not the run's failure that a backend reports to a
   // person (a report to the vendor that goes unanswered changes nothing).
   bool note_failure = true;
+  // A 404 is an answer the caller expects (a root of trust past the newest),
+  // not a failure a backend reports to a person.
+  bool not_found_is_an_answer = false;
 };
 
 // Download results besides 0 (success). Values of the HRESULT family that
@@ -66,7 +69,8 @@ class Network {
                         const DownloadOptions& options) = 0;
   // The agent refused what the server answered at url (a signature that
   // does not hold, a file unlike its signed digest). A backend that reports
-  // failed downloads to a person reports this the same way; the default
+  // failed downloads to a person reports this the same way, before any
+  // failed download of the run: the refusal is what failed it. The default
   // keeps nothing.
   virtual void NoteRefused(const std::string& url, const std::string& reason) {
     static_cast<void>(url);

@@ -9,7 +9,8 @@ namespace mb::files {
 bool IsAgentFileName(const std::string& name) {
   for (const char* own : {kInstallRecord, kPendingList, kUpdateLog, kPauseState, kNotice,
                           kOutlookManifest, kExpressManifest, kAgentManifest, kAcceptedSignatures,
-                          kInstallJournal, kInstallOutcome, kInstanceLock, kReportsSent}) {
+                          kInstallJournal, kInstallOutcome, kInstanceLock, kReportsSent, kTrustedRoot,
+                          kNextRoot}) {
     if (ascii::EqualFolded(name, own)) return true;
   }
   return false;

@@ -34,6 +34,10 @@ inline constexpr const char* kReportsSent = "reports.ini";
 // A release file whose NAME holds this is the updater's own: the agent
 // installs it itself rather than handing it to the updater.
 inline constexpr const char* kUpdaterNameMark = "SwiftPatcher_Mailbeacon";
+// A root of trust: the newest one verified, and the next one while it is
+// checked.
+inline constexpr const char* kTrustedRoot = "trusted_root.ini";
+inline constexpr const char* kNextRoot = "next_root.ini";
 
 // Appended to a replaced file's path for the copy kept of it.
 inline constexpr const char* kBackupSuffix = "_old";

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "rules/ascii.h"
+#include "server/published_roots.h"
 #include "server/request_target.h"
 
 namespace mb::server {
@@ -48,6 +49,8 @@ Reply Endpoints::Handle(std::string_view target, const ReleaseSnapshot& release)
     reply = {&release.Pause(), {}, {}};
   } else if (endpoint == "update_notice.aspx") {
     reply = Notice(t.query, release);
+  } else if (endpoint == "root.aspx") {
+    reply = RootOfTrust(t.query, release);
   } else if (std::optional<Component> c = ComponentOfEndpoint(endpoint)) {
     reply = ComponentAnswer(*c, t.query, release);
   } else {
@@ -64,6 +67,14 @@ Reply Endpoints::Notice(std::string_view query, const ReleaseSnapshot& release) 
   Reply reply = notice != nullptr ? Reply{notice, {}, {}} : NotFound("no notice for " + *folder);
   reply.route.folder = *folder;
   return reply;
+}
+
+// keys/root.N.ini; 404 past the newest, as agents walking the roots expect.
+Reply Endpoints::RootOfTrust(std::string_view query, const ReleaseSnapshot& release) const {
+  const int version = RootVersion(QueryArg(query, "version").value_or(""));
+  if (version == 0) return NotFound("no root version");
+  const Answer* root = release.Root(version);
+  return root != nullptr ? Reply{root, {}, {}} : NotFound("no root of that version");
 }
 
 Reply Endpoints::ComponentAnswer(Component c, std::string_view query,

@@ -1,7 +1,7 @@
 // The answers of the download endpoints under "<vdir>/download/", apart from
-// HTTP: pause.aspx, update_notice.aspx, and the manifest and file answers of
-// outlook_dll.aspx, express_exe.aspx and agent_exe.aspx, looked up in a
-// release snapshot.
+// HTTP: pause.aspx, update_notice.aspx, the manifest and file answers of
+// outlook_dll.aspx, express_exe.aspx and agent_exe.aspx, and the roots of
+// trust of root.aspx?version=N, looked up in a release snapshot.
 //
 // The target is read exactly as sent (nothing is percent-decoded), the way
 // the static export's nginx configuration reads it: the path and query keys
@@ -40,6 +40,7 @@ class Endpoints {
  private:
   Reply NotFound(std::string why) const { return {&not_found_, std::move(why), {}}; }
   Reply Notice(std::string_view query, const ReleaseSnapshot& release) const;
+  Reply RootOfTrust(std::string_view query, const ReleaseSnapshot& release) const;
   Reply ComponentAnswer(Component c, std::string_view query, const ReleaseSnapshot& release) const;
   Reply ComponentRequest(Component c, const std::string& folder, std::string_view query,
                          const ReleaseSnapshot& release) const;

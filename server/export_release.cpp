@@ -115,6 +115,10 @@ int WriteExportedRelease(const ReleaseSnapshot& release, const fs::path& dir) {
   }
   for (const auto& [key, component] : release.Components())
     written += WriteComponent(dir, key, component);
+  for (const auto& [version, root] : release.Roots()) {
+    WriteAnswer(dir / "root" / (std::to_string(version) + ".txt"), root);
+    ++written;
+  }
   return written;
 }
 

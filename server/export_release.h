@@ -4,6 +4,7 @@
 //   pause.txt, notice/ORG.txt, notice/MIRROR.txt
 //   ORG/express/manifest.txt, ORG/express/p/PROGRAM (one per file)
 //   ORG/outlook/v/LABEL/manifest.txt, ...        a version folder
+//   root/N.txt                                   a root of trust (keys/root.N.ini)
 //
 // nginx matches a version label as sent, mailbeacon-server without regard
 // to case: a label with letters gets a link for each other spelling.

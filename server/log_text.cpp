@@ -6,9 +6,9 @@ namespace mb::server {
 namespace {
 
 bool Escaped(unsigned char c, LogEscape rule) {
-  if (c < 0x20 || c == 0x7f) return true;
+  if (c < 0x20 || c > 0x7e) return true;
   if (rule == LogEscape::kVendorText) return false;
-  return c == ' ' || c == '"' || c == '\\' || c > 0x7e;
+  return c == ' ' || c == '"' || c == '\\';
 }
 
 void AppendHex(std::string& out, unsigned char c) {

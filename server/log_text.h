@@ -1,6 +1,9 @@
-// Text for the server's logs, made safe to write: no byte a client sent may
-// forge a line (a line break), garble a terminal (control characters) or
-// shift a field (a space); and no request may make a line long.
+// Text for the server's logs, made safe to write: no byte outside printable
+// ASCII reaches a log, so nothing a client sent may forge a line (a line
+// break, also NEL U+0085 or U+2028 in UTF-8), garble a terminal (control
+// characters, C1 ones such as CSI included) or shift a field (a space); and
+// no request may make a line long. Vendor text often carries client bytes
+// (a refused request's program value), so it is held to the same bytes.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +16,9 @@ enum class LogEscape {
   // A client's bytes as one field: anything but printable ASCII other than
   // space, '"' and '\' becomes \xHH.
   kClientField,
-  // The vendor's text (warnings, file names): control characters become
-  // \xHH; UTF-8, spaces and '\' (Windows paths) stay.
+  // The vendor's text (warnings, file names): every byte outside printable
+  // ASCII becomes \xHH (UTF-8 names included); spaces and '\' (Windows
+  // paths) stay.
   kVendorText,
 };
 

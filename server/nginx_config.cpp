@@ -61,7 +61,8 @@ std::string EndpointMap(const std::string& vdir) {
                                   {"update_notice", "notice"},
                                   {"outlook_dll", "outlook"},
                                   {"express_exe", "express"},
-                                  {"agent_exe", "agent"}};
+                                  {"agent_exe", "agent"},
+                                  {"root", "root"}};
   for (const auto& [endpoint, name] : names)
     out += "    " + Quote(prefix + endpoint + ".aspx") + " " + name + ";\n";
   return out + "}\n";
@@ -108,10 +109,15 @@ std::string NginxMaps(const ExportLayout& layout) {
       "    outlook/. \"\";\n    outlook/.. \"\";\n"
       "    \"~^outlook/(?<mailbeacon_v>[A-Za-z0-9._-]+)$\" $mailbeacon_v;\n}\n";
   out +=
+      "# A root of trust: its version, 1 and on, no leading zero.\n"
+      "map $arg_version $mailbeacon_root {\n    default \"\";\n"
+      "    \"~^(?<mailbeacon_r>[1-9][0-9]{0,8})$\" root/$mailbeacon_r.txt;\n}\n";
+  out +=
       "# The answer's file below the export, for the component folder.\n"
       "map \"$mailbeacon_endpoint/$mailbeacon_folder/$mailbeacon_program\" $mailbeacon_answer {\n"
       "    default \"\";\n"
       "    \"~^pause/\" pause.txt;\n"
+      "    \"~^root/\" $mailbeacon_root;\n"
       "    \"~^notice/(?<mailbeacon_f>ORG|MIRROR)/\" notice/$mailbeacon_f.txt;\n"
       "    \"~^(?<mailbeacon_c>outlook|express|agent)/(?<mailbeacon_f>ORG|MIRROR)/"
       "(?<mailbeacon_a>.+)$\"\n        $mailbeacon_f/$mailbeacon_c/$mailbeacon_a;\n}\n";
@@ -133,7 +139,7 @@ std::string NginxLocations(const ExportLayout& layout) {
            "        return 404 \"Not Found\";\n    }\n"
            "    if ($mailbeacon_answer = \"\") {\n        return 404 \"Not Found\";\n    }\n";
   };
-  const std::string others = "(pause|update_notice|express_exe|agent_exe)";
+  const std::string others = "(pause|update_notice|express_exe|agent_exe|root)";
   return "# mailbeacon-server export: include in a server {} block (the maps go in\n"
          "# http {}). Each answer is one file of the current export: looked up\n"
          "# through the link, nginx's cached descriptors are at most 1 s old.\n"

@@ -1,7 +1,8 @@
 // The nginx configuration of a static export. It does not depend on the
 // release: nginx finds each answer as a file of the export that the link
 // OUT/current names (pause.txt, notice/F.txt, F/component/manifest.txt,
-// F/component/p/PROGRAM, F/outlook/v/LABEL/... for a version folder), so a
+// F/component/p/PROGRAM, F/outlook/v/LABEL/... for a version folder,
+// root/N.txt for a root of trust), so a
 // new export is served as soon as the link is swapped, without a reload.
 // A request resolves the link once and looks only into that export, so it
 // never mixes two. Query values become paths only in forms that cannot

@@ -36,6 +36,9 @@ struct ServerOptions {
   int max_connections = 10000;  // open connections at once; more wait in the backlog
   int per_ip_connections = 0;   // from one address at once; 0: no limit of its own
   int idle_timeout_s = 15;      // a connection silent this long is closed
+  // A request's headers must all arrive this long after the connection
+  // waits for them (a header line now and then does not keep it open).
+  int header_timeout_s = 10;
   int threads = 0;              // serving threads; 0: one per processor
   int check_interval_ms = 250;  // how often the release folder is looked at
   bool record_requests = true;  // keep every target for Requests() (tests)

@@ -106,14 +106,17 @@ struct Signer {
   std::int64_t now;
 
   // The signature file of one component, checked as an agent checks it.
-  std::string SignatureFor(const ComponentRelease& c) const {
+  // The generic add-in's names the versions with folders of their own.
+  std::string SignatureFor(const ComponentRelease& c, const std::string& not_for) const {
     trust::Fields fields = {{trust::kComponentField, c.name}};
     fields.insert(fields.end(), shared.begin(), shared.end());
+    if (!not_for.empty()) fields.emplace_back(trust::kNotForField, not_for);
     fields.emplace_back(trust::kKeyIdField, key_id);
     const std::string head = trust::EnvelopeHead(fields);
     const std::string section = head + trust::EnvelopeValueLine(Sign(key, c.manifest.body + head));
     std::string file = SignatureFileText(public_der, code_page, section);
-    const SignedAnswer check = AttachSignature(c.manifest.body, file, c.name, code_page, now);
+    const SignedAnswer check =
+        AttachSignature(c.manifest.body, file, {c.name, not_for, code_page, now});
     if (!check.manifest)
       throw std::runtime_error("the new signature does not hold: " + check.problem);
     return file;
@@ -165,7 +168,8 @@ int SignRelease(const SignOptions& o, std::ostream& out, std::ostream& err) {
       unsigned_components.push_back(where);
       continue;
     }
-    WriteAtomically(c.folder / kSignatureFile, signer.SignatureFor(c));
+    const std::string not_for = c.name == "outlook" ? release->NotForGenericAddin() : "";
+    WriteAtomically(c.folder / kSignatureFile, signer.SignatureFor(c, not_for));
     out << "signed " << where << " (" << c.files.size() << " files) as " << c.name << "\n";
     ++signed_count;
   }

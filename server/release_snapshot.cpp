@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "rules/ascii.h"
 #include "rules/fleet_settings.h"
 #include "server/install_targets.h"
 #include "server/manifest.h"
 #include "server/manifest_signature.h"
+#include "server/published_roots.h"
 #include "server/release_files.h"
 #include "server/release_ini.h"
 #include "server/release_read.h"
@@ -56,11 +58,12 @@ Answer RefusedComponent(const CachePolicy& policy) {
 
 class ComponentBuilder {
  public:
-  ComponentBuilder(const fs::path& dir, std::string name, const AnsiCodePage& cp,
-                   const CachePolicy& policy, std::uint64_t& memory_budget,
+  ComponentBuilder(const fs::path& dir, std::string name, std::string not_for,
+                   const AnsiCodePage& cp, const CachePolicy& policy, std::uint64_t& memory_budget,
                    std::vector<std::string>& warnings, SignatureMode mode)
       : dir_(dir),
         name_(std::move(name)),
+        not_for_(std::move(not_for)),
         cp_(cp),
         policy_(policy),
         memory_budget_(memory_budget),
@@ -84,6 +87,10 @@ class ComponentBuilder {
     std::time_t newest =
         std::max(ModifiedTime(dir_ / "release.ini"), ModifiedTime(dir_ / "files.ini"));
     std::vector<InstallTarget> targets;
+    std::vector<std::string> problems;
+    for (const PublishedFile& f : files) {
+      for (std::string& p : ValuesAgentsWouldCut(f, cp_)) problems.push_back(std::move(p));
+    }
     for (const PublishedFile& f : files) {
       std::optional<std::time_t> modified = Add(f, count + 1, sections, release.files);
       if (!modified) continue;
@@ -91,9 +98,13 @@ class ComponentBuilder {
       newest = std::max(newest, *modified);
       targets.push_back({f.name, f.target_dir, f.org_name});
     }
-    std::vector<std::string> problems = InstallTargetProblems(targets);
+    for (std::string& p : InstallTargetProblems(targets)) problems.push_back(std::move(p));
     const RolloutSetting rollout = ParseRollout(IniValue(*release_ini, "RELEASE", "ROLLOUT"));
     if (!rollout.problem.empty()) problems.push_back(rollout.problem);
+    const std::optional<std::string> ansi_version = cp_.FromUtf8(*last_version);
+    if (ansi_version && ansi_version->size() > kMaxIniValueBytes)
+      problems.push_back("LAST_VERSION is longer than the " + std::to_string(kMaxIniValueBytes) +
+                         " bytes agents read");
     std::optional<std::string> head = ManifestHead(count, *last_version, rollout.percent, cp_);
     if (!head)
       problems.push_back("LAST_VERSION has no form in code page " + std::to_string(cp_.Number()));
@@ -153,7 +164,7 @@ class ComponentBuilder {
   // is there but refused (and then neither is the component published).
   bool ReadSignature() {
     if (mode_ == SignatureMode::kForSigning) {
-      with_sha256_ = true;
+      with_sha256_ = with_lengths_ = true;
       return true;
     }
     ReleaseText text = ReadReleaseText(dir_ / kSignatureFile);
@@ -163,12 +174,14 @@ class ComponentBuilder {
     }
     signature_ = std::move(text.bytes);
     with_sha256_ = signature_.has_value();
+    with_lengths_ = signature_ && SignsFileLengths(*signature_);
     return true;
   }
 
   // Puts the kept signature after the manifest, or says why it cannot be.
   std::vector<std::string> Sign(std::string& manifest) {
-    SignedAnswer s = AttachSignature(manifest, *signature_, name_, cp_.Number(), UtcNow());
+    SignedAnswer s =
+        AttachSignature(manifest, *signature_, {name_, not_for_, cp_.Number(), UtcNow()});
     manifest_no_longer_fits_ = s.no_longer_fits;
     if (!s.manifest) return {s.problem};
     if (!s.warning.empty()) Warn(s.warning);
@@ -191,7 +204,8 @@ class ComponentBuilder {
       if (share == now) continue;
       std::optional<std::string> head = ManifestHead(count, last_version, share, cp_);
       if (!head ||
-          !AttachSignature(*head + sections, *signature_, name_, cp_.Number(), UtcNow()).manifest)
+          !AttachSignature(*head + sections, *signature_, {name_, not_for_, cp_.Number(), UtcNow()})
+               .manifest)
         continue;
       return std::vector<std::string>{
           "signature.ini no longer fits: release.ini's ROLLOUT changed after signing (signed "
@@ -216,7 +230,8 @@ class ComponentBuilder {
     }
     std::optional<std::string> program = EncodeProgramName(f.name, cp_);
     std::optional<std::string> section =
-        ManifestFileSection(index, f, bytes->Md5Hex(), cp_, bytes->Sha256Hex());
+        ManifestFileSection(index, f, bytes->Md5Hex(), cp_, bytes->Sha256Hex(),
+                            with_lengths_ ? std::optional(bytes->Size()) : std::nullopt);
     if (!program || !section) {
       Warn(f.name + ": left out, code page " + std::to_string(cp_.Number()) +
            " cannot hold its name or values");
@@ -237,6 +252,7 @@ class ComponentBuilder {
 
   const fs::path& dir_;
   std::string name_;
+  std::string not_for_;  // the generic add-in's NOT_FOR; empty for any other
   const AnsiCodePage& cp_;
   const CachePolicy& policy_;
   std::uint64_t& memory_budget_;
@@ -245,6 +261,7 @@ class ComponentBuilder {
   std::optional<std::string> signature_;  // signature.ini, when served signed
   bool with_sha256_ = false;
   bool manifest_no_longer_fits_ = false;  // what Sign found
+  bool with_lengths_ = false;
 };
 
 }  // namespace
@@ -322,6 +339,23 @@ void WarnAboutUnsigned(const std::map<std::string, ComponentRelease>& components
                        "trusted keys refuse it; sign the release");
 }
 
+// Every Outlook version with a folder of its own, in either server folder:
+// "outlook/2000,outlook/2003" (labels in lower case, as they are matched).
+std::string VersionFolders(const ReleaseFolder& release) {
+  std::set<std::string> labels;
+  std::error_code ec;
+  for (const char* folder : kFolders) {
+    const fs::path dir = release.Root() / folder / std::string(ComponentFolderName(Component::kOutlook));
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
+      const std::string label = entry.path().filename().string();
+      if (entry.is_directory(ec) && IsVersionLabel(label)) labels.insert(ascii::ToLower(label));
+    }
+  }
+  std::string list;
+  for (const std::string& label : labels) list += (list.empty() ? "outlook/" : ",outlook/") + label;
+  return list;
+}
+
 }  // namespace
 
 std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::Build(const ReleaseFolder& release,
@@ -332,7 +366,9 @@ std::shared_ptr<const ReleaseSnapshot> ReleaseSnapshot::Build(const ReleaseFolde
   ReleaseSnapshot& s = *snapshot;
   s.built_at_ = std::chrono::system_clock::now();
   s.mode_ = mode;
+  s.not_for_generic_ = VersionFolders(release);
   s.AddPause(release, policy);
+  s.AddRoots(release, policy);
   std::uint64_t memory_budget = kHeldBytesPerSnapshot;
   for (const char* folder : kFolders) {
     if (std::optional<std::string> broken = BrokenLink(release.Root() / folder))
@@ -373,6 +409,16 @@ void ReleaseSnapshot::AddPause(const ReleaseFolder& release, const CachePolicy& 
                         "; pause.aspx answers 500 (agents install nothing) until it is a file");
   }
   WarnAboutPause(release.Root(), pause.bytes, warnings_);
+}
+
+void ReleaseSnapshot::AddRoots(const ReleaseFolder& release, const CachePolicy& policy) {
+  for (auto& [version, root] : ReadPublishedRoots(release.Root() / "keys", warnings_))
+    roots_[version] = TextAnswer(std::move(root.text), root.modified, policy);
+}
+
+const Answer* ReleaseSnapshot::Root(int version) const {
+  const auto it = roots_.find(version);
+  return it == roots_.end() ? nullptr : &it->second;
 }
 
 void ReleaseSnapshot::AddNotice(const ReleaseFolder& release, const CachePolicy& policy,
@@ -430,8 +476,10 @@ bool ReleaseSnapshot::AddFolder(const fs::path& dir, const std::string& key,
   }
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) return false;
-  components_[key] =
-      ComponentBuilder(dir, name, cp, policy, memory_budget, warnings_, mode_).Build();
+  std::string not_for = name == ComponentFolderName(Component::kOutlook) ? not_for_generic_ : "";
+  components_[key] = ComponentBuilder(dir, name, std::move(not_for), cp, policy, memory_budget,
+                                      warnings_, mode_)
+                         .Build();
   return true;
 }
 

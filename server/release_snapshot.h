@@ -88,9 +88,16 @@ class ReleaseSnapshot {
   // "ORG/express" (no label: the component folder itself).
   const std::map<std::string, ComponentRelease>& Components() const { return components_; }
   const std::map<std::string, Answer>& Notices() const { return notices_; }
+  // The roots of trust of keys/ by version (server/published_roots.h).
+  const std::map<int, Answer>& Roots() const { return roots_; }
+  const Answer* Root(int version) const;
+  // What the generic add-in's signature says it is not for: every Outlook
+  // version with a folder of its own, in ORG or MIRROR ("outlook/2003,...").
+  const std::string& NotForGenericAddin() const { return not_for_generic_; }
 
  private:
   void AddPause(const ReleaseFolder& release, const CachePolicy& policy);
+  void AddRoots(const ReleaseFolder& release, const CachePolicy& policy);
   void AddNotice(const ReleaseFolder& release, const CachePolicy& policy,
                  const std::string& folder);
   void AddComponent(const std::filesystem::path& dir, const AnsiCodePage& cp,
@@ -103,6 +110,8 @@ class ReleaseSnapshot {
   Answer pause_;
   std::map<std::string, Answer> notices_;  // by folder
   std::map<std::string, ComponentRelease> components_;
+  std::map<int, Answer> roots_;
+  std::string not_for_generic_;
   std::vector<std::string> warnings_;
   SignatureMode mode_ = SignatureMode::kServe;
 };

@@ -12,6 +12,7 @@
 
 #include "server/answer_chain.h"
 #include "server/endpoints.h"
+#include "server/header_deadline.h"
 #include "server/listen_address.h"
 #include "server/metrics.h"
 #include "server/metrics_listener.h"
@@ -51,7 +52,8 @@ struct Server::Impl {
         chain(options, endpoints, watch, stopping),
         metrics_listener([this] {
           return MetricsText(metrics->Sample(*watch.Current(), std::chrono::system_clock::now()));
-        }) {}
+        }),
+        header_deadline(std::chrono::seconds(o.header_timeout_s)) {}
 
   void Start();
 
@@ -71,6 +73,7 @@ struct Server::Impl {
   std::atomic<bool> stopping{false};
   AnswerChain chain;
   MetricsListener metrics_listener;
+  HeaderDeadline header_deadline;
   MHD_Daemon* daemon = nullptr;
   int port = 0;
   mutable std::mutex requests_mutex;
@@ -84,7 +87,9 @@ void Server::Impl::Connected(void* cls, MHD_Connection* connection, void** socke
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
     *socket_context = new std::string(ClientAddress(connection));
     if (s.metrics) s.metrics->ConnectionOpened();
+    s.header_deadline.Opened(connection, ConnectionSocket(connection));
   } else {
+    s.header_deadline.Closed(connection);
     delete static_cast<std::string*>(*socket_context);
     *socket_context = nullptr;
     if (s.metrics) s.metrics->ConnectionClosed();
@@ -115,6 +120,7 @@ MHD_Result Server::Impl::Handle(void* cls, MHD_Connection* connection, const cha
   // connection (the library could not tell where the next request starts).
   // A request body is read and ignored; the answer comes after it.
   if (!exchange.headers_seen || *upload_data_size != 0) {
+    if (!exchange.headers_seen) s.header_deadline.HeadersIn(connection);
     exchange.headers_seen = true;
     *upload_data_size = 0;
     return MHD_YES;
@@ -124,9 +130,10 @@ MHD_Result Server::Impl::Handle(void* cls, MHD_Connection* connection, const cha
   return s.chain.Answer(connection, exchange);
 }
 
-void Server::Impl::Completed(void* cls, MHD_Connection*, void** req_cls,
+void Server::Impl::Completed(void* cls, MHD_Connection* connection, void** req_cls,
                              MHD_RequestTerminationCode code) {
   auto& s = *static_cast<Impl*>(cls);
+  s.header_deadline.AnswerDone(connection);
   auto* exchange = static_cast<Exchange*>(*req_cls);
   if (exchange == nullptr) return;
   s.log.Completed(*exchange, code == MHD_REQUEST_TERMINATED_COMPLETED_OK);
@@ -167,6 +174,7 @@ void Server::Impl::Start() {
   if (daemon == nullptr)
     throw std::runtime_error("cannot listen on " + options.host + ":" +
                              std::to_string(options.port));
+  header_deadline.Start();
   const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
   port = info != nullptr ? info->port : options.port;
   if (!metrics) return;
@@ -220,6 +228,7 @@ void Server::Stop() {
   impl_->metrics_listener.Stop();
   MHD_stop_daemon(impl_->daemon);
   impl_->daemon = nullptr;
+  impl_->header_deadline.Stop();
   impl_->watch.Stop();
 }
 

@@ -17,7 +17,9 @@ std::string KeyId(std::string_view der, platform::Crypto& crypto) {
   return LowerHex(std::string_view(reinterpret_cast<const char*>(digest.data()), kKeyIdBytes));
 }
 
-void KeyRing::AddText(std::string_view text, std::string_view origin, platform::Crypto& crypto) {
+std::size_t KeyRing::AddText(std::string_view text, std::string_view origin,
+                             platform::Crypto& crypto) {
+  const std::size_t before = entries_;
   std::size_t at = text.find_first_not_of(kSeparators);
   while (at != std::string_view::npos) {
     const std::size_t end = std::min(text.find_first_of(kSeparators, at), text.size());
@@ -33,6 +35,12 @@ void KeyRing::AddText(std::string_view text, std::string_view origin, platform::
     }
     at = text.find_first_not_of(kSeparators, end);
   }
+  return entries_ - before;
+}
+
+void KeyRing::Add(const TrustedKey& key) {
+  ++entries_;
+  if (!Find(key.id)) keys_.push_back(key);
 }
 
 void KeyRing::AddUnusable(std::string problem) {

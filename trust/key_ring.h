@@ -24,8 +24,11 @@ class KeyRing {
   // Adds the keys of a text: base64 of the DER, separated by spaces,
   // commas, semicolons or line breaks (as `openssl ec -pubout -outform DER
   // | base64 -w0` prints one). An entry that is no P-256 key is noted in
-  // Problems, naming `origin`, and trusts nothing.
-  void AddText(std::string_view text, std::string_view origin, platform::Crypto& crypto);
+  // Problems, naming `origin`, and trusts nothing. Returns how many entries
+  // the text held, usable or not.
+  std::size_t AddText(std::string_view text, std::string_view origin, platform::Crypto& crypto);
+  // A key read elsewhere (a root of trust's release keys).
+  void Add(const TrustedKey& key);
   // A key list that was given but cannot be read: it trusts nothing, and
   // still requires signatures.
   void AddUnusable(std::string problem);

@@ -1,5 +1,7 @@
 #include "trust/manifest_policy.h"
 
+#include <algorithm>
+
 #include "trust/signed_manifest.h"
 #include "trust/timestamp.h"
 
@@ -27,12 +29,60 @@ bool SignatureHolds(const Envelope& e, const TrustedKey& key, platform::Crypto& 
   return verifier->Final();
 }
 
-// The fields, read only once the signature holds: they are the signer's.
-Verdict JudgeFields(const Envelope& e, const Expectation& expect) {
+// The names NOT_FOR lists ("outlook/2000,outlook/2003"): the add-in's
+// versions that have a folder of their own, so the generic one is not theirs.
+std::vector<std::string_view> NotFor(const std::string& list) {
+  std::vector<std::string_view> names;
+  std::string_view rest = list;
+  while (!rest.empty()) {
+    const std::size_t comma = std::min(rest.find(','), rest.size());
+    if (comma > 0) names.push_back(rest.substr(0, comma));
+    rest.remove_prefix(std::min(comma + 1, rest.size()));
+  }
+  return names;
+}
+
+std::optional<Verdict> CheckComponent(const Envelope& e, const Expectation& expect) {
   const std::string component = e.Field(kComponentField).value_or("");
   bool fits = false;
   for (const std::string& c : expect.components) fits = fits || SameIgnoringCase(c, component);
   if (!fits) return Invalid("signed for another component (" + component + ")");
+  const std::string not_for = e.Field(kNotForField).value_or("");
+  for (std::string_view excluded : NotFor(not_for)) {
+    for (const std::string& c : expect.components) {
+      if (SameIgnoringCase(c, excluded))
+        return Invalid("signed for the versions without a folder of their own, and " + c +
+                       " has one");
+    }
+  }
+  return std::nullopt;
+}
+
+// Not signed strictly later than the newest accepted: the same release,
+// the installed one, or a step back.
+Verdict NotLater(std::int64_t signed_at, std::int64_t floor, const Expectation& expect) {
+  const AcceptedRelease& accepted = *expect.accepted;
+  if (accepted.release && *accepted.release == expect.release)
+    return {Refusal::kNone, "", signed_at, Standing::kSameRelease};
+  if (expect.release == expect.installed)
+    return {Refusal::kNone, "", signed_at, Standing::kInstalled};
+  // A record that kept no release: an equal time was taken before, and is
+  // taken once more, its release now kept.
+  if (!accepted.release && signed_at == floor) return {Refusal::kNone, "", signed_at};
+  if (signed_at < floor) {
+    return Refused(Refusal::kOlderThanAccepted, "older than the release already accepted (signed " +
+                                                    FormatUtcTime(signed_at) + ", accepted " +
+                                                    FormatUtcTime(floor) + ")");
+  }
+  return Refused(Refusal::kOlderThanAccepted,
+                 "release " + expect.release + " is not signed later than release " +
+                     accepted.release.value_or("") + ", accepted before (both signed " +
+                     FormatUtcTime(floor) + ")");
+}
+
+// The fields, read only once the signature holds: they are the signer's.
+Verdict JudgeFields(const Envelope& e, const Expectation& expect) {
+  if (std::optional<Verdict> wrong = CheckComponent(e, expect)) return *wrong;
   const std::optional<std::int64_t> signed_at = ParseUtcTime(e.Field(kSignedField).value_or(""));
   if (!signed_at) return Invalid("no signing time");
   if (const std::optional<std::string> expires = e.Field(kExpiresField)) {
@@ -40,12 +90,11 @@ Verdict JudgeFields(const Envelope& e, const Expectation& expect) {
     if (!until) return Invalid("EXPIRES is not a time");
     if (expect.now >= *until) return Refused(Refusal::kExpired, "expired on " + *expires);
   }
-  if (expect.accepted && *signed_at < *expect.accepted) {
-    return Refused(Refusal::kOlderThanAccepted, "older than the release already accepted (signed " +
-                                                    FormatUtcTime(*signed_at) + ", accepted " +
-                                                    FormatUtcTime(*expect.accepted) + ")");
-  }
-  return {Refusal::kNone, "", *signed_at};
+  if (!expect.accepted) return {Refusal::kNone, "", *signed_at};
+  // A floor from a clock far ahead holds back for a day at most.
+  const std::int64_t floor = KeptFloor(expect.accepted->signed_at, expect.now);
+  if (*signed_at > floor) return {Refusal::kNone, "", *signed_at};
+  return NotLater(*signed_at, floor, expect);
 }
 
 }  // namespace
@@ -64,6 +113,10 @@ Verdict JudgeManifest(std::string_view manifest, const KeyRing& keys, const Expe
   if (!SignatureHolds(e, *key, crypto))
     return Invalid("it does not fit the manifest (changed after signing)");
   return JudgeFields(e, expect);
+}
+
+std::int64_t KeptFloor(std::int64_t signed_at, std::int64_t now) {
+  return std::min(signed_at, now + kClockAllowanceSeconds);
 }
 
 }  // namespace mb::trust

@@ -91,6 +91,72 @@ EnvelopeRead ReadEnvelope(std::string_view manifest) {
   return read;
 }
 
+namespace {
+
+const std::string kSectionStart = std::string(kCrLf) + "[" + kSignatureSection + "]\r\n";
+
+// One signature section at `at` (its leading line break): the fields up to
+// and including VALUE; `next` is where the text goes on after it.
+bool ReadSection(std::string_view text, std::size_t at, SectionSignature& s, std::size_t& next,
+                 std::string& problem) {
+  std::size_t pos = at + kSectionStart.size();
+  while (pos < text.size()) {
+    const std::size_t end = std::min(text.find(kCrLf, pos), text.size());
+    const std::string_view line = text.substr(pos, end - pos);
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos || !IsFieldName(line.substr(0, eq))) break;
+    if (line.substr(0, eq) != kValueField) {
+      s.fields.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+      pos = end + kCrLf.size();
+      continue;
+    }
+    std::optional<std::string> signature = Base64Decode(line.substr(eq + 1));
+    if (!signature || signature->size() != platform::kP256SignatureBytes) {
+      problem = "VALUE is not a base64 P-256 signature";
+      return false;
+    }
+    s.signature = std::move(*signature);
+    s.message = std::string(text.substr(0, text.find(kSectionStart))) +
+                std::string(text.substr(at, pos - at));
+    next = std::min(end + kCrLf.size(), text.size());
+    return true;
+  }
+  problem = "a signature section does not end with its VALUE";
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::string> SectionSignature::Field(std::string_view key) const {
+  for (const auto& [name, value] : fields)
+    if (name == key) return value;
+  return std::nullopt;
+}
+
+SignedSections ReadSignedSections(std::string_view text) {
+  SignedSections out;
+  std::size_t at = text.find(kSectionStart);
+  if (at == std::string_view::npos) {
+    out.problem = "no signature";
+    return out;
+  }
+  out.body = text.substr(0, at);
+  while (at < text.size()) {
+    SectionSignature s;
+    std::size_t next = 0;
+    if (text.compare(at, kSectionStart.size(), kSectionStart) != 0) {
+      out.problem = "something else than a signature section follows the signatures";
+    } else if (ReadSection(text, at, s, next, out.problem)) {
+      out.signatures.push_back(std::move(s));
+      at = next;
+      continue;
+    }
+    out.signatures.clear();
+    return out;
+  }
+  return out;
+}
+
 std::string EnvelopeHead(const Fields& fields) {
   std::string out = std::string(kCrLf) + HeaderLine();
   for (const auto& [name, value] : fields) {

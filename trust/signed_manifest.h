@@ -7,6 +7,8 @@
 //                                   ("outlook/2003" for a version folder)
 //   SIGNED=2026-12-07T10:00:00Z     when it was signed (UTC)
 //   EXPIRES=2027-06-30T00:00:00Z    optional: not valid from then on
+//   NOT_FOR=outlook/2003            optional: names it is not for (the
+//                                   add-in's versions with folders of their own)
 //   KEY_ID=0123456789abcdef         which key signed it
 //   VALUE=<base64 of r||s>          the signature, the last line
 //
@@ -28,6 +30,7 @@ inline constexpr const char* kSignatureSection = "SIGNATURE";
 inline constexpr const char* kComponentField = "COMPONENT";
 inline constexpr const char* kSignedField = "SIGNED";
 inline constexpr const char* kExpiresField = "EXPIRES";
+inline constexpr const char* kNotForField = "NOT_FOR";
 inline constexpr const char* kKeyIdField = "KEY_ID";
 inline constexpr const char* kValueField = "VALUE";
 
@@ -49,6 +52,26 @@ struct EnvelopeRead {
 };
 
 EnvelopeRead ReadEnvelope(std::string_view manifest);
+
+// A text signed by several keys (a root of trust, trust/root.h): the body,
+// then one signature section per key, each as EnvelopeHead + the VALUE line
+// makes it and each over the body and its own head:
+//
+//   BODY \r\n[SIGNATURE]\r\nKEY_ID=...\r\nVALUE=...\r\n \r\n[SIGNATURE]\r\n...
+struct SectionSignature {
+  Fields fields;          // before VALUE, in order
+  std::string signature;  // r||s
+  std::string message;    // the body and this section's head: what it signs
+  std::optional<std::string> Field(std::string_view key) const;
+};
+
+struct SignedSections {
+  std::string_view body;                     // up to the first signature section
+  std::vector<SectionSignature> signatures;  // at least one, unless problem is set
+  std::string problem;                       // why the text is not of this form
+};
+
+SignedSections ReadSignedSections(std::string_view text);
 
 // What a signer appends to the manifest before signing: a blank line, the
 // section's name and the fields, CRLF after each.

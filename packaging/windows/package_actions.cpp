@@ -6,6 +6,12 @@
 // over the agent's files. (Windows Installer says so in
 // UPGRADINGPRODUCTCODE; Wine's does not, so the package asks itself.)
 //
+// ClearBlankSettings (immediate, first): a setting property that holds
+// only blanks (spaces, tabs, line breaks) is made empty, so it counts as not
+// given: the package writes no value for it (an upgrade keeps the older
+// one). A TrustedKeys of " " would have kept the agent refusing every
+// release; the agent reads a value that names no key as a list gone wrong.
+//
 // TrimUrl (immediate, on install): MB_URL without the "/" at its end. The
 // agent puts V_DIR right after URL, so "http://host/" would make every
 // request "//mailbeaconhome/...".
@@ -150,6 +156,17 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
 }
 
 }  // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall ClearBlankSettings(MSIHANDLE install) {
+  for (const wchar_t* name : {L"MB_URL", L"MB_VDIR", L"MB_LANGUAGE", L"MB_INSTALLTYPE",
+                              L"MB_TRUSTED_KEYS", L"MB_TRUSTED_ROOT"}) {
+    const std::wstring value = Property(install, name);
+    if (value.empty() || value.find_first_not_of(L" \t\r\n") != std::wstring::npos) continue;
+    MsiSetPropertyW(install, name, L"");
+    Log(install, std::wstring(L"ClearBlankSettings: ") + name + L" holds only blanks, not written");
+  }
+  return ERROR_SUCCESS;
+}
 
 extern "C" __declspec(dllexport) UINT __stdcall TrimUrl(MSIHANDLE install) {
   std::wstring url = Property(install, L"MB_URL");

@@ -375,6 +375,7 @@ std::string Reason(long result, CURLcode code, const Transfer& t, long http_stat
 
 struct Outcome {
   long result = platform::kDownloadOk;
+  long http_status = 0;
   std::string reason;      // set for a failure on the server's side
   bool drop_kept = false;  // the kept bytes are of no use to a later attempt
 };
@@ -403,9 +404,9 @@ Outcome Fetch(CURLM* multi, const std::string& url, const DownloadOptions& optio
     t.asked_range = platform::RangeRequestFor(t.partial).has_value();
   }
   ListPtr headers = RequestHeaders(t);
-  if (!easy || !headers) return {platform::kDownloadTransportError, "libcurl cannot start"};
+  if (!easy || !headers) return {platform::kDownloadTransportError, 0, "libcurl cannot start"};
   if (!Configure(easy.get(), url, options, t, headers.get())) {
-    return {platform::kDownloadTransportError, "libcurl refused the options"};
+    return {platform::kDownloadTransportError, 0, "libcurl refused the options"};
   }
   CURLcode code = Perform(multi, easy.get(), t);
   // An empty body brings no byte to begin it with.
@@ -414,7 +415,7 @@ Outcome Fetch(CURLM* multi, const std::string& url, const DownloadOptions& optio
   long http_status = 0;
   curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &http_status);
   const long result = Classify(code, t, http_status);
-  Outcome out{result, "",
+  Outcome out{result, http_status, "",
               kept != nullptr && result != platform::kDownloadOk && DropsKeptBytes(t, http_status)};
   if (result == platform::kDownloadOk || result == platform::kDownloadLocalError) return out;
   out.reason = code == CURLE_UNSUPPORTED_PROTOCOL && IsHttps(url)
@@ -473,7 +474,8 @@ long CurlNetwork::Download(const std::string& url, const std::string& path,
   PartFile part(ToPosixPath(path));
   if (!part.created()) return platform::kDownloadLocalError;
   const Outcome outcome = Fetch(connections_->multi.get(), url, options, part.fd(), nullptr);
-  if (options.note_failure) NoteFailure(url, outcome.reason);
+  const bool answered = options.not_found_is_an_answer && outcome.http_status == 404;
+  if (options.note_failure && !answered) NoteFailure(url, outcome.reason);
   if (outcome.result != platform::kDownloadOk) return outcome.result;
   return part.Commit() ? platform::kDownloadOk : platform::kDownloadLocalError;
 }
@@ -495,8 +497,10 @@ void CurlNetwork::NoteFailure(const std::string& url, const std::string& reason)
   if (!reason.empty() && !failure_) failure_ = TransferFailure{url, reason};
 }
 
+// A refusal is what failed the run, whatever failed to download before it
+// (a notice that is not there); the first refusal stays.
 void CurlNetwork::NoteRefused(const std::string& url, const std::string& reason) {
-  if (!failure_) failure_ = TransferFailure{url, reason, true};
+  if (!failure_ || !failure_->refused) failure_ = TransferFailure{url, reason, true};
 }
 
 std::optional<TransferFailure> CurlNetwork::TakeFailure() {

@@ -21,6 +21,7 @@
 #include "platform/win32/win32_filesystem.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_text.h"
+#include "platform/win32/win32_unread_sockets.h"
 
 namespace mb::win32 {
 namespace {
@@ -346,6 +347,9 @@ long ReceiveBody(CallThread& calls, InternetHandle& request, BodyTarget& target,
   progress.received = start.offset;
   const long rc = ReadBody(calls, request, out, o, progress);
   if (rc == platform::kDownloadTooLarge || start.validator.empty()) target.drop_kept = true;
+  // Cut off at its cap while the body may still be coming: let nothing more
+  // of it be fetched (win32_unread_sockets.h).
+  if (rc == platform::kDownloadTooLarge) ShutDownUnreadSockets();
   return rc;
 }
 

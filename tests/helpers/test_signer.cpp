@@ -12,7 +12,9 @@
 #include "platform/posix/posix_signature.h"
 #include "trust/encoding.h"
 #include "trust/key_ring.h"
+#include "trust/root.h"
 #include "trust/signed_manifest.h"
+#include "trust/timestamp.h"
 
 namespace mb::test {
 
@@ -69,18 +71,14 @@ void TestSigningKey::WriteEncryptedPem(const std::string& path,
   if (ok != 1) throw std::runtime_error("cannot write " + path);
 }
 
-std::string TestSigningKey::Sign(const std::string& body, const std::string& component,
-                                 const std::string& signed_at,
-                                 const std::optional<std::string>& expires) const {
-  trust::Fields fields = {{trust::kComponentField, component}, {trust::kSignedField, signed_at}};
-  if (expires) fields.emplace_back(trust::kExpiresField, *expires);
-  fields.emplace_back(trust::kKeyIdField, KeyId());
-  const std::string message = body + trust::EnvelopeHead(fields);
+namespace {
+
+std::string RawSignature(EVP_PKEY* pkey, const std::string& message) {
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   std::size_t size = 0;
   std::string der;
   auto data = reinterpret_cast<const unsigned char*>(message.data());
-  if (EVP_DigestSignInit(ctx, nullptr, EVP_sha256(), nullptr, key_->pkey) == 1 &&
+  if (EVP_DigestSignInit(ctx, nullptr, EVP_sha256(), nullptr, pkey) == 1 &&
       EVP_DigestSign(ctx, nullptr, &size, data, message.size()) == 1) {
     der.resize(size);
     if (EVP_DigestSign(ctx, reinterpret_cast<unsigned char*>(der.data()), &size, data,
@@ -89,7 +87,44 @@ std::string TestSigningKey::Sign(const std::string& body, const std::string& com
     der.resize(size);
   }
   EVP_MD_CTX_free(ctx);
-  return message + trust::EnvelopeValueLine(posix::RawFromDerSignature(der));
+  return posix::RawFromDerSignature(der);
+}
+
+}  // namespace
+
+std::string TestSigningKey::Sign(const std::string& body, const std::string& component,
+                                 const std::string& signed_at,
+                                 const std::optional<std::string>& expires,
+                                 const trust::Fields& more) const {
+  trust::Fields fields = {{trust::kComponentField, component}, {trust::kSignedField, signed_at}};
+  if (expires) fields.emplace_back(trust::kExpiresField, *expires);
+  fields.insert(fields.end(), more.begin(), more.end());
+  fields.emplace_back(trust::kKeyIdField, KeyId());
+  const std::string message = body + trust::EnvelopeHead(fields);
+  return message + trust::EnvelopeValueLine(RawSignature(key_->pkey, message));
+}
+
+std::string TestSigningKey::SignSection(const std::string& body) const {
+  const std::string head = trust::EnvelopeHead({{trust::kKeyIdField, KeyId()}});
+  return head + trust::EnvelopeValueLine(RawSignature(key_->pkey, body + head));
+}
+
+std::string TestSigningKey::PublicDer() const { return *trust::Base64Decode(PublicBase64()); }
+
+std::string MakeRoot(int version, const std::string& expires, int threshold,
+                     const std::vector<const TestSigningKey*>& root_keys,
+                     const std::vector<const TestSigningKey*>& release_keys,
+                     const std::vector<const TestSigningKey*>& signers) {
+  auto ders = [](const std::vector<const TestSigningKey*>& keys) {
+    std::vector<std::string> out;
+    for (const TestSigningKey* k : keys) out.push_back(k->PublicDer());
+    return out;
+  };
+  const std::string body = trust::RootBody(version, *trust::ParseUtcTime(expires), threshold,
+                                           ders(root_keys), ders(release_keys));
+  std::string text = body;
+  for (const TestSigningKey* k : signers) text += k->SignSection(body);
+  return text;
 }
 
 }  // namespace mb::test

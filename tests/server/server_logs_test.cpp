@@ -24,9 +24,13 @@ TEST(LogText, ClientBytesBecomeOneFieldOfPrintableCharacters) {
   EXPECT_EQ(LogText("/a?b=c*1", LogEscape::kClientField, 100), "/a?b=c*1");
   EXPECT_EQ(LogText("a b\r\nforged \"x\"\\\x1b[2J\x7f\xff\xc3\xa9", LogEscape::kClientField, 200),
             "a\\x20b\\x0d\\x0aforged\\x20\\x22x\\x22\\x5c\\x1b[2J\\x7f\\xff\\xc3\\xa9");
-  // The vendor's text keeps spaces, Windows paths and UTF-8; not controls.
+  // The vendor's text keeps spaces and Windows paths; no byte outside
+  // printable ASCII (a client's bytes in a refusal: U+0085 NEL, U+2028, a
+  // C1 CSI, a UTF-8 name alike).
   EXPECT_EQ(LogText("메일.dll: .\\addin\nnext", LogEscape::kVendorText, 200),
-            "메일.dll: .\\addin\\x0anext");
+            "\\xeb\\xa9\\x94\\xec\\x9d\\xbc.dll: .\\addin\\x0anext");
+  EXPECT_EQ(LogText("a\xc2\x85" "b\xe2\x80\xa8" "c\x9b" "2J", LogEscape::kVendorText, 200),
+            "a\\xc2\\x85b\\xe2\\x80\\xa8c\\x9b2J");
   // A bound on the output, escapes never cut in half; the rest counted.
   EXPECT_EQ(LogText("abcdef", LogEscape::kClientField, 4), "abcd...(+2 bytes)");
   EXPECT_EQ(LogText("ab\x01z", LogEscape::kClientField, 5), "ab...(+2 bytes)");
@@ -98,6 +102,26 @@ TEST_F(ServerLogs, WarningsKeepRefusalsOnceAndAccessEveryRequestEscaped) {
     std::string bytes = test::ReadFile(temp_ / file);
     for (char c : bytes) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << file;
   }
+}
+
+// The refusal of a program value quotes the client's bytes: a NEL, a line
+// separator or a C1 CSI in UTF-8 must not reach the log raw, where a viewer
+// would start a forged line or read a terminal command.
+TEST_F(ServerLogs, AClientsBytesInARefusalNeverReachTheWarningsRaw) {
+  test::WriteFile(temp_ / "release/ORG/express/release.ini", "[RELEASE]\r\nLAST_VERSION=1\r\n");
+  test::WriteFile(temp_ / "release/ORG/express/plugin.dll", "plugin");
+  server_->Reload();
+  const std::string forged = "1\xc2\x85" "2026-12-07_forged\xe2\x80\xa8x\xc2\x9b" "2J";
+  test::RawExchange(server_->Port(), "GET /mailbeaconhome/download/express_exe.aspx?program=" +
+                                         forged + "&Folder=ORG HTTP/1.1\r\nHost: x\r\n"
+                                         "Connection: close\r\n\r\n");
+  server_->Stop();
+  const std::string warnings = test::ReadFile(temp_ / "warnings.log");
+  EXPECT_NE(warnings.find("no published file has the program value 1\\xc2\\x852026-12-07_"
+                          "forged\\xe2\\x80\\xa8x\\xc2\\x9b2J"),
+            std::string::npos)
+      << warnings;
+  for (char c : warnings) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << warnings;
 }
 
 // A flood of refused requests: a few lines a second, the rest counted.

@@ -62,8 +62,10 @@ class Signing : public ::testing::Test {
   trust::Verdict Judge(const std::string& manifest, const std::string& component) {
     trust::KeyRing keys;
     keys.AddText(key_.PublicBase64(), "test", test::NativeCrypto());
-    return trust::JudgeManifest(manifest, keys, {{component}, UtcNow(), std::nullopt},
-                                test::NativeCrypto());
+    trust::Expectation expect;
+    expect.components = {component};
+    expect.now = UtcNow();
+    return trust::JudgeManifest(manifest, keys, expect, test::NativeCrypto());
   }
 
   test::TempDir dir_;
@@ -299,6 +301,93 @@ TEST_F(Signing, AComponentTheServerWouldRefuseIsNotSigned) {
       << err_.str();
   EXPECT_FALSE(fs::exists(root_ / "ORG/express/signature.ini"));
   EXPECT_TRUE(fs::exists(root_ / "MIRROR/agent/signature.ini"));
+}
+
+// Each file's length is signed, and the generic add-in says which Outlook
+// versions have folders of their own: a folder added after signing, or a
+// signature that names others, no longer fits the release.
+TEST_F(Signing, SignsFileLengthsAndTheVersionsTheGenericAddinIsNotFor) {
+  Release("MIRROR/outlook", "3.0");
+  WriteFile(root_ / "MIRROR/outlook/addin.dll", "add-in");
+  Release("MIRROR/outlook/2000", "3.0");
+  WriteFile(root_ / "MIRROR/outlook/2000/addin.dll", "add-in for 2000");
+  ASSERT_EQ(Sign(), 0) << err_.str();
+  EXPECT_NE(ReadFile(root_ / "ORG/express/signature.ini").find("\r\nFILE_LENGTHS=YES\r\n"),
+            std::string::npos);
+  auto snapshot = Snapshot();
+  EXPECT_TRUE(snapshot->Warnings().empty()) << snapshot->Warnings().front();
+  const std::string express = Find(*snapshot, Component::kExpress, "ORG").manifest.body;
+  EXPECT_NE(express.find("\r\nLENGTH=6\r\n"), std::string::npos) << express;  // "plugin"
+  const std::string generic = Find(*snapshot, Component::kOutlook, "ORG", "12").manifest.body;
+  EXPECT_NE(generic.find("\r\nNOT_FOR=outlook/2000,outlook/2003\r\n"), std::string::npos)
+      << generic;
+  EXPECT_EQ(Find(*snapshot, Component::kOutlook, "ORG", "2003").manifest.body.find("NOT_FOR"),
+            std::string::npos);
+  // ORG's 2003 and MIRROR's 2000 both: a switch of folders changes nothing.
+  EXPECT_NE(Find(*snapshot, Component::kOutlook, "MIRROR", "2003")
+                .manifest.body.find("\r\nNOT_FOR=outlook/2000,outlook/2003\r\n"),
+            std::string::npos);
+
+  Release("ORG/outlook/2007", "3.0");
+  WriteFile(root_ / "ORG/outlook/2007/addin.dll", "add-in for 2007");
+  snapshot = Snapshot();
+  EXPECT_EQ(Find(*snapshot, Component::kOutlook, "ORG", "12").manifest.status, 500);
+  EXPECT_NE(::testing::PrintToString(snapshot->Warnings())
+                .find("signature.ini names the Outlook versions outlook/2000,outlook/2003, the "
+                      "release has folders for outlook/2000,outlook/2003,outlook/2007; sign the "
+                      "release again"),
+            std::string::npos)
+      << ::testing::PrintToString(snapshot->Warnings());
+}
+
+// A signature an older sign wrote (no file lengths, no NOT_FOR) is served
+// as signed, with a word to sign again.
+TEST_F(Signing, AnOlderSignatureIsStillServedWithAWarning) {
+  const auto for_signing = ReleaseSnapshot::Build(ReleaseFolder(root_.str()), AnsiCodePage(949),
+                                                  CachePolicy{}, SignatureMode::kForSigning);
+  for (const char* dir : {"ORG/express", "ORG/outlook"}) {
+    const Component c = std::string(dir) == "ORG/express" ? Component::kExpress
+                                                           : Component::kOutlook;
+    std::string body = Find(*for_signing, c, "ORG").manifest.body;
+    for (std::size_t at; (at = body.find("LENGTH=")) != std::string::npos;)
+      body.erase(at, body.find("\r\n", at) + 2 - at);
+    const std::string name = c == Component::kExpress ? "express" : "outlook";
+    const std::string signed_old = key_.Sign(body, name, "2026-01-01T00:00:00Z");
+    WriteFile(root_ / dir / "signature.ini",
+              "[SIGNER]\r\nPUBLIC_KEY=" + key_.PublicBase64() + "\r\nCODE_PAGE=949\r\n" +
+                  signed_old.substr(body.size()));
+  }
+  auto snapshot = Snapshot();
+  EXPECT_EQ(Find(*snapshot, Component::kExpress, "ORG").manifest.status, 200);
+  EXPECT_EQ(Find(*snapshot, Component::kOutlook, "ORG", "12").manifest.status, 200);
+  const std::string warnings = ::testing::PrintToString(snapshot->Warnings());
+  EXPECT_NE(warnings.find("signature.ini gives no file lengths (an older sign)"), std::string::npos)
+      << warnings;
+  EXPECT_NE(warnings.find("does not name the Outlook versions with folders of their own (an "
+                          "older sign): agents of outlook/2003 would take this add-in"),
+            std::string::npos)
+      << warnings;
+}
+
+// Agents and the updater read 1,023 bytes of a value: a longer TARGET_DIR,
+// NAME or ORG_NAME would put the file elsewhere than published and signed.
+TEST_F(Signing, AValueAgentsWouldCutIsNeitherSignedNorServed) {
+  const std::string folder = "C:\\" + std::string(1100, 'd');
+  WriteFile(root_ / "ORG/express/files.ini", "[plugin.dll]\r\nTARGET_DIR=" + folder + "\r\n");
+  EXPECT_EQ(Sign(), 1);
+  EXPECT_NE(err_.str().find("not signed: ORG/express cannot be published"), std::string::npos);
+  EXPECT_FALSE(fs::exists(root_ / "ORG/express/signature.ini"));
+  auto snapshot = Snapshot();
+  EXPECT_EQ(Find(*snapshot, Component::kExpress, "ORG").manifest.status, 500);
+  EXPECT_NE(::testing::PrintToString(snapshot->Warnings())
+                .find("plugin.dll: TARGET_DIR is 1103 bytes in code page 949; agents and the "
+                      "updater read 1023 at most and would cut it (the file would go elsewhere)"),
+            std::string::npos)
+      << ::testing::PrintToString(snapshot->Warnings());
+  // 1,023 bytes are read whole.
+  WriteFile(root_ / "ORG/express/files.ini",
+            "[plugin.dll]\r\nTARGET_DIR=C:\\" + std::string(1020, 'd') + "\r\n");
+  EXPECT_EQ(Find(*Snapshot(), Component::kExpress, "ORG").manifest.status, 200);
 }
 
 }  // namespace

@@ -60,6 +60,10 @@ void Release(const fs::path& root) {
   WriteFile(root / "ORG/outlook/2003/addin.dll", "add-in for 2003");
   WriteFile(root / "ORG/outlook/Beta/release.ini", "[RELEASE]\nLAST_VERSION=3.1-beta\n");
   WriteFile(root / "ORG/outlook/Beta/addin.dll", "beta add-in");
+  // Roots of trust: served as they are, whatever they hold.
+  WriteFile(root / "keys/root.1.ini", "[ROOT]\r\nVERSION=1\r\n(root 1)\r\n");
+  WriteFile(root / "keys/root.2.ini", "[ROOT]\r\nVERSION=2\r\n(root 2)\r\n");
+  WriteFile(root / "keys/root.02.ini", "never served");
 }
 
 // What agents ask, then what they never ask (both must still answer alike).
@@ -72,7 +76,9 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Targets(const Ansi
   std::string addin = *EncodeProgramName("addin.dll", cp);
   std::vector<std::string> t = {// What agents ask.
                                 d + "pause.aspx", d + "update_notice.aspx?Folder=ORG",
-                                d + "update_notice.aspx?Folder=MIRROR", d + "update_notice.aspx"};
+                                d + "update_notice.aspx?Folder=MIRROR", d + "update_notice.aspx",
+                                d + "root.aspx?version=1", d + "root.aspx?version=2",
+                                d + "root.aspx?version=3"};
   for (const std::string folder : {"&Folder=ORG", "&Folder=MIRROR", ""}) {
     t.push_back(d + "express_exe.aspx?version=new" + folder);
     t.push_back(d + "agent_exe.aspx?version=new" + folder);
@@ -125,7 +131,13 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Targets(const Ansi
       "/mbh/download/express_exe.aspx?program=" + long_name.substr(0, 200),
       "/mbh/download/outlook_dll.aspx?version=BETA&program=" + addin,
       "/mbh/download/outlook_dll.aspx?version=bEtA",
-      "/mbh/download/outlook_dll.aspx?version=beta&program=" + addin + "&Folder=MIRROR"};
+      "/mbh/download/outlook_dll.aspx?version=beta&program=" + addin + "&Folder=MIRROR",
+      "/mbh/download/root.aspx?version=01", "/mbh/download/root.aspx?version=0",
+      "/mbh/download/root.aspx?version=", "/mbh/download/root.aspx",
+      "/mbh/download/ROOT.ASPX?Version=1", "/mbh/download/root.aspx?version=1&Folder=X",
+      "/mbh/download/root.aspx?version=2&program=" + plugin,
+      "/mbh/download/root.aspx?version=1x", "/mbh/download/root.aspx?version=../pause",
+      "/mbh/download/root.aspx?version=1234567890"};
   return {t, odd};
 }
 
@@ -174,8 +186,9 @@ TEST(StaticExport, NginxAnswersEveryRequestAsTheServerDoes) {
       found += targets == &agent && ours.status == 200;
     }
   }
-  // Every agent request finds its answer, but the add-in's in MIRROR (none there).
-  EXPECT_EQ(found, static_cast<int>(agent.size()) - 10);
+  // Every agent request finds its answer, but the add-in's in MIRROR (none
+  // there) and the root after the newest.
+  EXPECT_EQ(found, static_cast<int>(agent.size()) - 11);
   // Malformed targets: 400 from both (the bodies differ, as for any 400).
   for (const std::string target :
        {"http://user@example.com/mbh/download/pause.aspx", "http:///mbh/download/pause.aspx",

@@ -4,6 +4,7 @@
 // with `openssl dgst -sha256 -sign` by a key made for this test.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "helpers/native_crypto.h"
@@ -47,6 +48,8 @@ class ManifestPolicy : public ::testing::Test {
     keys.AddText(kKey, "test", NativeCrypto());
     expect.components = {"express"};
     expect.now = At("2027-01-01T00:00:00Z");
+    expect.release = "1.0.5";  // kSigned's LAST_VERSION
+    expect.installed = "1.0.4";
   }
   Verdict Judge(const std::string& manifest) {
     return JudgeManifest(manifest, keys, expect, NativeCrypto());
@@ -61,7 +64,7 @@ TEST_F(ManifestPolicy, AcceptsTheSignedManifestWithItsSigningTime) {
   const Verdict v = Judge(kSigned);
   EXPECT_TRUE(v.Accepted()) << v.reason;
   EXPECT_EQ(v.signed_at, At("2026-12-07T10:00:00Z"));
-  expect.accepted = v.signed_at;  // the same manifest again: not older
+  expect.accepted = AcceptedRelease{v.signed_at, "1.0.5"};  // the same manifest again
   EXPECT_TRUE(Judge(kSigned).Accepted());
   expect.components = {"OUTLOOK", "Express"};  // any case, any of the fitting names
   EXPECT_TRUE(Judge(kSigned).Accepted());
@@ -112,7 +115,7 @@ TEST_F(ManifestPolicy, NamesEachReasonForARefusal) {
   expect.now = At("2027-06-29T23:59:59Z");
   EXPECT_TRUE(Judge(kSigned).Accepted());
 
-  expect.accepted = At("2026-12-07T10:00:01Z");
+  expect.accepted = AcceptedRelease{At("2026-12-07T10:00:01Z"), "1.0.6"};
   v = Judge(kSigned);
   EXPECT_EQ(v.refusal, Refusal::kOlderThanAccepted);
   EXPECT_EQ(v.reason,
@@ -124,6 +127,76 @@ TEST_F(ManifestPolicy, NamesEachReasonForARefusal) {
   v = Judge(kSigned);
   EXPECT_EQ(v.refusal, Refusal::kInvalid);
   EXPECT_EQ(v.reason, "invalid signature: signed for another component (express)");
+}
+
+// The rule against a step back, by release and not only by time (kSigned:
+// release 1.0.5, signed 2026-12-07T10:00:00Z; the clock 2027-01-01).
+TEST_F(ManifestPolicy, NoStepBackByTimeOrByRelease) {
+  const std::int64_t signed_at = At("2026-12-07T10:00:00Z");
+  const std::string older = "older than the release already accepted (signed 2026-12-07T10:00:00Z, "
+                            "accepted 2026-12-07T10:00:01Z)";
+  const struct {
+    const char* what;
+    std::optional<AcceptedRelease> accepted;
+    std::string installed;
+    Refusal refusal;
+    Standing standing;
+    std::string reason;
+  } cases[] = {
+      {"nothing accepted yet", std::nullopt, "1.0.4", Refusal::kNone, Standing::kNewest, ""},
+      {"signed later", AcceptedRelease{signed_at - 1, "1.0.6"}, "1.0.4", Refusal::kNone,
+       Standing::kNewest, ""},
+      // ORG and MIRROR signed in one run: the other folder's release is
+      // refused, unless it is the one installed (then up to date).
+      {"same time, same release", AcceptedRelease{signed_at, "1.0.5"}, "1.0.4", Refusal::kNone,
+       Standing::kSameRelease, ""},
+      {"same time, another release", AcceptedRelease{signed_at, "2.0"}, "2.0",
+       Refusal::kOlderThanAccepted, Standing::kNewest,
+       "release 1.0.5 is not signed later than release 2.0, accepted before (both signed "
+       "2026-12-07T10:00:00Z)"},
+      {"same time, the installed release", AcceptedRelease{signed_at, "2.0"}, "1.0.5",
+       Refusal::kNone, Standing::kInstalled, ""},
+      {"older, another release", AcceptedRelease{signed_at + 1, "1.0.6"}, "1.0.6",
+       Refusal::kOlderThanAccepted, Standing::kNewest, older},
+      // A vendor's step back, signed before: never fails an agent that has
+      // the release it names.
+      {"older, the installed release", AcceptedRelease{signed_at + 1, "1.0.6"}, "1.0.5",
+       Refusal::kNone, Standing::kInstalled, ""},
+      {"older, the accepted release", AcceptedRelease{signed_at + 1, "1.0.5"}, "1.0.4",
+       Refusal::kNone, Standing::kSameRelease, ""},
+      // Records that kept only the time read as they always did.
+      {"old record, same time", AcceptedRelease{signed_at, std::nullopt}, "1.0.4", Refusal::kNone,
+       Standing::kNewest, ""},
+      {"old record, older", AcceptedRelease{signed_at + 1, std::nullopt}, "1.0.4",
+       Refusal::kOlderThanAccepted, Standing::kNewest, older},
+  };
+  for (const auto& c : cases) {
+    expect.accepted = c.accepted;
+    expect.installed = c.installed;
+    const Verdict v = Judge(kSigned);
+    EXPECT_EQ(v.refusal, c.refusal) << c.what;
+    EXPECT_EQ(v.reason, c.reason) << c.what;
+    if (v.Accepted()) {
+      EXPECT_EQ(v.standing, c.standing) << c.what;
+    }
+  }
+}
+
+// A floor set by a signature dated far ahead (a wrong clock, a stolen key)
+// holds back the vendor's releases for a day at most.
+TEST_F(ManifestPolicy, AFloorNeverLiesMoreThanADayAheadOfTheClock) {
+  expect.installed = "1.0.4";
+  expect.accepted = AcceptedRelease{At("2099-12-31T00:00:00Z"), "9.9"};
+  expect.now = At("2026-12-06T10:00:00Z");  // the floor counts as 2026-12-07T10:00:00Z
+  EXPECT_EQ(Judge(kSigned).refusal, Refusal::kOlderThanAccepted);
+  expect.now = At("2026-12-06T09:59:59Z");
+  const Verdict v = Judge(kSigned);
+  EXPECT_TRUE(v.Accepted()) << v.reason;
+  EXPECT_EQ(v.standing, Standing::kNewest);
+  EXPECT_EQ(KeptFloor(At("2099-12-31T00:00:00Z"), expect.now), At("2026-12-07T09:59:59Z"));
+  EXPECT_EQ(KeptFloor(v.signed_at, expect.now), At("2026-12-07T09:59:59Z"));
+  EXPECT_TRUE(v.FromTheFuture(expect.now));
+  EXPECT_FALSE(v.FromTheFuture(At("2026-12-06T10:00:00Z")));
 }
 
 TEST(KeyRingTest, TakesKeysBySpacesCommasAndSemicolonsAndNotesWhatIsNoKey) {

@@ -1,108 +1,10 @@
 // An agent with a trusted key against a scripted loopback server that plays
 // the vendor and the attacker: what it takes, what it refuses, why it says
 // so, and what it remembers across a restart.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-
-#include "agent/bas_win_api.h"
-#include "helpers/agent_harness.h"
-#include "helpers/native_crypto.h"
-#include "helpers/scripted_server.h"
-#include "helpers/test_signer.h"
-#include "support/md5.h"
-#include "trust/encoding.h"
-#include "trust/timestamp.h"
+#include "trust/signed_release_fixture.h"
 
 namespace mb::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-constexpr const char* kExpressManifest = "/v/download/express_exe.aspx?version=new&Folder=ORG";
-constexpr const char* kAgentManifest = "/v/download/agent_exe.aspx?version=new&Folder=ORG";
-constexpr const char* kSigned = "2026-12-01T00:00:00Z";
-
-std::string Sha256Hex(const std::string& bytes) {
-  auto sha = NativeCrypto().NewSha256();
-  sha->Update(bytes.data(), bytes.size());
-  const platform::Sha256Digest d = sha->Finish();
-  return trust::LowerHex(std::string_view(reinterpret_cast<const char*>(d.data()), d.size()));
-}
-
-struct Release {
-  std::string version = "1.1";
-  std::string body = "plugin 1.1";  // plugin.dll
-  std::string md5;                  // HASH as published; the body's unless set
-  std::string sha256;               // SHA256 as signed; the body's unless set
-};
-
-std::string ManifestBody(const Release& r) {
-  return "[DOWNLOAD]\r\nTOTAL_FILES=1\r\nLAST_VERSION=" + r.version +
-         "\r\n\r\n[FILE_1]\r\nNAME=plugin.dll\r\nVERSION=" + r.version +
-         "\r\nORG_NAME=plugin.dll\r\nTARGET_DIR=.\r\nSELF_REGISTER=N\r\nHASH=" + r.md5 +
-         "\r\nSHA256=" + (r.sha256.empty() ? Sha256Hex(r.body) : r.sha256) + "\r\n";
-}
-
-class SignedRelease : public ::testing::Test {
- protected:
-  void SetUp() override {
-    TrustKeys(key.PublicBase64());
-    server.Answer("/v/download/pause.aspx", "N\r\n");
-    server.Answer(kAgentManifest, key.Sign("[DOWNLOAD]\r\nTOTAL_FILES=0\r\nLAST_VERSION=2.0\r\n",
-                                           "agent", kSigned));
-  }
-  void TrustKeys(const std::string& keys) {
-    h.SetRegistry({"\"URL\"=\"" + server.Url() + "\"", "\"V_DIR\"=\"/v\"",
-                   "\"Language\"=\"ENGLISH\"", "\"InstallType\"=\"express\"",
-                   "\"TrustedKeys\"=\"" + keys + "\""});
-  }
-  // Serves the plug-in's manifest (signed unless told) and its file.
-  void Serve(const std::string& manifest, const std::string& file_body) {
-    server.Answer(kExpressManifest, manifest);
-    server.Answer(PluginUrl(), file_body);
-  }
-  std::string SignedManifest(Release r, const std::string& signed_at = kSigned,
-                             const std::optional<std::string>& expires = std::nullopt) {
-    if (r.md5.empty()) r.md5 = Md5HexOf(r.body);
-    return key.Sign(ManifestBody(r), "express", signed_at, expires);
-  }
-  static std::string PluginUrl() {
-    return "/v/download/express_exe.aspx?program=" +
-           basWinAPI::EncodeName(posix::IconvCodePage(949), "plugin.dll", "") + "&Folder=ORG";
-  }
-  bool PluginRequested() const {
-    const auto requests = server.Requests();
-    return std::count(requests.begin(), requests.end(), PluginUrl()) > 0;
-  }
-  std::string Log() const {
-    return fs::exists(h.UpdatePath("update_log.txt")) ? ReadFile(h.UpdatePath("update_log.txt"))
-                                                      : "";
-  }
-  std::string Accepted() const { return ReadFile(h.UpdatePath("accepted_signatures.ini")); }
-  // One run of a fresh agent process (a restart), over the same files.
-  int Restart(int runs = 1) {
-    h.tray = std::make_unique<frmTray>(h.p);
-    return h.RunAgent(runs);
-  }
-  // Expects the run to have refused, with this line in the log and on stderr.
-  void ExpectRefused(int status, const std::string& log_line, const std::string& url) {
-    EXPECT_EQ(status, -1);  // no hand-off: a new run is armed
-    EXPECT_FALSE(PluginRequested());
-    EXPECT_FALSE(fs::exists(h.UpdatePath("mailbeacon_download.ini")));
-    EXPECT_FALSE(fs::exists(h.UpdatePath("plugin.dll")));
-    EXPECT_NE(Log().find("] " + log_line + "\r\n"), std::string::npos) << Log();
-    const auto failure = h.net.TakeFailure();
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_TRUE(failure->refused);
-    EXPECT_EQ(failure->url, server.Url() + url);
-  }
-
-  TestSigningKey key;
-  ScriptedServer server;
-  AgentHarness h;
-};
 
 TEST_F(SignedRelease, ASignedReleaseIsFetchedAndItsSigningTimeRemembered) {
   Serve(SignedManifest({}), "plugin 1.1");
@@ -112,8 +14,8 @@ TEST_F(SignedRelease, ASignedReleaseIsFetchedAndItsSigningTimeRemembered) {
             std::string::npos);
   EXPECT_EQ(Log().find("refused"), std::string::npos) << Log();
   EXPECT_EQ(Accepted(),
-            "[EXPRESS_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\n"
-            "[AGENT_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\n");
+            "[EXPRESS_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\nLAST_VERSION=1.1\r\n"
+            "[AGENT_DOWNLOAD]\r\nSIGNED=2026-12-01T00:00:00Z\r\nLAST_VERSION=2.0\r\n");
 }
 
 // The attack the MD5 alone let through: a machine in the middle swaps the
@@ -132,7 +34,7 @@ TEST_F(SignedRelease, AFileSwappedWithItsDigestsRewrittenIsNeverFetched) {
       kExpressManifest);
 
   // The same answers to an agent without keys: the design's agent takes them.
-  TrustKeys("");
+  TrustKeys(std::nullopt);
   EXPECT_EQ(Restart(), kExitHandOff);
   EXPECT_EQ(ReadFile(h.UpdatePath("plugin.dll")), evil);
 }

@@ -7,8 +7,9 @@
 #                     a newer one (project version + 0.0.1) is built beside it
 #                     in MB_WIN_BUILD_DIR-next
 #   MB_SERVER         the native mailbeacon-server
-# In order, on one prefix: an install with all five settings (the fifth the
-# public key releases must be signed by) and the log-on entry; the
+# In order, on one prefix: an install with all six settings (the fifth the
+# public key releases must be signed by, the sixth a root of trust that names
+# that key) and the log-on entry; the
 # signatures (the older package signed with an encrypted key and its
 # password, the newer one with a .pfx); the installed agent, started as the
 # log-on entry starts it, updating against the server's release (signed for
@@ -17,8 +18,9 @@
 # upgrade to the newer package; the uninstall, told a wrong INSTALLDIR; an
 # install into a folder of the administrator's, whose uninstall takes only
 # what it made; and a first install with one setting and no log-on entry,
-# which writes only that one, refuses an older package, is replaced by a
-# rebuild of its version (test-signed), and leaves a value it did not write.
+# which writes only that one (properties of blanks count as not given),
+# refuses an older package, is replaced by a rebuild of its version
+# (test-signed), and leaves a value it did not write.
 # For the mutant run (a broken package must fail these checks):
 #   MB_MSI_REUSE_PACKAGES=1  take the packages an earlier run built
 #   MB_MSI_PACKAGE           the package to judge instead of this version's
@@ -167,9 +169,21 @@ start_server() {
   start_release_server "$MB_SERVER" "$rel" --codepage 1252 --access-log "$work/access.log"
 }
 
+# Root 1 of a root of trust naming the release key (its text in base64, as
+# TrustedRoot holds it).
+make_root() {
+  openssl ecparam -name prime256v1 -genkey -noout -out "$work/root-key.pem"
+  openssl ec -in "$work/root-key.pem" -pubout -out "$work/root-key.pub.pem" 2>/dev/null
+  openssl ec -in "$work/release-key.pem" -pubout -out "$work/release-key.pub.pem" 2>/dev/null
+  "$MB_SERVER" sign-root --out "$work/root.1.ini" --version 1 --threshold 1 \
+    --root-keys "$work/root-key.pub.pem" --release-keys "$work/release-key.pub.pem" \
+    --expires 2099-01-01 --key "$work/root-key.pem" >/dev/null
+  trusted_root=$(base64 -w0 "$work/root.1.ini")
+}
+
 scenario_install() {
-  echo "--- silent install with the five settings"
-  expect_checks 10
+  echo "--- silent install with the six settings"
+  expect_checks 11
   old_msi=${MB_MSI_PACKAGE:-$old_build/dist/Mailbeacon.msi} new_msi=$new_build/dist/Mailbeacon.msi
   check "package version is the project's ($old_version)" test "$(product_version "$old_msi")" = "$old_version"
   local appdata
@@ -177,14 +191,17 @@ scenario_install() {
   install_dir="$(winepath -u "$appdata")/Programs/Mailbeacon"
   openssl ecparam -name prime256v1 -genkey -noout -out "$work/release-key.pem"
   release_key=$(openssl ec -in "$work/release-key.pem" -pubout -outform DER 2>/dev/null | base64 -w0)
+  make_root
   msiexec /i "$(win_path "$old_msi")" MB_URL=http://127.0.0.1:0// MB_VDIR=/mailbeaconhome \
-    MB_LANGUAGE=ENGLISH MB_INSTALLTYPE=Express MB_TRUSTED_KEYS="$release_key"
+    MB_LANGUAGE=ENGLISH MB_INSTALLTYPE=Express MB_TRUSTED_KEYS="$release_key" \
+    MB_TRUSTED_ROOT="$trusted_root"
   check "msiexec /i succeeds (status $msi_status)" test "$msi_status" -eq 0
   check "URL written without the \"/\" at its end" value_is URL http://127.0.0.1:0
   check "V_DIR written" value_is V_DIR /mailbeaconhome
   check "Language written" value_is Language ENGLISH
   check "InstallType written" value_is InstallType Express
   check "TrustedKeys written" value_is TrustedKeys "$release_key"
+  check "TrustedRoot written" value_is TrustedRoot "$trusted_root"
   check "agent installed with version $old_version" carries_version "$install_dir/Mailbeacon.exe" "$old_version"
   check "updater installed beside it with version $old_version" \
     carries_version "$install_dir/SwiftPatcher_Mailbeacon.exe" "$old_version"
@@ -237,7 +254,7 @@ scenario_agent_run() {
 
 scenario_upgrade() {
   echo "--- the newer package ($new_version) upgrades in place and keeps the settings"
-  expect_checks 13
+  expect_checks 14
   wine reg add "$key" /v URL /t REG_SZ /d http://127.0.0.1:0 /f >/dev/null
   check "newer package version ($new_version)" test "$(product_version "$new_msi")" = "$new_version"
   msiexec /i "$(win_path "$new_msi")" MB_LANGUAGE=KOREAN
@@ -252,6 +269,7 @@ scenario_upgrade() {
   check "V_DIR kept" value_is V_DIR /mailbeaconhome
   check "InstallType kept" value_is InstallType Express
   check "TrustedKeys kept" value_is TrustedKeys "$release_key"
+  check "TrustedRoot kept" value_is TrustedRoot "$trusted_root"
   check "Language given anew" value_is Language KOREAN
   check "update folder kept" contains "$install_dir/update/install_version.ini" "2.0.1"
   check "backups kept" test -f "$install_dir/Mailbeacon.exe_old"
@@ -294,13 +312,16 @@ scenario_given_folder() {
 
 scenario_one_setting() {
   echo "--- a first install with one setting writes only that one; an older package is refused; a rebuild replaces it"
-  expect_checks 15
+  expect_checks 17
   wine reg add "$key" /v InstallType /t REG_SZ /d outlook /f >/dev/null
-  msiexec /i "$(win_path "$new_msi")" MB_URL=http://127.0.0.1:0 MB_AUTOSTART=0
+  msiexec /i "$(win_path "$new_msi")" MB_URL=http://127.0.0.1:0 MB_AUTOSTART=0 MB_VDIR='  ' \
+    MB_TRUSTED_KEYS=' ' MB_TRUSTED_ROOT=' '
   check "msiexec /i succeeds (status $msi_status)" test "$msi_status" -eq 0
   check "no log-on entry with MB_AUTOSTART=0" no_run_entry
   check "URL written" value_is URL http://127.0.0.1:0
-  check "no V_DIR" value_missing V_DIR
+  check "no V_DIR for blanks" value_missing V_DIR
+  check "no TrustedKeys for a blank" value_missing TrustedKeys
+  check "no TrustedRoot for a blank" value_missing TrustedRoot
   check "no Language" value_missing Language
   check "the InstallType it found is left as it was" value_is InstallType outlook
   msiexec /i "$(win_path "$old_msi")"

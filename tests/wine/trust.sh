@@ -14,7 +14,17 @@
 #   - an agent without keys takes the signed release as the design's agent;
 #   - HTTPS through an nginx TLS front with a test CA: nothing is fetched
 #     until the CA is trusted in this prefix's own Root store, nor from a
-#     certificate for another name; then the update works.
+#     certificate for another name; then the update works;
+#   - ORG and MIRROR signed in one run: a pause answer that sends the agent
+#     to MIRROR's older release is refused (the rule against a step back);
+#   - TrustedKeys that names no key (" ", an empty REG_MULTI_SZ) keeps the
+#     check on: an unsigned release is refused;
+#   - a root of trust (TrustedRoot): a release signed by a key of root 2
+#     sends the agent to root.aspx and is taken; the old key's releases are
+#     refused from then on, and a root signed by one root key of two is
+#     refused with its reason;
+#   - a signed LENGTH: a body without end is cut at the file's length, and
+#     nothing longer is kept in update\.scratch.
 set -Eeuo pipefail
 : "${WINEPREFIX:?}" "${MB_WIN_BIN:?}" "${MB_SERVER:?}"
 
@@ -200,10 +210,143 @@ scenario_https() {
     same_file "$work/plain/ORG/express/MailbeaconExpress.dll" "$(placed)/MailbeaconExpress.dll"
 }
 
+# ORG at 2.0 and MIRROR at 1.0, signed in one run (one signing time).
+scenario_folders_signed_together() {
+  echo "--- ORG and MIRROR signed together: the older folder's release is refused"
+  expect_checks 6
+  make_release "$work/folders" N
+  printf '[RELEASE]\r\nLAST_VERSION=2.0\r\n' >"$work/folders/ORG/express/release.ini"
+  mkdir -p "$work/folders/MIRROR/express"
+  head -c 3000 /dev/urandom >"$work/folders/MIRROR/express/MailbeaconExpress.dll"
+  printf '[RELEASE]\r\nLAST_VERSION=1.0\r\n' >"$work/folders/MIRROR/express/release.ini"
+  sign_release "$work/folders"
+  start_server "$work/folders"
+  fresh_install "$public_key"
+  run_agent 120
+  local upd=$install_dir/update
+  check "ORG's 2.0 installs (status $agent_status)" test "$agent_status" -eq 0
+  check "2.0 is the release accepted" contains "$upd/accepted_signatures.ini" "LAST_VERSION=2.0"
+  printf 'Y\r\n' >"$work/folders/pause.txt"  # a machine in the middle: "go to MIRROR"
+  start_server "$work/folders"                 # with a fresh access log
+  use_url "http://127.0.0.1:$port"
+  run_agent_declining
+  check "the pass failed like a download, the user declined (status 4, was $agent_status)" \
+    test "$agent_status" -eq 4
+  check "the log names the rule" contains "$upd/update_log.txt" \
+    "refused the Outlook Express plug-in: release 1.0 is not signed later than release 2.0"
+  check "MIRROR's manifest was served" contains "$work/access.log" "Folder=MIRROR"
+  check "no file of it was asked for" lacks "$work/access.log" "program="
+}
+
+scenario_empty_keys() {
+  echo "--- TrustedKeys that names no key keeps the check on"
+  expect_checks 8
+  make_release "$work/unsigned" N
+  local value upd=$install_dir/update
+  for value in ' ' 'empty REG_MULTI_SZ'; do
+    start_server "$work/unsigned"  # with a fresh access log
+    fresh_install
+    if [[ "$value" == ' ' ]]; then
+      wine reg add "$key" /v TrustedKeys /t REG_SZ /d ' ' /f >/dev/null
+    else
+      wine reg add "$key" /v TrustedKeys /t REG_MULTI_SZ /d '' /f >/dev/null
+    fi
+    run_agent_declining
+    check "TrustedKeys=\"$value\": refused (status 4, was $agent_status)" test "$agent_status" -eq 4
+    check "  the log says why" contains "$upd/update_log.txt" \
+      "refused the Outlook Express plug-in: no signature \[TrustedKeys: the value names no key\]"
+    check "  its manifest was served" contains "$work/access.log" "express_exe.aspx?version="
+    check "  no file of it was asked for" lacks "$work/access.log" "program="
+  done
+}
+
+# Root 1: root keys A and B, both needed, release key K1 (the agents' key
+# so far). Root 2 names K2 and is signed by A and B.
+make_roots() {
+  local k
+  for k in root-a root-b k2 thief; do
+    openssl ecparam -name prime256v1 -genkey -noout -out "$work/$k.pem"
+    openssl ec -in "$work/$k.pem" -pubout -out "$work/$k.pub.pem" 2>/dev/null
+  done
+  openssl ec -in "$work/key.pem" -pubout -out "$work/key.pub.pem" 2>/dev/null
+  "$MB_SERVER" sign-root --out "$work/root.1.ini" --version 1 --threshold 2 \
+    --root-keys "$work/root-a.pub.pem,$work/root-b.pub.pem" --release-keys "$work/key.pub.pem" \
+    --expires 2099-01-01 --key "$work/root-a.pem" --key "$work/root-b.pem" >/dev/null
+  "$MB_SERVER" sign-root --out "$work/root.2.ini" --version 2 --threshold 2 \
+    --root-keys "$work/root-a.pub.pem,$work/root-b.pub.pem" --release-keys "$work/k2.pub.pem" \
+    --expires 2099-01-01 --key "$work/root-a.pem" --key "$work/root-b.pem" \
+    --previous "$work/root.1.ini" >/dev/null
+}
+
+scenario_root_rotation() {
+  echo "--- a root of trust: a new release key through root 2; the old key refused after"
+  expect_checks 8
+  make_roots
+  make_release "$work/rotated" N
+  mkdir -p "$work/rotated/keys"
+  cp "$work/root.1.ini" "$work/root.2.ini" "$work/rotated/keys/"
+  "$MB_SERVER" sign --root "$work/rotated" --key "$work/k2.pem" --codepage 1252 >/dev/null
+  start_server "$work/rotated"
+  fresh_install
+  wine reg add "$key" /v TrustedRoot /t REG_SZ /d "$(base64 -w0 "$work/root.1.ini")" /f >/dev/null
+  run_agent 120
+  local upd=$install_dir/update
+  check "a release signed by root 2's key installs (status $agent_status)" test "$agent_status" -eq 0
+  check "root 2 was asked for" contains "$work/access.log" "root.aspx?version=2 "
+  check "and root 3 (there is none)" contains "$work/access.log" "root.aspx?version=3 "
+  check "root 2 is kept in the update folder" same_file "$work/root.2.ini" "$upd/trusted_root.ini"
+  # The old key in a thief's hands, and a root signed by one root key of two.
+  "$MB_SERVER" sign-root --out "$work/rotated/keys/root.3.ini" --version 3 --threshold 1 \
+    --root-keys "$work/root-a.pub.pem" --release-keys "$work/thief.pub.pem" \
+    --expires 2099-01-01 --key "$work/root-a.pem" >/dev/null
+  printf '[RELEASE]\r\nLAST_VERSION=6.6.6\r\n' >"$work/rotated/ORG/express/release.ini"
+  "$MB_SERVER" sign --root "$work/rotated" --key "$work/key.pem" --codepage 1252 >/dev/null
+  sleep 1
+  run_agent_declining
+  check "the old key's release is refused (status 4, was $agent_status)" test "$agent_status" -eq 4
+  check "the log names the unknown key" contains "$upd/update_log.txt" \
+    "refused the Outlook Express plug-in: unknown key $(key_id "$work/key.pem")"
+  check "root 3 is refused with its reason" contains "$upd/update_log.txt" \
+    "refused root.aspx?version=3: root 3 is signed by 1 of root 2's root keys, 2 needed"
+  check "root 2 is still the one kept" same_file "$work/root.2.ini" "$upd/trusted_root.ini"
+}
+
+# The first 16 hex digits of the SHA-256 of a key's public DER.
+key_id() {  # PRIVATE-KEY
+  openssl ec -in "$1" -pubout -outform DER 2>/dev/null | sha256sum | cut -c1-16
+}
+
+# The largest file in a folder, in bytes (0 when it is empty or missing).
+largest_file() {  # DIR
+  find "$1" -type f -printf '%s\n' 2>/dev/null | sort -n | tail -n 1 | grep . || echo 0
+}
+
+scenario_length() {
+  echo "--- a signed LENGTH: a body without end is cut at the file's length"
+  expect_checks 4
+  signed_release "$work/length" 1.0.7
+  local length
+  length=$(stat -c %s "$work/length/ORG/express/MailbeaconExpress.dll")
+  start_server "$work/length" --misbehave endless --misbehave-on program=
+  fresh_install "$public_key"
+  run_agent_declining
+  local upd=$install_dir/update
+  check "the pass fails like a download, the user declined (status 4, was $agent_status)" \
+    test "$agent_status" -eq 4
+  check "the file was asked for" contains "$work/access.log" "program="
+  check "nothing longer than the file ($length bytes) is kept" \
+    test "$(largest_file "$upd/.scratch")" -le "$length"
+  check "nothing was handed over" test ! -e "$upd/mailbeacon_download.ini"
+}
+
 scenario_signed_installs
 scenario_replayed
 scenario_tampered
 scenario_keyless
+scenario_folders_signed_together
+scenario_empty_keys
+scenario_root_rotation
+scenario_length
 scenario_https
 
 finish_checks

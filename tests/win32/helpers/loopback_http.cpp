@@ -106,6 +106,11 @@ void LoopbackHttp::Drip(const std::string& path, const std::string& body, int by
   routes_[path] = Route{Route::kDrip, body, byte_ms};
 }
 
+void LoopbackHttp::Endless(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mu_);
+  routes_[path] = Route{Route::kEndless, "", 0};
+}
+
 void LoopbackHttp::DropIdleConnections() {
   ++idle_drops_;
   for (int waited = 0; open_ > 0 && waited < 5000; waited += kPollMs) Sleep(kPollMs);
@@ -187,6 +192,15 @@ bool LoopbackHttp::Answer(unsigned long long client, const std::string& path,
       for (int left = route.byte_ms; left > 0 && !stop_; left -= kPollMs) {
         Sleep(std::min(left, kPollMs));
       }
+    }
+    return false;
+  }
+  if (route.kind == Route::kEndless) {
+    bool sent = SendAll(s, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+    const std::string chunk = "4000\r\n" + std::string(0x4000, 'e') + "\r\n";
+    while (sent && !stop_) {
+      sent = SendAll(s, chunk);
+      if (sent) endless_sent_ += 0x4000;
     }
     return false;
   }

@@ -3,11 +3,12 @@
 // paths get 404. A response with "Connection: close" closes the connection,
 // any other keeps it for the client's next request. A path can also be held
 // (the request is read and never answered) or dripped (headers, then one
-// byte of the body at a time). It counts the requests per path and the
+// byte of the body at a time), or streamed without end. It counts the requests per path and the
 // connections it accepted, each served on a thread of its own.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,10 @@ class LoopbackHttp {
   void Hold(const std::string& path);
   // Answers `path` with `body`, one byte every `byte_ms` milliseconds.
   void Drip(const std::string& path, const std::string& body, int byte_ms);
+  // Answers `path` with a chunked body of filler that never ends, as fast
+  // as the client takes it; kept alive. Counts the bytes it got sent.
+  void Endless(const std::string& path);
+  std::int64_t EndlessBytesSent() const { return endless_sent_; }
   // Closes the kept connections that wait for a next request, as a server
   // does when they have been idle too long, and waits until none is open.
   void DropIdleConnections();
@@ -48,7 +53,7 @@ class LoopbackHttp {
 
  private:
   struct Route {
-    enum Kind { kCanned, kHold, kDrip } kind = kCanned;
+    enum Kind { kCanned, kHold, kDrip, kEndless } kind = kCanned;
     std::string response;  // kCanned: all of it; kDrip: the body
     int byte_ms = 0;
   };
@@ -64,6 +69,7 @@ class LoopbackHttp {
   std::map<std::string, int> hits_;
   std::map<std::string, std::string> last_heads_;
   std::atomic<int> connections_{0};
+  std::atomic<std::int64_t> endless_sent_{0};
   std::atomic<int> open_{0};
   std::atomic<int> idle_drops_{0};
   std::atomic<bool> stop_{false};
