@@ -2,7 +2,7 @@
 // receives SIGINT or SIGTERM (SIGHUP reads the folder again at once, SIGUSR1
 // opens the log files again), or with "export" writes the answers as files
 // for nginx, with "sign" signs a release folder offline, with "publish" puts
-// a component's release in place.
+// a component's release in place, with "rollout" sets who takes it now.
 #include <sys/resource.h>
 
 #include <csignal>
@@ -18,6 +18,7 @@
 #include "server/log_text.h"
 #include "server/publish/publish_command.h"
 #include "server/release_signing.h"
+#include "server/rollout/rollout_command.h"
 #include "server/server.h"
 #include "server/static_export.h"
 
@@ -123,6 +124,7 @@ int main(int argc, char** argv) {
       {"export", mb::server::kExportUsage, mb::server::RunExport},
       {"sign", mb::server::kSignUsage, mb::server::RunSign},
       {"publish", mb::server::kPublishUsage, mb::server::RunPublish},
+      {"rollout", mb::server::kRolloutUsage, mb::server::RunRollout},
   };
   return mb::server::RunCommand(commands, MB_PROJECT_VERSION,
                                 std::vector<std::string>(argv + 1, argv + argc), std::cout,

@@ -39,6 +39,7 @@ struct ServerOptions {
   int threads = 0;              // serving threads; 0: one per processor
   int check_interval_ms = 250;  // how often the release folder is looked at
   bool record_requests = true;  // keep every target for Requests() (tests)
+  int expiry_warning_days = 14;  // warn this many days before a signature expires
 };
 
 }  // namespace mb::server
