@@ -19,7 +19,7 @@ RolloutEntry AsSet(RolloutEntry entry) {
   return entry;
 }
 
-std::string HaltText(const std::string& key, const RolloutEntry& entry,
+std::string HaltText(const std::string& root, const std::string& key, const RolloutEntry& entry,
                      const OutcomeCounts& since) {
   const std::uint64_t reports = since.installed + since.failed;
   const std::string from = entry.changed.empty() ? "the server's start" : entry.changed;
@@ -28,8 +28,8 @@ std::string HaltText(const std::string& key, const RolloutEntry& entry,
          " installed and failed reports since " + from + " were failed (more than " +
          std::to_string(entry.halt->above_percent) + " %, after at least " +
          std::to_string(entry.halt->min_reports) +
-         "); no agent takes it now (share 0) until mailbeacon-server rollout --component " + key +
-         " --share P";
+         "); no agent takes it now (share 0) until mailbeacon-server rollout --root " + root +
+         " --component " + key + " --share P";
 }
 
 }  // namespace
@@ -162,7 +162,7 @@ void RolloutBoard::Halt(const std::string& key, const RolloutEntry& entry,
                         const OutcomeCounts& since) {
   const std::string when =
       trust::FormatUtcTime(std::chrono::system_clock::to_time_t(clock_()));
-  std::string text = HaltText(key, entry, since);
+  std::string text = HaltText(root_.string(), key, entry, since);
   try {
     UpdateRolloutFile(root_, [&](RolloutState& state) {
       auto it = state.find(key);
