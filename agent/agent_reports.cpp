@@ -30,7 +30,7 @@ std::optional<std::int16_t> KindOf(const std::string& section) {
 // one slow to answer, changes nothing.
 platform::DownloadOptions ReportTransfer() {
   platform::DownloadOptions o;
-  o.max_bytes = 64 * 1024;
+  o.max_bytes = std::int64_t{64} * 1024;
   o.connect_timeout_ms = 3000;
   o.stall_timeout_ms = 3000;
   o.min_rate_bytes_per_s = 0;

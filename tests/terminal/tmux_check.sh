@@ -37,8 +37,24 @@ start_server() {  # DRIP_MS
     --misbehave slow-drip --misbehave-on program= --drip-ms "$1" >/dev/null 2>&1
 }
 
+# The updater the last agent started may still be at work in its install
+# (the process runs in the install folder).
+updater_gone() {
+  local pid
+  for pid in $(pgrep -f 'SwiftPatcher_Mailbeacon.exe' || true); do
+    [[ "$(readlink "/proc/$pid/cwd" 2>/dev/null || true)" == "$work/inst" ]] && return 1
+  done
+  return 0
+}
+
 # A fresh install whose registry names only the loopback server.
 fresh_install() {  # LANGUAGE
+  local _
+  for _ in $(seq 300); do
+    if updater_gone; then break; fi
+    sleep 0.1
+  done
+  updater_gone || script_error "the updater of the last install did not end"
   rm -rf "$work/inst"
   mkdir -p "$work/inst"
   cp "$bin/Mailbeacon" "$work/inst/"

@@ -259,6 +259,35 @@ scenario_poll_and_rollout() {
   check "the number was kept as it was (\"$(rollout_slot)\")" test "$(rollout_slot)" = 5
 }
 
+# What a vendor switches on in the pause file, as the Windows agent takes it:
+# with POLL, failed runs back off (500 ms, then doubling up to POLL) rather
+# than coming every 500 ms; with REPORTS=Y the installed release is reported
+# once a day, whatever the server answers (here 404: it knows no reports).
+scenario_reports_and_back_off() {
+  echo "--- POLL=3 and REPORTS=Y: failed runs back off, the day's report is sent once"
+  expect_checks 3
+  make_release "$work/release" $'N\r\nPOLL=3\r\nREPORTS=Y'
+  fresh_log
+  start_server --misbehave error-500 --misbehave-on program=
+  fresh_install ENGLISH
+  mkdir -p "$install_dir/update"
+  printf '[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=2.0.0\r\n' >"$install_dir/update/install_version.ini"
+  wine "$MB_WIN_BIN/mb_answer_box.exe" "Mailbeacon Installation" yes 30 >"$work/ask.txt" 2>&1 &
+  local answer_pid=$!
+  run_agent 14
+  wait "$answer_pid" || true  # judged by what it saw
+  wineserver -k || true
+  wineserver -w
+  local runs reports
+  runs=$(grep -c "pause.aspx" "$work/access.log" || true)
+  reports=$(grep -c 'report\.aspx?component=agent&from=2\.0\.0&to=2\.0\.0&result=active&reason=&slot= ' \
+    "$work/access.log" || true)
+  check "failed runs back off ($runs runs in 14 s; every 500 ms would be over 15)" \
+    test "$runs" -ge 3 -a "$runs" -le 10
+  check "the agent's release was reported active once ($reports)" test "$reports" -eq 1
+  check "failed downloads still bring the retry question" contains "$work/ask.txt" "Do you retry"
+}
+
 scenario_resume() {
   echo "--- resume: a file cut off half-way is asked for from where it stopped, and checked whole"
   expect_checks 4
@@ -284,6 +313,7 @@ scenario_resume() {
 scenario_hand_off
 scenario_resume
 scenario_poll_and_rollout
+scenario_reports_and_back_off
 scenario_progress_window
 scenario_korean_names
 scenario_retry_declined
