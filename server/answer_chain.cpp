@@ -3,8 +3,8 @@
 #include <optional>
 #include <string_view>
 
-#include "server/http_answer.h"
 #include "rules/ascii.h"
+#include "server/http_answer.h"
 #include "server/misbehaviour.h"
 #include "server/request_target.h"
 

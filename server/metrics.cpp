@@ -124,15 +124,15 @@ void RolloutFamilies(std::string& out, const MetricsSample& m) {
          "The share of the installations (0 to 100) that take each component folder's "
          "published release now: the share set by rollout, else the release's ROLLOUT, else 100.");
   for (const ComponentShare& s : m.shares) {
-    Line(out, "mailbeacon_rollout_share",
-         Labels({{"component", s.key}, {"release", s.release}}), std::to_string(s.share));
+    Line(out, "mailbeacon_rollout_share", Labels({{"component", s.key}, {"release", s.release}}),
+         std::to_string(s.share));
   }
   Family(out, "mailbeacon_rollout_halted", "gauge",
          "1 while the server has halted the published release by itself (share 0 until rollout "
          "--share), else 0.");
   for (const ComponentShare& s : m.shares) {
-    Line(out, "mailbeacon_rollout_halted",
-         Labels({{"component", s.key}, {"release", s.release}}), s.halted ? "1" : "0");
+    Line(out, "mailbeacon_rollout_halted", Labels({{"component", s.key}, {"release", s.release}}),
+         s.halted ? "1" : "0");
   }
   Family(out, "mailbeacon_signature_expiry_seconds", "gauge",
          "Seconds until the signature of each signed component folder expires (below 0 once "

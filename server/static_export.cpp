@@ -53,9 +53,11 @@ std::optional<std::string> OptionProblem(const ExportOptions& o) {
 
 std::optional<ExportOptions> Parse(const std::vector<std::string>& args, std::string& error) {
   ExportOptions o;
-  std::map<std::string, std::string*> texts = {
-      {"--root", &o.root},     {"--out", &o.out},      {"--vdir", &o.vdir},
-      {"--listen", &o.listen}, {"--origin", &o.origin}};
+  std::map<std::string, std::string*> texts = {{"--root", &o.root},
+                                               {"--out", &o.out},
+                                               {"--vdir", &o.vdir},
+                                               {"--listen", &o.listen},
+                                               {"--origin", &o.origin}};
   std::map<std::string, int*> numbers = {{"--codepage", &o.code_page},
                                          {"--max-age", &o.cache.text_max_age},
                                          {"--file-max-age", &o.cache.file_max_age}};
@@ -168,8 +170,8 @@ std::shared_ptr<const ReleaseSnapshot> ReadRelease(const ExportOptions& o, std::
 void WriteSharedPause(const ReleaseSnapshot& release, const ExportOptions& o, const fs::path& dir,
                       std::ostream& err) {
   RolloutRead state = ReadRolloutFile(o.root);
-  SharedPause shared = ComposePause(release.Pause(), release.Components(), state.state,
-                                    AnsiCodePage(o.code_page));
+  SharedPause shared =
+      ComposePause(release.Pause(), release.Components(), state.state, AnsiCodePage(o.code_page));
   state.problems.insert(state.problems.end(), shared.problems.begin(), shared.problems.end());
   for (const std::string& p : state.problems)
     err << "warning: " << LogText(p, LogEscape::kVendorText, 4096) << "\n";
@@ -207,9 +209,14 @@ void Export(const ExportOptions& o, std::ostream& out, std::ostream& err) {
   ExportLock lock(dir);
   MakeExportFolder(dir / "logs");
   auto [name, answers] = WriteExport(*release, o, dir / "exports", err);
-  ExportLayout layout{(dir / "current").string(), NormalizeVirtualDir(o.vdir), o.listen,
-                      o.cache.text_max_age, o.cache.file_max_age, o.origin,
-                      (dir / "pause-cache").string()};
+  ExportLayout layout;
+  layout.release_link = (dir / "current").string();
+  layout.vdir = NormalizeVirtualDir(o.vdir);
+  layout.listen = o.listen;
+  layout.text_max_age = o.cache.text_max_age;
+  layout.file_max_age = o.cache.file_max_age;
+  layout.origin = o.origin;
+  layout.pause_cache = (dir / "pause-cache").string();
   std::error_code ec;
   bool first = !fs::is_regular_file(fs::symlink_status(dir / "nginx.conf", ec));
   bool changed = WriteConfiguration(dir, layout);

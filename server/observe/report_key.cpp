@@ -25,8 +25,7 @@ std::string Arg(std::string_view query, std::string_view key) {
 }  // namespace
 
 const std::vector<std::string_view>& ReportResults() {
-  static const std::vector<std::string_view> results = {"installed", "failed", "refused",
-                                                        "active"};
+  static const std::vector<std::string_view> results = {"installed", "failed", "refused", "active"};
   return results;
 }
 

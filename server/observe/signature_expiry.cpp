@@ -36,8 +36,9 @@ std::optional<std::string> ExpiryWarning(const SignatureExpiry& expiry, std::int
   const std::int64_t left = expiry.expires - now;
   if (left <= 0 || left > warning_days * kSecondsPerDay) return std::nullopt;
   const std::int64_t days = left / kSecondsPerDay;
-  const std::string when = days == 0 ? "in less than a day" : "in " + std::to_string(days) +
-                                                                   (days == 1 ? " day" : " days");
+  const std::string when = days == 0
+                               ? "in less than a day"
+                               : "in " + std::to_string(days) + (days == 1 ? " day" : " days");
   return expiry.key + ": the signature expires " + when + " (" +
          trust::FormatUtcTime(expiry.expires) +
          "): agents with trusted keys refuse the release from then on; sign it again with a "

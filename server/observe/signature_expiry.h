@@ -14,7 +14,7 @@
 namespace mb::server {
 
 struct SignatureExpiry {
-  std::string key;          // "ORG/express"
+  std::string key;           // "ORG/express"
   std::int64_t expires = 0;  // seconds since 1970, UTC
   bool operator==(const SignatureExpiry&) const = default;
 };

@@ -71,9 +71,8 @@ SharedPause ComposePause(const Answer& pause,
     const auto entry = state.find(key);
     const bool halted = entry != state.end() && entry->second.ShareFor(c.last_version) &&
                         !entry->second.halted.empty();
-    out.shares.push_back(
-        {key, c.last_version, ShareAgentsRead(out.body, key, c.last_version, c.rollout, cp),
-         halted});
+    out.shares.push_back({key, c.last_version,
+                          ShareAgentsRead(out.body, key, c.last_version, c.rollout, cp), halted});
   }
   return out;
 }

@@ -23,11 +23,10 @@ std::string HaltText(const std::string& root, const std::string& key, const Roll
                      const OutcomeCounts& since) {
   const std::uint64_t reports = since.installed + since.failed;
   const std::string from = entry.changed.empty() ? "the server's start" : entry.changed;
-  return key + ": release " + entry.release + " halted by itself: " +
-         std::to_string(since.failed) + " of " + std::to_string(reports) +
-         " installed and failed reports since " + from + " were failed (more than " +
-         std::to_string(entry.halt->above_percent) + " %, after at least " +
-         std::to_string(entry.halt->min_reports) +
+  return key + ": release " + entry.release + " halted by itself: " + std::to_string(since.failed) +
+         " of " + std::to_string(reports) + " installed and failed reports since " + from +
+         " were failed (more than " + std::to_string(entry.halt->above_percent) +
+         " %, after at least " + std::to_string(entry.halt->min_reports) +
          "); no agent takes it now (share 0) until mailbeacon-server rollout --root " + root +
          " --component " + key + " --share P";
 }
@@ -150,8 +149,7 @@ void RolloutBoard::CheckHalts(const ReleaseSnapshot& snapshot) {
     if (c == snapshot.Components().end() || c->second.manifest.status != 200) continue;
     const std::optional<int> share = entry.ShareFor(c->second.last_version);
     if (entry.release != c->second.last_version || share == 0) continue;
-    const OutcomeCounts since =
-        Since(counts_[{ComponentWordOf(key), entry.release}], bases_[key]);
+    const OutcomeCounts since = Since(counts_[{ComponentWordOf(key), entry.release}], bases_[key]);
     if (ShouldHalt(*entry.halt, since)) Halt(key, entry, since);
   }
 }
@@ -160,8 +158,7 @@ void RolloutBoard::CheckHalts(const ReleaseSnapshot& snapshot) {
 // `rollout` see it; the view changes at once either way.
 void RolloutBoard::Halt(const std::string& key, const RolloutEntry& entry,
                         const OutcomeCounts& since) {
-  const std::string when =
-      trust::FormatUtcTime(std::chrono::system_clock::to_time_t(clock_()));
+  const std::string when = trust::FormatUtcTime(std::chrono::system_clock::to_time_t(clock_()));
   std::string text = HaltText(root_.string(), key, entry, since);
   try {
     UpdateRolloutFile(root_, [&](RolloutState& state) {

@@ -46,8 +46,7 @@ std::optional<std::string> Problem(const RolloutOptions& o) {
 
 std::optional<RolloutOptions> Parse(const std::vector<std::string>& args, std::string& error) {
   RolloutOptions o;
-  std::map<std::string, std::string*> texts = {{"--root", &o.root},
-                                               {"--component", &o.component}};
+  std::map<std::string, std::string*> texts = {{"--root", &o.root}, {"--component", &o.component}};
   std::map<std::string, std::optional<int>*> numbers = {
       {"--share", &o.share}, {"--halt-above", &o.halt_above}, {"--halt-min", &o.halt_min}};
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -66,8 +65,9 @@ std::optional<RolloutOptions> Parse(const std::vector<std::string>& args, std::s
     } else if (numbers.count(name) && Number(name, value)) {
       *numbers[name] = Number(name, value);
     } else {
-      error = "unknown option or bad value: " + name + " " + value +
-              " (--share and --halt-above take 0 to 100, --halt-min 1 or more)";
+      error = "unknown option or bad value: " + name;
+      error.append(" ").append(value).append(
+          " (--share and --halt-above take 0 to 100, --halt-min 1 or more)");
       return std::nullopt;
     }
   }
@@ -97,7 +97,7 @@ std::string PublishedRelease(const fs::path& root, const std::string& key) {
   std::string why;
   const std::optional<formats::ProfileDocument> doc = ReadReleaseIni(ini, why);
   if (!doc) throw std::runtime_error(ini.string() + ": " + why);
-  const std::string release = IniValue(*doc, "RELEASE", "LAST_VERSION").value_or("");
+  std::string release = IniValue(*doc, "RELEASE", "LAST_VERSION").value_or("");
   if (release.empty())
     throw std::runtime_error("nothing is published as " + key + " (no LAST_VERSION in " +
                              ini.string() + ")");
@@ -145,8 +145,8 @@ void PrintState(const RolloutOptions& o, const std::optional<std::string>& key, 
 
 int Change(const RolloutOptions& o, const std::string& key, std::ostream& out) {
   const std::string release = PublishedRelease(o.root, key);
-  const std::string now = trust::FormatUtcTime(
-      std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
+  const std::string now =
+      trust::FormatUtcTime(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
   RolloutState state = UpdateRolloutFile(o.root, [&](RolloutState& s) {
     RolloutEntry& e = s[key];
     // A share set for an older release no longer applies.
@@ -167,7 +167,8 @@ int Change(const RolloutOptions& o, const std::string& key, std::ostream& out) {
 
 int Rollout(const RolloutOptions& o, std::ostream& out) {
   std::error_code ec;
-  if (!fs::is_directory(o.root, ec)) throw std::runtime_error("--root " + o.root + " is not a folder");
+  if (!fs::is_directory(o.root, ec))
+    throw std::runtime_error("--root " + o.root + " is not a folder");
   std::optional<std::string> key;
   if (!o.component.empty()) {
     key = ComponentFolderKey(o.component);

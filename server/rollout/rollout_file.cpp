@@ -55,7 +55,8 @@ void Replace(const fs::path& root, const std::string& text) {
   try {
     if (fchmod(fd.Get(), kFileMode) != 0) Fail("set the mode of", temporary);
     WriteWhole(fd.Get(), text, temporary);
-    if (rename(temporary.c_str(), RolloutFile(root).c_str()) != 0) Fail("replace", RolloutFile(root));
+    if (rename(temporary.c_str(), RolloutFile(root).c_str()) != 0)
+      Fail("replace", RolloutFile(root));
   } catch (...) {
     unlink(temporary.c_str());
     throw;
@@ -78,7 +79,8 @@ RolloutRead ReadRolloutFile(const fs::path& root) {
   }
   std::vector<std::string> problems;
   read.state = ParseRolloutState(*ini, problems);
-  for (const std::string& p : problems) read.problems.push_back(RolloutFile(root).string() + ": " + p);
+  for (const std::string& p : problems)
+    read.problems.push_back(RolloutFile(root).string() + ": " + p);
   return read;
 }
 

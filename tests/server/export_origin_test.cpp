@@ -24,7 +24,8 @@ using test::ReadFile;
 using test::WriteFile;
 
 const char kReport[] =
-    "/mbh/download/report.aspx?component=express&from=1.0.5&to=1.0.6&result=failed&reason=io&slot=4";
+    "/mbh/download/"
+    "report.aspx?component=express&from=1.0.5&to=1.0.6&result=failed&reason=io&slot=4";
 
 class ExportWithShares : public ::testing::Test {
  protected:
@@ -37,15 +38,18 @@ class ExportWithShares : public ::testing::Test {
   fs::path root() const { return temp_ / "release"; }
   void SetShare(const std::string& share) {
     std::ostringstream out, err;
-    ASSERT_EQ(RunRollout({"--root", root().string(), "--component", "ORG/express", "--share", share},
-                         out, err),
-              0)
+    ASSERT_EQ(
+        RunRollout({"--root", root().string(), "--component", "ORG/express", "--share", share}, out,
+                   err),
+        0)
         << err.str();
   }
   // Exports to OUT under temp, for nginx on port; the export's output.
   std::string Export(const std::string& out, int port, const std::string& origin = "") {
-    std::vector<std::string> args = {"--root", root().string(), "--out", (temp_ / out).string(),
-                                     "--vdir", "/mbh", "--listen", "127.0.0.1:" + std::to_string(port),
+    std::vector<std::string> args = {"--root",    root().string(),
+                                     "--out",     (temp_ / out).string(),
+                                     "--vdir",    "/mbh",
+                                     "--listen",  "127.0.0.1:" + std::to_string(port),
                                      "--max-age", "1"};
     if (!origin.empty()) args.insert(args.end(), {"--origin", origin});
     std::ostringstream o, e;

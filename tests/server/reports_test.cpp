@@ -40,8 +40,10 @@ TEST(ReportKey, OnlyFixedWordsAndPublishedReleasesBecomeLabels) {
   } cases[] = {
       {"component=express&from=1.0.5&to=1.0.6&result=installed&reason=&slot=3",
        {"express", "1.0.6", "installed", ""}},
-      {"component=express&to=1.0.6&result=failed&reason=in-use", {"express", "1.0.6", "failed", "in-use"}},
-      {"component=agent&from=2.0&to=2.0&result=active&reason=&slot=", {"agent", "2.0", "active", ""}},
+      {"component=express&to=1.0.6&result=failed&reason=in-use",
+       {"express", "1.0.6", "failed", "in-use"}},
+      {"component=agent&from=2.0&to=2.0&result=active&reason=&slot=",
+       {"agent", "2.0", "active", ""}},
       {"component=express&to=1.0.6&result=refused&reason=unknown-key",
        {"express", "1.0.6", "refused", "unknown-key"}},
       // A release in UTF-8, percent-encoded as the agent sends it.
@@ -55,10 +57,13 @@ TEST(ReportKey, OnlyFixedWordsAndPublishedReleasesBecomeLabels) {
       {"component=agent&to=1.0.6&result=installed&reason=", {"agent", "other", "installed", ""}},
       {"component=outlook&to=1.0.6&result=failed&reason=io", {"outlook", "other", "failed", "io"}},
       {"component=evil&to=1.0.6&result=hacked&reason=x", {"other", "other", "other", "other"}},
-      {"component=express&to=1.0.6&result=installed&reason=io", {"express", "1.0.6", "installed", "other"}},
+      {"component=express&to=1.0.6&result=installed&reason=io",
+       {"express", "1.0.6", "installed", "other"}},
       {"component=express&to=1.0.6&result=failed&reason=", {"express", "1.0.6", "failed", "other"}},
-      {"component=express&to=1.0.6&result=failed&reason=rights", {"express", "1.0.6", "failed", "other"}},
-      {"component=express&to=1.0%ZZ6&result=failed%&reason=io", {"express", "other", "other", "other"}},
+      {"component=express&to=1.0.6&result=failed&reason=rights",
+       {"express", "1.0.6", "failed", "other"}},
+      {"component=express&to=1.0%ZZ6&result=failed%&reason=io",
+       {"express", "other", "other", "other"}},
       {"", {"other", "other", "other", "other"}},
   };
   for (const Case& c : cases) EXPECT_EQ(ReadReport(c.query, known), c.key) << c.query;
@@ -188,7 +193,8 @@ TEST_F(ReportingServer, ReportsAreAnswered204CountedAndNeverCached) {
   EXPECT_TRUE(Has(before,
                   "mailbeacon_downloads_total{folder=\"ORG\",component=\"express\",file=\"plugin."
                   "dll\"} 0"));
-  EXPECT_TRUE(Has(before, "mailbeacon_rollout_share{component=\"ORG/express\",release=\"1.0.6\"} 40"));
+  EXPECT_TRUE(
+      Has(before, "mailbeacon_rollout_share{component=\"ORG/express\",release=\"1.0.6\"} 40"));
 
   const test::RawAnswer answer =
       Get("report.aspx?component=express&from=1.0.5&to=1.0.6&result=installed&reason=&slot=7");
@@ -199,8 +205,8 @@ TEST_F(ReportingServer, ReportsAreAnswered204CountedAndNeverCached) {
   EXPECT_EQ(Get("report.aspx?component=express&to=1.0.6&result=failed&reason=io", "HEAD").status,
             204);
   EXPECT_EQ(Get("report.aspx?component=express", "POST").status, 405);
-  const std::string text = ScrapeUntil(
-      "mailbeacon_requests_total{endpoint=\"report\",folder=\"\",status=\"405\"} 1");
+  const std::string text =
+      ScrapeUntil("mailbeacon_requests_total{endpoint=\"report\",folder=\"\",status=\"405\"} 1");
   EXPECT_TRUE(Has(text,
                   "mailbeacon_reports_total{component=\"express\",release=\"1.0.6\",result="
                   "\"installed\",reason=\"\"} 1"))
@@ -211,7 +217,8 @@ TEST_F(ReportingServer, ReportsAreAnswered204CountedAndNeverCached) {
   EXPECT_TRUE(Has(text,
                   "mailbeacon_reports_total{component=\"express\",release=\"1.0.6\",result="
                   "\"failed\",reason=\"io\"} 0"));  // HEAD is no report
-  EXPECT_TRUE(Has(text, "mailbeacon_requests_total{endpoint=\"report\",folder=\"\",status=\"204\"} 3"));
+  EXPECT_TRUE(
+      Has(text, "mailbeacon_requests_total{endpoint=\"report\",folder=\"\",status=\"204\"} 3"));
 }
 
 TEST_F(ReportingServer, ARolloutChangeReachesThePauseAnswerWithinASecond) {
@@ -231,8 +238,9 @@ TEST_F(ReportingServer, ARolloutChangeReachesThePauseAnswerWithinASecond) {
   }
   EXPECT_LT(std::chrono::steady_clock::now() - set, std::chrono::seconds(1));
   EXPECT_EQ(pause, "N\r\nREPORTS=Y\r\nROLLOUT:ORG/express=5 1.0.6\r\n");
-  EXPECT_TRUE(Has(ScrapeUntil("mailbeacon_rollout_share{component=\"ORG/express\",release=\"1.0.6\"} 5"),
-                  "mailbeacon_rollout_share{component=\"ORG/express\",release=\"1.0.6\"} 5"));
+  EXPECT_TRUE(
+      Has(ScrapeUntil("mailbeacon_rollout_share{component=\"ORG/express\",release=\"1.0.6\"} 5"),
+          "mailbeacon_rollout_share{component=\"ORG/express\",release=\"1.0.6\"} 5"));
   // The signed release content was never touched.
   EXPECT_EQ(ReadFile(root() / "ORG/express/release.ini"),
             "[RELEASE]\nLAST_VERSION=1.0.6\nROLLOUT=40\n");
@@ -241,8 +249,7 @@ TEST_F(ReportingServer, ARolloutChangeReachesThePauseAnswerWithinASecond) {
 TEST_F(ReportingServer, WarnsAheadOfASignaturesExpiry) {
   test::TestSigningKey key;
   key.WritePrivatePem((temp_ / "key.pem").string());
-  const std::int64_t now =
-      std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  const std::int64_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   const std::string in_five_days = trust::FormatUtcTime(now + 5 * 86400).substr(0, 10);
   std::ostringstream out, err;
   ASSERT_EQ(RunSign({"--root", root().string(), "--key", (temp_ / "key.pem").string(), "--expires",

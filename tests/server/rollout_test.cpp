@@ -30,13 +30,12 @@ TEST(HaltRule, HaltsOnlyAfterEnoughReportsAndAboveTheShare) {
     OutcomeCounts counts;
     bool halts;
   } cases[] = {
-      {{20, 10}, {0, 0}, false},  // nothing yet
-      {{20, 10}, {0, 9}, false},  // all failed, but too few
-      {{20, 10}, {8, 2}, false},  // exactly 20 %: not above
-      {{20, 10}, {7, 3}, true},   // 30 %
-      {{0, 1}, {5, 1}, true},     // any failure at all
-      {{0, 1}, {5, 0}, false},
-      {{100, 1}, {0, 50}, false},  // never above 100 %
+      {{20, 10}, {0, 0}, false},                              // nothing yet
+      {{20, 10}, {0, 9}, false},                              // all failed, but too few
+      {{20, 10}, {8, 2}, false},                              // exactly 20 %: not above
+      {{20, 10}, {7, 3}, true},                               // 30 %
+      {{0, 1}, {5, 1}, true},                                 // any failure at all
+      {{0, 1}, {5, 0}, false},   {{100, 1}, {0, 50}, false},  // never above 100 %
       {{50, 4}, {1, 3}, true},
   };
   for (const Case& c : cases) {
@@ -70,12 +69,18 @@ TEST(RolloutState, ReadsWhatItWritesAndLeavesOutWhatIsNoEntry) {
 
 TEST(RolloutState, ComponentFolderKeys) {
   const std::pair<std::string, std::string> cases[] = {
-      {"ORG/express", "ORG/express"},       {"MIRROR/agent", "MIRROR/agent"},
-      {"ORG/outlook", "ORG/outlook"},       {"ORG/outlook/2003", "ORG/outlook/2003"},
-      {"ORG/outlook/Beta", "ORG/outlook/beta"}, {"ORG/express/2003", ""},
-      {"org/express", ""},                  {"ORG/outlook/..", ""},
-      {"ORG/outlook/a b", ""},              {"ORG", ""},
-      {"ORG/", ""},                         {"ELSE/express", ""},
+      {"ORG/express", "ORG/express"},
+      {"MIRROR/agent", "MIRROR/agent"},
+      {"ORG/outlook", "ORG/outlook"},
+      {"ORG/outlook/2003", "ORG/outlook/2003"},
+      {"ORG/outlook/Beta", "ORG/outlook/beta"},
+      {"ORG/express/2003", ""},
+      {"org/express", ""},
+      {"ORG/outlook/..", ""},
+      {"ORG/outlook/a b", ""},
+      {"ORG", ""},
+      {"ORG/", ""},
+      {"ELSE/express", ""},
   };
   for (const auto& [text, key] : cases)
     EXPECT_EQ(ComponentFolderKey(text).value_or(""), key) << text;
@@ -104,7 +109,7 @@ TEST(ReleaseShares, OnlyLinesAreAddedAndTheFirstLineStaysAsAgentsReadIt) {
   const std::map<std::string, ComponentRelease> components = {{"ORG/express", Published("1.0.6")}};
   RolloutState state;
   state["ORG/express"] = {"1.0.6", 30, {}, "", ""};
-  const char* const pauses[] = {"N",           "N\r\n",         "N\r\nPOLL=5",   "N\r",
+  const char* const pauses[] = {"N",           "N\r\n",         "N\r\nPOLL=5",    "N\r",
                                 "Y\nPOLL=5\n", "\r\nREPORTS=Y", "R\r\nPOLL=9\r\n"};
   for (const std::string pause : pauses) {
     const SharedPause shared = ComposePause(PauseOf(pause), components, state, cp);
@@ -130,12 +135,12 @@ TEST(ReleaseShares, WhatAgentsTakeEachReleaseAt) {
   AnsiCodePage cp(949);
   const std::string korean = "1.0-\xEB\xA9\x94\xEC\x9D\xBC";  // 1.0-메일
   std::map<std::string, ComponentRelease> components = {
-      {"ORG/express", Published("1.0.7", 25)},   // state for an older release
-      {"ORG/agent", Published("2.0")},           // halted
-      {"MIRROR/express", Published(korean)},     // in the code page
-      {"ORG/outlook", Published("3.0", 40)},     // no state: its ROLLOUT
-      {"ORG/outlook/2003", Published("3.0")},    // the generic add-in's line
-      {"MIRROR/agent", Published("2.0")},        // the vendor's own line first
+      {"ORG/express", Published("1.0.7", 25)},  // state for an older release
+      {"ORG/agent", Published("2.0")},          // halted
+      {"MIRROR/express", Published(korean)},    // in the code page
+      {"ORG/outlook", Published("3.0", 40)},    // no state: its ROLLOUT
+      {"ORG/outlook/2003", Published("3.0")},   // the generic add-in's line
+      {"MIRROR/agent", Published("2.0")},       // the vendor's own line first
   };
   components["ORG/outlook/2000"].manifest.status = 500;  // refused: no share
   RolloutState state;
@@ -150,13 +155,14 @@ TEST(ReleaseShares, WhatAgentsTakeEachReleaseAt) {
   std::map<std::string, std::pair<int, bool>> got;
   for (const ComponentShare& s : shared.shares) got[s.key] = {s.share, s.halted};
   const std::map<std::string, std::pair<int, bool>> expected = {
-      {"ORG/express", {25, false}},     {"ORG/agent", {0, true}},
-      {"MIRROR/express", {15, false}},  {"ORG/outlook", {60, false}},
+      {"ORG/express", {25, false}},      {"ORG/agent", {0, true}},
+      {"MIRROR/express", {15, false}},   {"ORG/outlook", {60, false}},
       {"ORG/outlook/2003", {60, false}}, {"MIRROR/agent", {1, false}}};
   EXPECT_EQ(got, expected) << shared.body;
   // The release travels in the agents' code page.
-  EXPECT_NE(shared.body.find("ROLLOUT:MIRROR/express=15 1.0-" + *cp.FromUtf8("\xEB\xA9\x94\xEC\x9D\xBC")),
-            std::string::npos);
+  EXPECT_NE(
+      shared.body.find("ROLLOUT:MIRROR/express=15 1.0-" + *cp.FromUtf8("\xEB\xA9\x94\xEC\x9D\xBC")),
+      std::string::npos);
   EXPECT_EQ(shared.body.find("ORG/outlook/2000"), std::string::npos);
   ASSERT_EQ(shared.problems.size(), 1u);
   EXPECT_NE(shared.problems[0].find("pause.txt sets ROLLOUT:MIRROR/agent itself"),
@@ -181,8 +187,9 @@ class Board : public ::testing::Test {
  protected:
   Board()
       : cp_(949),
-        board_(temp_.path(), 949, {}, 14, [this](const std::string& w) { warnings_.push_back(w); },
-               [] { return std::chrono::system_clock::time_point(std::chrono::hours(491000)); }) {
+        board_(
+            temp_.path(), 949, {}, 14, [this](const std::string& w) { warnings_.push_back(w); },
+            [] { return std::chrono::system_clock::time_point(std::chrono::hours(491000)); }) {
     Release(temp_.path(), "1.0.6");
     snapshot_ = Snapshot();
   }
@@ -194,9 +201,9 @@ class Board : public ::testing::Test {
       board_.Reported({"express", "1.0.6", result, result == "failed" ? "io" : ""}, snapshot_);
   }
   std::string Share() {
-    return std::string(fleet::PauseSetting(board_.View(snapshot_)->pause.body,
-                                           "ROLLOUT:ORG/express")
-                           .value_or(""));
+    return std::string(
+        fleet::PauseSetting(board_.View(snapshot_)->pause.body, "ROLLOUT:ORG/express")
+            .value_or(""));
   }
   int RolloutCommand(std::vector<std::string> more) {
     std::vector<std::string> args = {"--root", temp_.str(), "--component", "ORG/express"};
@@ -222,7 +229,7 @@ TEST_F(Board, HaltsByItselfWritesItDownAndResumesOnlyWhenTold) {
   EXPECT_NE(etag, snapshot_->Pause().etag);  // caches see the new answer
 
   Report("installed", 7);
-  Report("failed", 2);  // 9 reports: too few
+  Report("failed", 2);   // 9 reports: too few
   Report("refused", 5);  // not an install outcome
   EXPECT_EQ(Share(), "5 1.0.6");
   EXPECT_TRUE(warnings_.empty());
@@ -259,8 +266,7 @@ TEST_F(Board, ARuleSetAfterTheReportsCountsFromThenAndANewReleaseStartsAfresh) {
   snapshot_ = Snapshot();
   EXPECT_EQ(Share(), "");
   EXPECT_EQ(board_.View(snapshot_)->shares.at(0).share, 100);
-  for (int i = 0; i < 5; ++i)
-    board_.Reported({"express", "1.0.7", "failed", "io"}, snapshot_);
+  for (int i = 0; i < 5; ++i) board_.Reported({"express", "1.0.7", "failed", "io"}, snapshot_);
   EXPECT_TRUE(warnings_.empty());
 }
 
