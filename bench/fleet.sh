@@ -19,7 +19,17 @@
 #   3. the same release staged, ROLLOUT=MB_FLEET_SHARE, then for everyone:
 #      who took it at the share (exactly the agents whose number is below
 #      it), and when the rest took it;
-#   4. release 1.1 without POLL: every agent at once.
+#   4. release 1.1 without POLL: every agent at once;
+#   5. reports (REPORTS=Y) at POLL=S: what a day of reports costs the origin,
+#      from what a fleet sends in its first runs of the day and (nothing) in
+#      the runs after;
+#   6. a failing release at POLL=S: 1.2 published staged at 0, then
+#      `rollout --share MB_FLEET_HALT_SHARE --halt-above 20 --halt-min
+#      MB_FLEET_HALT_MIN`; each agent that takes it hands it to an updater
+#      stand-in that fails (the outcome the real one leaves) and starts the
+#      agent again at once, as a user's next log-on would, so it reports the
+#      failure: the time from the share's setting to the automatic halt, and
+#      how many agents took the release before it.
 #
 # Usage: bench/fleet.sh BUILD_DIR   (needs Mailbeacon and mailbeacon-server)
 #   MB_FLEET_AGENTS   agents per fleet (100)
@@ -27,6 +37,8 @@
 #   MB_FLEET_WINDOW   shortest measuring window in seconds (20; at least two
 #                     polls' worth)
 #   MB_FLEET_SHARE    ROLLOUT of the staged release (25)
+#   MB_FLEET_HALT_SHARE, MB_FLEET_HALT_MIN  the failing release's share (50)
+#                     and the reports its halting rule waits for (20)
 # Needs: python3, GNU coreutils (timeout).
 set -Eeuo pipefail
 check_name=bench-fleet
@@ -40,8 +52,11 @@ agents=${MB_FLEET_AGENTS:-100}
 read -r -a polls <<<"${MB_FLEET_POLLS:-5 20}"
 min_window=${MB_FLEET_WINDOW:-20}
 share=${MB_FLEET_SHARE:-25}
+halt_share=${MB_FLEET_HALT_SHARE:-50}
+halt_min=${MB_FLEET_HALT_MIN:-20}
 last_poll=${polls[-1]}
-expect_checks $((13 + ${#polls[@]}))
+first_poll=${polls[0]}
+expect_checks $((20 + ${#polls[@]}))
 
 base=${MB_BENCH_TMP:-$([[ -d /dev/shm ]] && echo /dev/shm || echo "${TMPDIR:-/tmp}")}
 work=$(mktemp -d "$base/mb-fleet-bench.XXXXXX")
@@ -51,10 +66,15 @@ cleanup() {
   rm -rf "$work"
 }
 stop_fleet() {
-  local pid
+  local pid file
   for pid in "${fleet_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${fleet_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   fleet_pids=()
+  # Agents an updater stand-in started again (part 6): not our children.
+  for file in "$work"/fleet-*/agent*/restarted.pid; do
+    if [[ -e $file ]]; then kill "$(cat "$file")" 2>/dev/null || true; fi
+    rm -f "$file"
+  done
 }
 now() { date +%s.%N; }
 sleep_until() { python3 -c 'import sys,time; time.sleep(max(0.0, float(sys.argv[1]) - time.time()))' "$1"; }
@@ -76,6 +96,7 @@ component() {  # NAME VERSION [ROLLOUT]
 component express-1.0 1.0
 component express-1.1 1.1
 component express-1.1-staged 1.1 "$share"
+component express-1.2 1.2 0  # fails where it is installed; published staged at 0
 publish() {  # COMPONENT_FOLDER
   ln -sfn "../$1" "$release/ORG/express.next"
   mv -T "$release/ORG/express.next" "$release/ORG/express"
@@ -96,12 +117,26 @@ check "mailbeacon-server answers on loopback port $port" test -n "$port"
 # --- The fleet.
 printf '#!/bin/sh\nexit 0\n' >"$work/SwiftPatcher_Mailbeacon.exe"
 chmod +x "$work/SwiftPatcher_Mailbeacon.exe"
+# Part 6's updater: the install fails, and the agent is started again once.
+mkdir -p "$work/failing"
+cat >"$work/failing/SwiftPatcher_Mailbeacon.exe" <<'EOF'
+#!/bin/sh
+printf '[EXPRESS_DOWNLOAD]\r\nFROM=1.0\r\nRELEASE=1.2\r\nRESULT=failed\r\nREASON=io\r\nFILE=plugin.dll\r\nTIME=2026-12-08 12:00:00\r\n' \
+  >update/install_outcome.ini
+[ -e restarted ] && exit 0
+: >restarted
+echo $$ >restarted.pid
+sleep 0.3
+exec timeout 120 ./Mailbeacon </dev/null >/dev/null 2>&1
+EOF
+chmod +x "$work/failing/SwiftPatcher_Mailbeacon.exe"
+updater=$work/SwiftPatcher_Mailbeacon.exe
 install_agent() {  # DIR
   local dir=$1
   rm -rf "$dir"
   mkdir -p "$dir/update"
   ln "$build/bin/Mailbeacon" "$dir/Mailbeacon" 2>/dev/null || cp "$build/bin/Mailbeacon" "$dir/"
-  ln "$work/SwiftPatcher_Mailbeacon.exe" "$dir/" 2>/dev/null || cp -p "$work/SwiftPatcher_Mailbeacon.exe" "$dir/"
+  ln "$updater" "$dir/" 2>/dev/null || cp -p "$updater" "$dir/"
   printf 'installed' >"$dir/plugin.dll"
   printf 'agent settings\r\n' >"$dir/agent.cfg"
   printf '[EXPRESS_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n[AGENT_DOWNLOAD]\r\nINSTALL_VERSION=1.0\r\n[plugin.dll]\r\nVERSION=1.0\r\n' \
@@ -271,6 +306,82 @@ sys.exit(any(os.stat(os.path.join(d, 'update', 'plugin_1.1.dll')).st_mtime < t0 
 " "$published" "${fleet_dirs[@]}"
 stop_fleet
 
+reports_sent() { grep -c ' GET /mbh/download/report.aspx' "$work/access.log" || true; }
+
+echo "== reports: $agents agents at POLL=$first_poll, REPORTS=Y" >&2
+publish express-1.0
+set_pause $'N\r\nPOLL='"$first_poll"$'\r\nREPORTS=Y\r\n'
+r0=$(reports_sent)
+report_window=$((3 * first_poll + 10))
+start_fleet reports "$first_poll" $((2 * report_window + 10))
+sleep "$report_window"
+r1=$(reports_sent)
+sleep "$report_window"
+r2=$(reports_sent)
+check "each agent sent its day's reports in its first runs ($((r1 - r0)) from $agents agents)" \
+  test $((r1 - r0)) -ge "$agents" -a $((r1 - r0)) -le $((2 * agents))
+check "and nothing in the $report_window s of runs after ($((r2 - r1)))" test $((r2 - r1)) -eq 0
+stop_fleet
+python3 - "$agents" "$((r1 - r0))" "$((r2 - r1))" "$report_window" "$first_poll" >"$work/reports" <<'PY'
+import sys
+n, first, after, window, poll = (int(x) for x in sys.argv[1:])
+per_day = first / n
+print(f"| {n} | {poll} | {first} in the first {window} s | {after} in the next {window} s | "
+      f"{per_day:.2f} | {per_day * 1000 / 86400:.3f} | {(per_day + 2) * 1000 / 86400:.3f} | "
+      f"{3000 / poll:,.0f} |")
+PY
+
+echo "== a failing release at POLL=$first_poll: halted by itself" >&2
+updater=$work/failing/SwiftPatcher_Mailbeacon.exe
+start_fleet halt "$first_poll" 120
+sleep $((first_poll + 2))
+publish express-1.2  # staged at 0 by its own ROLLOUT: nobody takes it yet
+sleep 1
+# The stand-in marks each agent it was handed 1.2 by (the agent's copy
+# moves to its scratch area when it starts again).
+took_12() {
+  local n=0 d
+  for d in "$@"; do if [[ -e $d/restarted ]]; then n=$((n + 1)); fi; done
+  echo "$n"
+}
+check "nobody took 1.2 at 0" test "$(took_12 "${fleet_dirs[@]}")" -eq 0
+set_at=$(now)
+"$build/bin/mailbeacon-server" rollout --root "$release" --component ORG/express \
+  --share "$halt_share" --halt-above 20 --halt-min "$halt_min" >/dev/null
+halted_at=
+until=$(python3 -c "import time; print(time.time() + 60)")
+while python3 -c "import sys,time; sys.exit(time.time() > $until)"; do
+  if curl -sf "http://127.0.0.1:$port/mbh/download/pause.aspx" | grep -F "ROLLOUT:ORG/express=0 1.2" >/dev/null; then
+    halted_at=$(now)
+    break
+  fi
+  sleep 0.05
+done
+check "the failing release halted by itself within a minute" test -n "$halted_at"
+took_at_halt=$(took_12 "${fleet_dirs[@]}")
+sleep $((first_poll + first_poll / 5 + 3))
+took_after=$(took_12 "${fleet_dirs[@]}")
+inside=0
+for d in "${fleet_dirs[@]}"; do
+  slot=$(slot_of "$d")
+  if [[ -n $slot ]] && ((slot < halt_share)); then inside=$((inside + 1)); fi
+done
+check "the halt came before the whole share took it ($took_at_halt of $inside)" \
+  test "$took_at_halt" -lt "$inside"
+check "after the halt only agents already under way took it ($took_after, $took_at_halt at the halt)" \
+  test $((took_after - took_at_halt)) -le $((agents / 10))
+check "the server logged the halt" grep -qF "ORG/express: release 1.2 halted by itself" "$work/server.log"
+stop_fleet
+python3 - "$agents" "$first_poll" "$halt_share" "$halt_min" "$inside" "$set_at" "${halted_at:-nan}" \
+  "$took_at_halt" "$took_after" >"$work/halt" <<'PY'
+import sys
+n, poll, share, minimum, inside = (int(x) for x in sys.argv[1:6])
+set_at, halted_at = float(sys.argv[6]), float(sys.argv[7])
+took, after = int(sys.argv[8]), int(sys.argv[9])
+print(f"| {n} | {poll} | {share} ({inside} agents) | above 20 % after {minimum} | "
+      f"{halted_at - set_at:.1f} | {took} | {after} |")
+PY
+
 check "the server kept running" kill -0 "$server_pid"
 
 echo
@@ -285,4 +396,18 @@ echo
 echo "| release | POLL s | ROLLOUT | agents that took it | first downloads, s after publication | busiest second (downloads) |"
 echo "|---|---|---|---|---|---|"
 cat "$work/releases"
+echo
+echo "Reports (REPORTS=Y): what a day of reports costs the origin (an agent sends its day's"
+echo "reports in its first run of the day: active for the product and the agent; a release"
+echo "day adds one installed report a component it updates):"
+echo
+echo "| agents | POLL s | reports | then | per agent and day | requests/s per 1,000 agents, steady day | same, a release day | polling requests/s per 1,000 agents |"
+echo "|---|---|---|---|---|---|---|---|"
+cat "$work/reports"
+echo
+echo "A failing release halted by itself (each agent that takes it fails and reports at its next start):"
+echo
+echo "| agents | POLL s | share | halting rule | s from the share's setting to the halt | agents that took it by then | after |"
+echo "|---|---|---|---|---|---|---|"
+cat "$work/halt"
 finish_checks

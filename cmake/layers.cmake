@@ -56,6 +56,7 @@ mb_layer(win32 FILES platform/win32/*.h platform/win32/*.cpp NOT platform/win32/
 mb_layer(posix_agent FILES platform/posix/main.cpp MAY core seam posix)
 mb_layer(win32_agent FILES platform/win32/main.cpp MAY core seam win32)
 mb_layer(server FILES server/*.h server/*.cpp server/publish/*.h server/publish/*.cpp
+  server/rollout/*.h server/rollout/*.cpp server/observe/*.h server/observe/*.cpp
   MAY server seam formats trust iconv openssl rules md5)
 mb_layer(updater OS_FREE FILES updater/*.h updater/*.cpp NOT updater/posix_*.cpp updater/win32_*.cpp
   MAY updater core seam rules)

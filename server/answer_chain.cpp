@@ -3,6 +3,7 @@
 #include <optional>
 #include <string_view>
 
+#include "rules/ascii.h"
 #include "server/http_answer.h"
 #include "server/misbehaviour.h"
 #include "server/request_target.h"
@@ -54,6 +55,7 @@ std::uint64_t BodyBytes(const Answer& answer) {
 MHD_Result AnswerChain::Answer(MHD_Connection* connection, Exchange& exchange) const {
   const std::optional<std::string> target = OriginForm(exchange.target);
   Step step = Malformed(connection, exchange, target.has_value());
+  if (!step.answered) step = Reported(exchange, *target);
   if (!step.answered) step = Routed(connection, exchange, *target);
   exchange.status = step.status;
   exchange.bytes = IsHead(exchange) ? 0 : step.bytes;
@@ -70,6 +72,7 @@ AnswerChain::Step AnswerChain::Routed(MHD_Connection* connection, Exchange& exch
                                       const std::string& target) const {
   Reply reply = endpoints_.Handle(target, *exchange.snapshot);
   exchange.route = reply.route;
+  if (reply.route.endpoint == "pause") WithShares(exchange, reply);
   Step step = WrongMethod(exchange, reply);
   if (!step.answered) step = Misbehave(connection, exchange, reply);
   if (!step.answered) step = ChangedFile(reply);
@@ -87,6 +90,36 @@ AnswerChain::Step AnswerChain::Malformed(MHD_Connection* connection, const Excha
   if (ok) MHD_get_connection_values(connection, MHD_HEADER_KIND, &CheckHeaderName, &ok);
   if (ok) return Step::Pass();
   return Step::Text(400, "Bad Request", 0, "a malformed request");
+}
+
+// An agent's report: counted (where the request completes, and here for
+// halting a release), answered 204 and never cached on the way, so each
+// one reaches the server.
+AnswerChain::Step AnswerChain::Reported(Exchange& exchange, const std::string& target) const {
+  const RequestTarget t = SplitTarget(target);
+  if (ascii::ToLower(t.path) != endpoints_.Prefix() + "report.aspx") return Step::Pass();
+  exchange.route.endpoint = "report";
+  if (exchange.method != "GET" && !IsHead(exchange)) {
+    Step step = Step::Text(405, "Method Not Allowed", 0, "only GET and HEAD are answered");
+    if (step.response != nullptr) MHD_add_response_header(step.response, "Allow", "GET, HEAD");
+    return step;
+  }
+  if (!IsHead(exchange)) {
+    const std::shared_ptr<const RolloutView> view = rollout_.View(exchange.snapshot);
+    exchange.report = ReadReport(t.query, *view->known);
+    rollout_.Reported(*exchange.report, exchange.snapshot);
+  }
+  MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  if (response != nullptr) MHD_add_response_header(response, "Cache-Control", "no-store");
+  return {true, 204, response, 0, {}};
+}
+
+// The pause answer with the shares of the rollout state, which the
+// exchange keeps until the answer is sent.
+void AnswerChain::WithShares(Exchange& exchange, Reply& reply) const {
+  std::shared_ptr<const RolloutView> view = rollout_.View(exchange.snapshot);
+  reply.answer = &view->pause;
+  exchange.keep = std::move(view);
 }
 
 AnswerChain::Step AnswerChain::WrongMethod(const Exchange& exchange, const Reply& reply) const {

@@ -2,7 +2,9 @@
 // step that has an answer ends it.
 //
 //   Malformed    400 for what the HTTP layer let through
-//   Route        the release's answer to the target (endpoints.h)
+//   Report       204 for an agent's report (report.aspx), counted
+//   Route        the release's answer to the target (endpoints.h); the
+//                pause answer with the rollout shares (rollout_board.h)
 //   WrongMethod  405 on an endpoint for anything but GET and HEAD
 //   Misbehave    the broken answer asked for (--misbehave)
 //   ChangedFile  503 for a file written over since its digest was taken
@@ -23,14 +25,19 @@
 #include "server/exchange.h"
 #include "server/options.h"
 #include "server/release_watch.h"
+#include "server/rollout/rollout_board.h"
 
 namespace mb::server {
 
 class AnswerChain {
  public:
   AnswerChain(const ServerOptions& options, const Endpoints& endpoints, ReleaseWatch& watch,
-              const std::atomic<bool>& stopping)
-      : options_(options), endpoints_(endpoints), watch_(watch), stopping_(stopping) {}
+              RolloutBoard& rollout, const std::atomic<bool>& stopping)
+      : options_(options),
+        endpoints_(endpoints),
+        watch_(watch),
+        rollout_(rollout),
+        stopping_(stopping) {}
 
   // Queues the answer to the request on the connection.
   MHD_Result Answer(MHD_Connection* connection, Exchange& exchange) const;
@@ -39,6 +46,9 @@ class AnswerChain {
   struct Step;
   // target_read: the target is in origin or absolute form (request_target.h).
   Step Malformed(MHD_Connection* connection, const Exchange& exchange, bool target_read) const;
+  // target: in origin form.
+  Step Reported(Exchange& exchange, const std::string& target) const;
+  void WithShares(Exchange& exchange, Reply& reply) const;
   // target: in origin form.
   Step Routed(MHD_Connection* connection, Exchange& exchange, const std::string& target) const;
   Step WrongMethod(const Exchange& exchange, const Reply& reply) const;
@@ -51,6 +61,7 @@ class AnswerChain {
   const ServerOptions& options_;
   const Endpoints& endpoints_;
   ReleaseWatch& watch_;
+  RolloutBoard& rollout_;
   const std::atomic<bool>& stopping_;
 };
 

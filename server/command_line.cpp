@@ -96,6 +96,10 @@ const std::map<std::string, Setter>& Setters() {
        }},
       {"--threads",
        [](CommandLine& c, const std::string& v) { return SetNumber(c.options.threads, v); }},
+      {"--expiry-warning-days",
+       [](CommandLine& c, const std::string& v) {
+         return SetNumber(c.options.expiry_warning_days, v);
+       }},
   };
   return setters;
 }
@@ -119,6 +123,7 @@ const char* const kUsage =
     "                         [--max-age S] [--file-max-age S] [--max-connections N]\n"
     "                         [--per-ip-connections N] [--idle-timeout S] [--threads N]\n"
     "                         [--misbehave MODE [--misbehave-on TEXT] [--drip-ms N]]\n"
+    "                         [--expiry-warning-days N]\n"
     "       mailbeacon-server COMMAND ... (every command: mailbeacon-server --help)\n"
     "       mailbeacon-server --version\n"
     "Serves the release folder DIR (default .) under http://ADDR:N/PATH/download/.\n"
@@ -133,7 +138,11 @@ const char* const kUsage =
     "short-body, endless, slow-drip (one byte per --drip-ms, default 100),\n"
     "error-500, redirect-loop, wrong-hash.\n"
     "--codepage is the ANSI code page of the agents' Windows (949 Korean, 1252\n"
-    "Western); every command that reads a release takes it, and they must agree.\n";
+    "Western); every command that reads a release takes it, and they must agree.\n"
+    "Agents' reports (report.aspx) are answered 204 and counted in the metrics; the\n"
+    "shares of ROOT/rollout/rollout.ini (the rollout command) go into the pause\n"
+    "answer within a second. --expiry-warning-days N (default 14) warns that many\n"
+    "days before a component's signature expires.\n";
 
 namespace {
 

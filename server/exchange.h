@@ -6,14 +6,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "server/observe/report_key.h"
 #include "server/release_snapshot.h"
 
 namespace mb::server {
 
 // Where a request went, for counting it: the endpoint ("pause",
-// "update_notice", "outlook_dll", "express_exe", "agent_exe"; empty for a
+// "update_notice", "outlook_dll", "express_exe", "agent_exe", "report"; empty for a
 // target that is none), the server folder it named ("ORG", "MIRROR"; empty
 // for none or an unknown one), and for a release file its component folder
 // ("outlook", "express", "agent") and published name.
@@ -34,6 +36,8 @@ struct Exchange {
   Route route;              // where the answer chain routed it
   bool headers_seen = false;
   std::shared_ptr<const ReleaseSnapshot> snapshot;
+  std::shared_ptr<const void> keep;  // what else the answer lives in (the pause with its shares)
+  std::optional<ReportKey> report;   // an agent's report, as it is counted
 };
 
 }  // namespace mb::server

@@ -2,7 +2,8 @@
 // receives SIGINT or SIGTERM (SIGHUP reads the folder again at once, SIGUSR1
 // opens the log files again), or with "export" writes the answers as files
 // for nginx, with "sign" signs a release folder offline ("sign-root" a root
-// of trust), with "publish" puts a component's release in place.
+// of trust), with "publish" puts a component's release in place, with
+// "rollout" sets who takes it now.
 #include <sys/resource.h>
 
 #include <csignal>
@@ -18,6 +19,7 @@
 #include "server/log_text.h"
 #include "server/publish/publish_command.h"
 #include "server/release_signing.h"
+#include "server/rollout/rollout_command.h"
 #include "server/root_signing.h"
 #include "server/server.h"
 #include "server/static_export.h"
@@ -125,6 +127,7 @@ int main(int argc, char** argv) {
       {"sign", mb::server::kSignUsage, mb::server::RunSign},
       {"publish", mb::server::kPublishUsage, mb::server::RunPublish},
       {"sign-root", mb::server::kSignRootUsage, mb::server::RunSignRoot},
+      {"rollout", mb::server::kRolloutUsage, mb::server::RunRollout},
   };
   return mb::server::RunCommand(commands, MB_PROJECT_VERSION,
                                 std::vector<std::string>(argv + 1, argv + argc), std::cout,

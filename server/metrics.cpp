@@ -1,5 +1,7 @@
 #include "server/metrics.h"
 
+#include "server/observe/known_releases.h"
+
 #include <cstdio>
 #include <string_view>
 #include <utility>
@@ -102,13 +104,72 @@ void ReleaseFamilies(std::string& out, const MetricsSample& m) {
   }
 }
 
+void ReportFamilies(std::string& out, const MetricsSample& m) {
+  Family(out, "mailbeacon_reports_total", "counter",
+         "Reports of the agents (report.aspx), by component, release reported on, result "
+         "(installed, failed, refused, active) and reason; other for anything outside the fixed "
+         "words or the releases published.");
+  for (const auto& [k, n] : m.reports) {
+    Line(out, "mailbeacon_reports_total",
+         Labels({{"component", k.component},
+                 {"release", k.release},
+                 {"result", k.result},
+                 {"reason", k.reason}}),
+         std::to_string(n));
+  }
+}
+
+void RolloutFamilies(std::string& out, const MetricsSample& m) {
+  Family(out, "mailbeacon_rollout_share", "gauge",
+         "The share of the installations (0 to 100) that take each component folder's "
+         "published release now: the share set by rollout, else the release's ROLLOUT, else 100.");
+  for (const ComponentShare& s : m.shares) {
+    Line(out, "mailbeacon_rollout_share", Labels({{"component", s.key}, {"release", s.release}}),
+         std::to_string(s.share));
+  }
+  Family(out, "mailbeacon_rollout_halted", "gauge",
+         "1 while the server has halted the published release by itself (share 0 until rollout "
+         "--share), else 0.");
+  for (const ComponentShare& s : m.shares) {
+    Line(out, "mailbeacon_rollout_halted", Labels({{"component", s.key}, {"release", s.release}}),
+         s.halted ? "1" : "0");
+  }
+  Family(out, "mailbeacon_signature_expiry_seconds", "gauge",
+         "Seconds until the signature of each signed component folder expires (below 0 once "
+         "it has: agents with trusted keys refuse it).");
+  for (const auto& [key, seconds] : m.signature_expiries) {
+    Line(out, "mailbeacon_signature_expiry_seconds", Labels({{"component", key}}),
+         Seconds(seconds));
+  }
+}
+
 }  // namespace
 
 std::string MetricsText(const MetricsSample& sample) {
   std::string out;
   RequestFamilies(out, sample);
   ReleaseFamilies(out, sample);
+  ReportFamilies(out, sample);
+  RolloutFamilies(out, sample);
   return out;
+}
+
+void AddZeroCounters(const ReleaseSnapshot& snapshot, MetricsSample& sample) {
+  for (const PublishedRelease& r : PublishedReleases(snapshot)) {
+    if (!r.published) continue;
+    for (const std::string_view result : ReportResults()) {
+      for (const std::string_view reason : ReportReasons(result))
+        sample.reports.try_emplace(
+            {r.component, r.last_version, std::string(result), std::string(reason)}, 0);
+    }
+  }
+  for (const auto& [key, component] : snapshot.Components()) {
+    if (component.manifest.status != 200) continue;
+    const std::size_t first = key.find('/');
+    const std::string folder = key.substr(0, first);
+    for (const auto& [program, file] : component.files)
+      sample.downloads.try_emplace({folder, ComponentWordOf(key), file.file_name}, 0);
+  }
 }
 
 std::vector<PublishedRelease> PublishedReleases(const ReleaseSnapshot& snapshot) {
@@ -138,6 +199,7 @@ void Metrics::Completed(const Exchange& e, bool sent) {
   if (sent) sent_bytes_ += e.bytes;
   if (e.status == 304) ++not_modified_;
   if (download) ++downloads_[{e.route.folder, e.route.component, e.route.file}];
+  if (e.report && e.method == "GET") ++reports_[*e.report];
 }
 
 MetricsSample Metrics::Sample(const ReleaseSnapshot& current,
@@ -147,6 +209,7 @@ MetricsSample Metrics::Sample(const ReleaseSnapshot& current,
     std::lock_guard<std::mutex> lock(mutex_);
     m.requests = requests_;
     m.downloads = downloads_;
+    m.reports = reports_;
     m.sent_bytes = sent_bytes_;
     m.not_modified = not_modified_;
   }
@@ -156,6 +219,8 @@ MetricsSample Metrics::Sample(const ReleaseSnapshot& current,
   m.snapshot_age_seconds = age.count() > 0 ? age.count() : 0;
   m.snapshot_warnings = current.Warnings().size();
   m.releases = PublishedReleases(current);
+  AddZeroCounters(current, m);
+  if (gauges_) gauges_(m);
   return m;
 }
 

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -19,7 +20,9 @@
 #include <vector>
 
 #include "server/exchange.h"
+#include "server/observe/report_key.h"
 #include "server/release_snapshot.h"
+#include "server/rollout/release_shares.h"
 
 namespace mb::server {
 
@@ -59,6 +62,9 @@ struct MetricsSample {
   double snapshot_age_seconds = 0;
   std::size_t snapshot_warnings = 0;
   std::vector<PublishedRelease> releases;
+  std::map<ReportKey, std::uint64_t> reports;
+  std::vector<ComponentShare> shares;                              // every published folder
+  std::vector<std::pair<std::string, double>> signature_expiries;  // folder, seconds left
 };
 
 // The text exposition format, version 0.0.4.
@@ -67,6 +73,12 @@ std::string MetricsText(const MetricsSample& sample);
 // What the snapshot publishes, one entry per component folder.
 std::vector<PublishedRelease> PublishedReleases(const ReleaseSnapshot& snapshot);
 
+// Every counter the snapshot lets the server know in advance, at 0 where
+// nothing was counted yet (so that increase() sees its first count): each
+// published file's downloads, and each result and reason of the reports on
+// each published release.
+void AddZeroCounters(const ReleaseSnapshot& snapshot, MetricsSample& sample);
+
 class Metrics {
  public:
   // A request is done; sent: its answer went out whole.
@@ -74,6 +86,10 @@ class Metrics {
   void ConnectionOpened() { ++open_connections_; }
   void ConnectionClosed() { --open_connections_; }
   void SnapshotInstalled() { ++snapshots_; }
+  // Adds what others keep to every sample (the rollout shares, the
+  // signatures' expiry); set before the metrics are served.
+  using Gauges = std::function<void(MetricsSample&)>;
+  void AddGauges(Gauges gauges) { gauges_ = std::move(gauges); }
 
   MetricsSample Sample(const ReleaseSnapshot& current,
                        std::chrono::system_clock::time_point now) const;
@@ -82,6 +98,8 @@ class Metrics {
   mutable std::mutex mutex_;
   std::map<RequestKey, std::uint64_t> requests_;
   std::map<DownloadKey, std::uint64_t> downloads_;
+  std::map<ReportKey, std::uint64_t> reports_;
+  Gauges gauges_;
   std::uint64_t sent_bytes_ = 0;
   std::uint64_t not_modified_ = 0;
   std::atomic<std::int64_t> open_connections_{0};

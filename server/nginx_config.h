@@ -21,6 +21,10 @@ struct ExportLayout {
   std::string listen;        // "127.0.0.1:8080"
   int text_max_age = 2;
   int file_max_age = 60;
+  // The origin mailbeacon-server (export --origin ADDR:PORT), which takes the
+  // reports and keeps the rollout state; empty: none (nginx_origin.h).
+  std::string origin;
+  std::string pause_cache;  // absolute: OUT/pause-cache, made by nginx
 };
 
 // Where the export keeps the file of a "program" value, below its

@@ -42,6 +42,9 @@ struct ServerOptions {
   int threads = 0;              // serving threads; 0: one per processor
   int check_interval_ms = 250;  // how often the release folder is looked at
   bool record_requests = true;  // keep every target for Requests() (tests)
+
+  // The warning ahead of a served signature's expiry, in days.
+  int expiry_warning_days = 14;
 };
 
 }  // namespace mb::server

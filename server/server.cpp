@@ -16,8 +16,10 @@
 #include "server/listen_address.h"
 #include "server/metrics.h"
 #include "server/metrics_listener.h"
+#include "server/observe/signature_expiry.h"
 #include "server/release_watch.h"
 #include "server/request_log.h"
+#include "server/rollout/rollout_board.h"
 
 namespace mb::server {
 namespace {
@@ -49,13 +51,16 @@ struct Server::Impl {
                 for (const std::string& w : warnings) log.Warning(w);
                 if (metrics) metrics->SnapshotInstalled();
               }),
-        chain(options, endpoints, watch, stopping),
+        rollout(o.root, o.code_page, o.cache, o.expiry_warning_days,
+                [this](const std::string& warning) { log.Warning(warning); }),
+        chain(options, endpoints, watch, rollout, stopping),
         metrics_listener([this] {
           return MetricsText(metrics->Sample(*watch.Current(), std::chrono::system_clock::now()));
         }),
         header_deadline(std::chrono::seconds(o.header_timeout_s)) {}
 
   void Start();
+  void AddRolloutGauges();
 
   static void Connected(void* cls, MHD_Connection* connection, void** socket_context,
                         MHD_ConnectionNotificationCode code);
@@ -70,6 +75,7 @@ struct Server::Impl {
   RequestLog log;
   std::unique_ptr<Metrics> metrics;  // counted only when they are served
   ReleaseWatch watch;
+  RolloutBoard rollout;
   std::atomic<bool> stopping{false};
   AnswerChain chain;
   MetricsListener metrics_listener;
@@ -142,7 +148,20 @@ void Server::Impl::Completed(void* cls, MHD_Connection* connection, void** req_c
   *req_cls = nullptr;
 }
 
+// What the rollout board keeps, in every sample of the metrics.
+void Server::Impl::AddRolloutGauges() {
+  metrics->AddGauges([this](MetricsSample& m) {
+    const std::shared_ptr<const ReleaseSnapshot> snapshot = watch.Current();
+    m.shares = rollout.View(snapshot)->shares;
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    for (const SignatureExpiry& e : SignatureExpiries(*snapshot))
+      m.signature_expiries.emplace_back(e.key, static_cast<double>(e.expires - now));
+  });
+}
+
 void Server::Impl::Start() {
+  rollout.View(watch.Current());  // the rollout state's findings, at start
+  if (metrics) AddRolloutGauges();
   sockaddr_storage address = ListenAddress(options.host, options.port);
   bool misbehaving = options.misbehaviour != Misbehaviour::kNone;
   // A misbehaving server blocks in its answers (slow and endless bodies):

@@ -12,7 +12,10 @@
 #include "server/export_release.h"
 #include "server/log_text.h"
 #include "server/nginx_config.h"
+#include "server/nginx_origin.h"
 #include "server/release_snapshot.h"
+#include "server/rollout/release_shares.h"
+#include "server/rollout/rollout_file.h"
 
 namespace mb::server {
 namespace fs = std::filesystem;
@@ -27,6 +30,7 @@ struct ExportOptions {
   std::string vdir = "/mailbeaconhome";
   int code_page = 949;
   std::string listen = "127.0.0.1:8080";
+  std::string origin;  // the mailbeacon-server that takes reports; empty: none
   CachePolicy cache;
 };
 
@@ -34,6 +38,8 @@ std::optional<std::string> OptionProblem(const ExportOptions& o) {
   if (o.root.empty() || o.out.empty()) return "export needs --root and --out";
   if (o.listen.empty() || o.listen.find_first_of(" ;{}\"'\n") != std::string::npos)
     return "--listen takes ADDR:PORT";
+  if (!o.origin.empty() && !IsOriginAddress(o.origin))
+    return "--origin takes HOST:PORT or [IPV6]:PORT";
   // Both end up in nginx's configuration.
   if (NormalizeVirtualDir(o.vdir).find_first_not_of(kPlainPathCharacters) != std::string::npos)
     return "--vdir may hold only letters, digits and / . _ -";
@@ -47,8 +53,11 @@ std::optional<std::string> OptionProblem(const ExportOptions& o) {
 
 std::optional<ExportOptions> Parse(const std::vector<std::string>& args, std::string& error) {
   ExportOptions o;
-  std::map<std::string, std::string*> texts = {
-      {"--root", &o.root}, {"--out", &o.out}, {"--vdir", &o.vdir}, {"--listen", &o.listen}};
+  std::map<std::string, std::string*> texts = {{"--root", &o.root},
+                                               {"--out", &o.out},
+                                               {"--vdir", &o.vdir},
+                                               {"--listen", &o.listen},
+                                               {"--origin", &o.origin}};
   std::map<std::string, int*> numbers = {{"--codepage", &o.code_page},
                                          {"--max-age", &o.cache.text_max_age},
                                          {"--file-max-age", &o.cache.file_max_age}};
@@ -109,8 +118,8 @@ std::string ShellQuoted(const std::string& path) {
 // Writes the three configuration files; true when any of them changed.
 bool WriteConfiguration(const fs::path& dir, const ExportLayout& layout) {
   const std::pair<const char*, std::string> files[] = {
-      {"mailbeacon-maps.conf", NginxMaps(layout)},
-      {"mailbeacon-locations.conf", NginxLocations(layout)},
+      {"mailbeacon-maps.conf", NginxMaps(layout) + NginxOriginMaps(layout)},
+      {"mailbeacon-locations.conf", NginxOriginLocations(layout) + NginxLocations(layout)},
       {"nginx.conf", NginxConf(layout)}};
   bool changed = false;
   for (const auto& [name, text] : files) {
@@ -156,12 +165,28 @@ std::shared_ptr<const ReleaseSnapshot> ReadRelease(const ExportOptions& o, std::
   return release;
 }
 
+// The pause answer as mailbeacon-server gives it: with the shares of the
+// rollout state (ROOT/rollout/rollout.ini) after the vendor's lines.
+void WriteSharedPause(const ReleaseSnapshot& release, const ExportOptions& o, const fs::path& dir,
+                      std::ostream& err) {
+  RolloutRead state = ReadRolloutFile(o.root);
+  SharedPause shared =
+      ComposePause(release.Pause(), release.Components(), state.state, AnsiCodePage(o.code_page));
+  state.problems.insert(state.problems.end(), shared.problems.begin(), shared.problems.end());
+  for (const std::string& p : state.problems)
+    err << "warning: " << LogText(p, LogEscape::kVendorText, 4096) << "\n";
+  if (shared.body != release.Pause().body) ReplaceFile(dir / "pause.txt", shared.body);
+}
+
 // A new numbered export beside the others: its name and answer count.
-std::pair<std::string, int> WriteExport(const ReleaseSnapshot& release, const fs::path& exports) {
+std::pair<std::string, int> WriteExport(const ReleaseSnapshot& release, const ExportOptions& o,
+                                        const fs::path& exports, std::ostream& err) {
   MakeExportFolder(exports);
   std::string name = NextExportName(exports);
   try {
-    return {name, WriteExportedRelease(release, exports / name)};
+    const int answers = WriteExportedRelease(release, exports / name);
+    WriteSharedPause(release, o, exports / name, err);
+    return {name, answers};
   } catch (...) {
     std::error_code ec;
     fs::remove_all(exports / name, ec);
@@ -183,9 +208,15 @@ void Export(const ExportOptions& o, std::ostream& out, std::ostream& err) {
   MakeExportFolder(dir);
   ExportLock lock(dir);
   MakeExportFolder(dir / "logs");
-  auto [name, answers] = WriteExport(*release, dir / "exports");
-  ExportLayout layout{(dir / "current").string(), NormalizeVirtualDir(o.vdir), o.listen,
-                      o.cache.text_max_age, o.cache.file_max_age};
+  auto [name, answers] = WriteExport(*release, o, dir / "exports", err);
+  ExportLayout layout;
+  layout.release_link = (dir / "current").string();
+  layout.vdir = NormalizeVirtualDir(o.vdir);
+  layout.listen = o.listen;
+  layout.text_max_age = o.cache.text_max_age;
+  layout.file_max_age = o.cache.file_max_age;
+  layout.origin = o.origin;
+  layout.pause_cache = (dir / "pause-cache").string();
   std::error_code ec;
   bool first = !fs::is_regular_file(fs::symlink_status(dir / "nginx.conf", ec));
   bool changed = WriteConfiguration(dir, layout);
@@ -204,11 +235,16 @@ void Export(const ExportOptions& o, std::ostream& out, std::ostream& err) {
 const char* const kExportUsage =
     "usage: mailbeacon-server export --root DIR --out OUT [--vdir PATH] [--codepage N]\n"
     "                         [--listen ADDR:PORT] [--max-age S] [--file-max-age S]\n"
+    "                         [--origin ADDR:PORT]\n"
     "Writes every answer of the release folder DIR to OUT, with an nginx\n"
     "configuration that serves them (OUT/nginx.conf, listening on ADDR:PORT, default\n"
     "127.0.0.1:8080). Run it again after every change of the release: nginx serves\n"
     "the new export at once. Defaults as the server's: --vdir /mailbeaconhome,\n"
-    "--codepage 949, --max-age 2, --file-max-age 60.\n";
+    "--codepage 949, --max-age 2, --file-max-age 60. --origin names the\n"
+    "mailbeacon-server serving the same folder: nginx passes the agents' reports to\n"
+    "it, and takes the pause answer (with the shares of the rollout command) from it,\n"
+    "cached for --max-age; without it reports answer 404, and a rollout change needs\n"
+    "this export run again.\n";
 
 int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string error;

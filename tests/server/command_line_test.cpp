@@ -96,7 +96,7 @@ TEST(ServerCommands, EveryCommandAnswersHelpAndTheProgramItsVersion) {
 // The real program: each of its commands answers --help with its own usage.
 TEST(ServerCommands, TheProgramsCommandsAnswerHelp) {
   const std::string program = std::string(MB_BIN_DIR) + "/mailbeacon-server";
-  for (const char* command : {"export", "sign", "publish"}) {
+  for (const char* command : {"export", "sign", "publish", "rollout"}) {
     const test::ProgramResult r = test::RunProgram({program, command, "--help"}, "", {}, 30);
     EXPECT_EQ(r.status, 0) << command << ": " << r.output;
     EXPECT_EQ(r.output.rfind(std::string("usage: mailbeacon-server ") + command, 0), 0u)

@@ -88,6 +88,14 @@ TEST(MicroCache, OriginSeesAboutOneRequestPerUrlPerMaxAge) {
   }
   EXPECT_EQ(at_origin.size(), run.size());
   EXPECT_GT(asked, 30 * static_cast<int>(origin.Requests().size())) << asked;
+
+  // An agent's report answers no-store: the same one twice is two at the origin.
+  origin.ClearRequests();
+  const std::string report =
+      "/mailbeaconhome/download/"
+      "report.aspx?component=express&from=1&to=1&result=active&reason=&slot=";
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(test::RawRequest(port, report).status, 204);
+  EXPECT_EQ(origin.Requests(), std::vector<std::string>(2, report));
 }
 
 }  // namespace
