@@ -226,6 +226,7 @@ class frmTray {
   // (agent/trusted_root.cpp), whose newest verified root names the release
   // keys when one is pinned.
   trust::Expectation ExpectationFor(std::int16_t kind, const std::string& path);
+  void WarnAboutUnusableKeys();
   std::optional<std::int64_t> FileCap(std::int16_t kind, const FileRecord& r);
   void ForgetAccepted();
   void LogOnce(const std::string& topic, const std::string& line);

@@ -60,6 +60,25 @@ std::string ComponentTitle(std::int16_t kind) {
   return "the agent";
 }
 
+// The fixed word a report gives for a refusal (agent/reports.h).
+std::string RefusalWord(trust::Refusal refusal) {
+  switch (refusal) {
+    case trust::Refusal::kNoSignature:
+      return "no-signature";
+    case trust::Refusal::kUnknownKey:
+      return "unknown-key";
+    case trust::Refusal::kExpired:
+    case trust::Refusal::kRootExpired:
+      return "expired";
+    case trust::Refusal::kOlderThanAccepted:
+      return "older";
+    case trust::Refusal::kInvalid:
+    case trust::Refusal::kNone:
+      break;
+  }
+  return "invalid";
+}
+
 // KEY_ID of a signed manifest; empty when it names none.
 std::string KeyIdOf(const std::string& manifest) {
   const trust::EnvelopeRead read = trust::ReadEnvelope(manifest);
@@ -80,8 +99,7 @@ std::optional<std::int64_t> ParseLength(const std::string& text) {
 
 }  // namespace
 
-TrustValue ReadTrustValue(platform::Registry& reg, const platform::CodePage& cp,
-                          const char* name) {
+TrustValue ReadTrustValue(platform::Registry& reg, const platform::CodePage& cp, const char* name) {
   TrustValue out;
   platform::RegKey key = 0;
   if (reg.OpenKey(platform::kHkeyCurrentUser, cp.ToAnsi(kProductKey), platform::kAgentKeyAccess,
@@ -133,6 +151,23 @@ void frmTray::LoadTrustedKeys() {
   } else if (keys_.AddText(given.text, kTrustedKeysValue, *p_.crypto) == 0) {
     keys_.AddUnusable(std::string(kTrustedKeysValue) + ": the value names no key");
   }
+  WarnAboutUnusableKeys();
+}
+
+// An entry that cannot be used (a typo, a PEM pasted with its BEGIN line)
+// beside a good key would be silent until the good key is retired: it is
+// said at once, in the log and on the POSIX failure line, before any
+// refusal, and again only when it changes.
+void frmTray::WarnAboutUnusableKeys() {
+  if (keys_.Problems().empty()) return;
+  std::string problems;
+  for (const std::string& problem : keys_.Problems()) {
+    problems += (problems.empty() ? "" : "; ") + problem;
+  }
+  const std::string line = "trusted keys that cannot be used: " + problems;
+  if (logged_notes_["unusable keys"] == line) return;
+  LogOnce("unusable keys", line);
+  p_.net->NoteProblem("trusted keys that cannot be used", problems);
 }
 
 bool frmTray::ManifestTrusted(std::int16_t kind) {
@@ -157,6 +192,7 @@ bool frmTray::ManifestTrusted(std::int16_t kind) {
   }
   if (!verdict.Accepted()) {
     Refuse(kind, manifest_urls_[kind], ComponentTitle(kind), verdict.reason);
+    NoteRefusedRelease(kind, expect.release, RefusalWord(verdict.refusal));
     return false;
   }
   if (verdict.standing == trust::Standing::kNewest)
@@ -186,11 +222,13 @@ bool frmTray::SignedDigestFits(std::int16_t kind, const FileRecord& r, const std
   if (!trust::IsLowerHex(r.Sha256, kSha256HexDigits)) {
     Refuse(kind, r.DownloadUrl, r.Name + " of " + ComponentTitle(kind),
            "the signed manifest gives no SHA-256 for it");
+    NoteRefusedRelease(kind, r.LastVersion, "sha256");
     return false;
   }
   if (sha256 != r.Sha256) {
     Refuse(kind, r.DownloadUrl, r.Name + " of " + ComponentTitle(kind),
            "its SHA-256 is not the signed one");
+    NoteRefusedRelease(kind, r.LastVersion, "sha256");
     return false;
   }
   return true;
@@ -205,6 +243,7 @@ std::optional<std::int64_t> frmTray::FileCap(std::int16_t kind, const FileRecord
   if (!length || *length > kFileTransferCap) {
     Refuse(kind, r.DownloadUrl, r.Name + " of " + ComponentTitle(kind),
            "the signed manifest gives no usable LENGTH for it");
+    NoteRefusedRelease(kind, r.LastVersion, "length");
     return std::nullopt;
   }
   return length;
@@ -225,7 +264,8 @@ std::optional<trust::AcceptedRelease> frmTray::AcceptedRelease(std::int16_t kind
   std::optional<trust::AcceptedRelease> newest;
   const std::string section = ini::NamesFor(kind)->ComponentSection;
   const std::string path = AcceptedSignaturesPath();
-  if (const std::optional<std::int64_t> t = trust::ParseUtcTime(GetVal(section, kSignedKey, path))) {
+  if (const std::optional<std::int64_t> t =
+          trust::ParseUtcTime(GetVal(section, kSignedKey, path))) {
     newest = trust::AcceptedRelease{*t, std::nullopt};
     std::string release = text::TrimTrailingSpaces(GetVal(section, ini::kLastVersionKey, path));
     if (!release.empty()) newest->release = std::move(release);

@@ -76,6 +76,13 @@ class Network {
     static_cast<void>(url);
     static_cast<void>(reason);
   }
+  // A setting of the agent's that cannot be used (`what` names it), told
+  // to a person beside the run's failure, never in its place; the default
+  // keeps nothing.
+  virtual void NoteProblem(const std::string& what, const std::string& reason) {
+    static_cast<void>(what);
+    static_cast<void>(reason);
+  }
 };
 
 }  // namespace mb::platform

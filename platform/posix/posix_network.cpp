@@ -503,6 +503,12 @@ void CurlNetwork::NoteRefused(const std::string& url, const std::string& reason)
   if (!failure_ || !failure_->refused) failure_ = TransferFailure{url, reason, true};
 }
 
+void CurlNetwork::NoteProblem(const std::string& what, const std::string& reason) {
+  problems_.push_back(TransferFailure{what, reason, false});
+}
+
+std::vector<TransferFailure> CurlNetwork::TakeProblems() { return std::exchange(problems_, {}); }
+
 std::optional<TransferFailure> CurlNetwork::TakeFailure() {
   return std::exchange(failure_, std::nullopt);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/network.h"
 
@@ -43,6 +44,9 @@ class CurlNetwork : public platform::Network {
 
   // Kept as a failure, unless one came first.
   void NoteRefused(const std::string& url, const std::string& reason) override;
+  void NoteProblem(const std::string& what, const std::string& reason) override;
+  // The problems noted since the last call (url: what they concern).
+  std::vector<TransferFailure> TakeProblems();
 
   // The first download since the last call that failed on the server's side
   // (unreachable, an error status, an answer over a limit or too slow, an
@@ -56,6 +60,7 @@ class CurlNetwork : public platform::Network {
 
   struct Connections;  // libcurl's connection cache
   std::unique_ptr<Connections> connections_;
+  std::vector<TransferFailure> problems_;
   std::optional<TransferFailure> failure_;
 };
 

@@ -5,6 +5,11 @@
 namespace mb::posix {
 
 void PrintRunFailure(CurlNetwork& net, std::FILE* err, bool is_tty) {
+  for (const TransferFailure& problem : net.TakeProblems()) {
+    const std::string line = std::string(is_tty ? "\n" : "") + "Mailbeacon: " + problem.url + ": " +
+                             problem.reason + "\n";
+    std::fputs(line.c_str(), err);
+  }
   const std::optional<TransferFailure> failure = net.TakeFailure();
   if (!failure) return;
   const std::string line = std::string(is_tty ? "\n" : "") +

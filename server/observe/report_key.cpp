@@ -36,8 +36,9 @@ const std::vector<std::string_view>& ReportReasons(std::string_view result) {
   static const std::vector<std::string_view> none = {""};
   static const std::vector<std::string_view> failed = {"in-use", "denied",  "io",
                                                        "record", "journal", "refused"};
-  static const std::vector<std::string_view> refused = {
-      "rights", "plan", "no-signature", "invalid", "unknown-key", "expired", "older", "sha256"};
+  static const std::vector<std::string_view> refused = {"rights",  "plan",        "no-signature",
+                                                        "invalid", "unknown-key", "expired",
+                                                        "older",   "sha256",      "length"};
   if (result == "failed") return failed;
   if (result == "refused") return refused;
   return none;

@@ -119,5 +119,29 @@ TEST_F(SignedRelease, AKeyListThatCannotBeUsedStillRequiresSignatures) {
                 kExpressManifest);
 }
 
+// A good key beside one that cannot be used (a typo, a PEM pasted with its
+// BEGIN line) is said at once - in the log, before any refusal, and on the
+// POSIX failure line - not on the day the good key is retired; once while
+// it stays the same.
+TEST_F(SignedRelease, AKeyThatCannotBeUsedBesideAGoodOneIsSaidAtOnce) {
+  TrustKeys(key.PublicBase64() + " -----BEGIN");
+  Serve(SignedManifest({}), "plugin 1.1");
+  server.Answer(kExpressManifest, "[DOWNLOAD]\r\nTOTAL_FILES=0\r\nLAST_VERSION=1.0\r\n");
+  EXPECT_EQ(h.RunAgent(3), -1);  // an unsigned manifest: refused, and told after the keys
+  const std::string line =
+      "] trusted keys that cannot be used: TrustedKeys: entry 2 is not the base64 DER of a "
+      "P-256 public key\r\n";
+  const std::string log = Log();
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find(line), log.rfind(line)) << "three runs, said once: " << log;
+  EXPECT_LT(log.find(line), log.find("refused")) << log;
+  const std::vector<posix::TransferFailure> told = h.net.TakeProblems();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0].reason, "TrustedKeys: entry 2 is not the base64 DER of a P-256 public key");
+  const auto failure = h.net.TakeFailure();  // the run's own failure stays the refusal
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->url, server.Url() + kExpressManifest);
+}
+
 }  // namespace
 }  // namespace mb::test
