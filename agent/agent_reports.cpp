@@ -19,13 +19,6 @@ constexpr const char* kActiveMark = "ACTIVE";
 constexpr const char* kRefusedMark = "REFUSED";
 constexpr const char* kReportFile = "report.txt";
 
-std::optional<std::int16_t> KindOf(const std::string& section) {
-  for (std::int16_t kind = kOutlookAddin; kind <= kAgentComponent; ++kind) {
-    if (ini::NamesFor(kind)->ComponentSection == section) return kind;
-  }
-  return std::nullopt;
-}
-
 // Short, and never the run's failure: a server without the endpoint, or
 // one slow to answer, changes nothing.
 platform::DownloadOptions ReportTransfer() {
@@ -41,7 +34,7 @@ platform::DownloadOptions ReportTransfer() {
 }  // namespace
 
 void frmTray::QueueOutcomeReport(const ComponentOutcome& o) {
-  const std::optional<std::int16_t> kind = KindOf(o.section);
+  const std::optional<std::int16_t> kind = ini::KindOfSection(o.section);
   if (!kind) return;
   const bool installed = o.result == kOutcomeInstalled;
   pending_reports_.push_back(

@@ -14,26 +14,7 @@
 #include "planning/ini_formats.h"
 
 namespace mb {
-namespace {
-
-std::optional<std::int16_t> KindOfSection(const std::string& section) {
-  for (std::int16_t kind = kOutlookAddin; kind <= kAgentComponent; ++kind) {
-    if (ini::NamesFor(kind)->ComponentSection == section) return kind;
-  }
-  return std::nullopt;
-}
-
-// The nearest folder above `dir` (or `dir` itself) that is there.
-std::string ExistingAncestor(platform::FileSystem& fs, std::string dir) {
-  while (!dir.empty() && !fs.Exists(dir)) {
-    const std::size_t sep = dir.find_last_of("\\/");
-    if (sep == std::string::npos) break;
-    dir.resize(sep);
-  }
-  return dir;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // Never raises: a run must start whatever the updater left.
 void frmTray::TakeOverFromUpdater() {
@@ -65,7 +46,7 @@ void frmTray::SetAsideHandedOver() {
     return;  // not a list this agent wrote: its copies are leftovers
   }
   for (const PendingComponent& component : list.components) {
-    const std::optional<std::int16_t> kind = KindOfSection(component.section);
+    const std::optional<std::int16_t> kind = ini::KindOfSection(component.section);
     for (const PendingFile& f : component.files) {
       const std::string copy = state_.UpdateDir + "\\" + f.name;
       if (!kind || !p_.fs->IsOrdinaryFile(copy)) continue;

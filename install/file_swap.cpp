@@ -64,6 +64,15 @@ void DiscardStaged(platform::FileSystem& fs, const FileSwap& swap) {
   }
 }
 
+std::string ExistingAncestor(platform::FileSystem& fs, std::string dir) {
+  while (!dir.empty() && !fs.Exists(dir)) {
+    const std::size_t sep = dir.find_last_of("\\/");
+    if (sep == std::string::npos) break;
+    dir.resize(sep);
+  }
+  return dir;
+}
+
 bool RemoveLeftover(platform::FileSystem& fs, const std::string& path) {
   if (!fs.Exists(path)) return true;
   try {

@@ -44,6 +44,10 @@ void DiscardStaged(platform::FileSystem& fs, const FileSwap& swap);
 // Whether the swap is in place: the staged file moved in.
 bool SwapCommitted(platform::FileSystem& fs, const FileSwap& swap);
 
+// The nearest folder above `dir` (or `dir` itself) that is there: where a
+// folder that cannot be made would have been made.
+std::string ExistingAncestor(platform::FileSystem& fs, std::string dir);
+
 // Removes a file renamed aside (read-only or not); false while a program
 // still holds it (a loaded DLL), or when it cannot be removed for another
 // reason. A file that is no longer there counts as removed.

@@ -15,4 +15,11 @@ std::optional<ComponentNames> NamesFor(std::int16_t kind) {
   }
 }
 
+std::optional<std::int16_t> KindOfSection(const std::string& section) {
+  for (std::int16_t kind = kOutlookAddin; kind <= kAgentComponent; ++kind) {
+    if (NamesFor(kind)->ComponentSection == section) return kind;
+  }
+  return std::nullopt;
+}
+
 }  // namespace mb::ini

@@ -18,6 +18,8 @@ struct ComponentNames {
 
 // The row of a component kind; nullopt for a kind other than 0, 1, 2.
 std::optional<ComponentNames> NamesFor(std::int16_t kind);
+// The kind whose ComponentSection is `section` (exactly); nullopt for none.
+std::optional<std::int16_t> KindOfSection(const std::string& section);
 
 inline constexpr const char* kPendingListFile = files::kPendingList;
 inline constexpr const char* kInstallRecordFile = files::kInstallRecord;

@@ -59,7 +59,7 @@ void MakeExportFolder(const fs::path& dir) {
 }
 
 void WriteNewFile(const fs::path& path, std::time_t modified,
-                  const std::function<void(const Sink&)>& write_bytes) {
+                  const std::function<void(const Sink&)>& write_bytes, bool durable) {
   Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
   if (fd.get() < 0) Fail("create", path);
   if (fchmod(fd.get(), kFileMode) != 0) Fail("set the mode of", path);
@@ -68,21 +68,31 @@ void WriteNewFile(const fs::path& path, std::time_t modified,
     timespec times[2] = {{modified, 0}, {modified, 0}};
     if (futimens(fd.get(), times) != 0) Fail("set the time of", path);
   }
+  if (durable && fsync(fd.get()) != 0) Fail("write", path);
 }
 
 void WriteNewFile(const fs::path& path, const std::string& bytes, std::time_t modified) {
   WriteNewFile(path, modified, [&](const Sink& sink) { sink(bytes.data(), bytes.size()); });
 }
 
-void ReplaceFile(const fs::path& path, const std::string& bytes) {
+void ReplaceFile(const fs::path& path, const std::string& bytes, bool durable) {
   fs::path fresh = path;
   fresh += ".new-" + std::to_string(getpid());
   unlink(fresh.c_str());
-  WriteNewFile(fresh, bytes);
+  try {
+    WriteNewFile(
+        fresh, 0, [&](const Sink& sink) { sink(bytes.data(), bytes.size()); }, durable);
+  } catch (...) {
+    unlink(fresh.c_str());
+    throw;
+  }
   if (rename(fresh.c_str(), path.c_str()) != 0) {
     unlink(fresh.c_str());
     Fail("replace", path);
   }
+  if (!durable) return;
+  Fd folder(open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() < 0 || fsync(folder.get()) != 0) Fail("write in", path.parent_path());
 }
 
 void ReplaceLink(const fs::path& path, const fs::path& target) {

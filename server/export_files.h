@@ -23,13 +23,14 @@ void MakeExportFolder(const std::filesystem::path& dir);
 // appends bytes and throws on failure. Throws std::runtime_error.
 using Sink = std::function<void(const char*, std::size_t)>;
 void WriteNewFile(const std::filesystem::path& path, std::time_t modified,
-                  const std::function<void(const Sink&)>& write);
+                  const std::function<void(const Sink&)>& write, bool durable = false);
 void WriteNewFile(const std::filesystem::path& path, const std::string& bytes,
                   std::time_t modified = 0);
 
 // Puts bytes at path by writing a new file beside it and renaming it over
-// whatever is there (a link is replaced, not followed).
-void ReplaceFile(const std::filesystem::path& path, const std::string& bytes);
+// whatever is there (a link is replaced, not followed); `durable`: the new
+// file is on disk before the rename (and the rename before it returns).
+void ReplaceFile(const std::filesystem::path& path, const std::string& bytes, bool durable = false);
 // Points the link at target, replacing whatever is at path in one rename.
 void ReplaceLink(const std::filesystem::path& path, const std::filesystem::path& target);
 

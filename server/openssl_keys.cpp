@@ -8,6 +8,7 @@
 
 #include "platform/posix/posix_signature.h"
 #include "platform/signature.h"
+#include "server/signing_key.h"
 
 namespace mb::server {
 namespace {
@@ -26,22 +27,9 @@ struct ContextFree {
 
 }  // namespace
 
-OwnedKey LoadP256PrivateKey(const std::string& path) {
-  File file = Open(path);
-  auto no_passphrase = [](char*, int, int, void*) { return 0; };
-  OwnedKey key(PEM_read_PrivateKey(file.get(), nullptr, no_passphrase, nullptr));
-  if (!key)
-    throw std::runtime_error(path +
-                             " holds no PEM private key this can read (an encrypted key: "
-                             "decrypt it onto the offline machine first)");
-  if (!platform::P256PublicPoint(PublicDerOf(key.get())))
-    throw std::runtime_error(path + " is not an ECDSA P-256 (prime256v1) key");
-  return key;
-}
-
 std::string LoadP256PublicDer(const std::string& path) {
   File file = Open(path);
-  OwnedKey key(PEM_read_PUBKEY(file.get(), nullptr, nullptr, nullptr));
+  PrivateKey key(PEM_read_PUBKEY(file.get(), nullptr, nullptr, nullptr));  // freed alike
   if (!key) throw std::runtime_error(path + " holds no PEM public key");
   std::string der = PublicDerOf(key.get());
   if (!platform::P256PublicPoint(der))

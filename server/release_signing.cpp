@@ -14,6 +14,7 @@
 #include "platform/posix/posix_signature.h"
 #include "server/command_line.h"
 #include "server/manifest_signature.h"
+#include "server/openssl_keys.h"
 #include "server/release_snapshot.h"
 #include "server/signing_key.h"
 #include "trust/key_ring.h"
@@ -58,34 +59,6 @@ std::optional<SignOptions> Parse(const std::vector<std::string>& args, std::stri
   return o;
 }
 
-struct ContextFree {
-  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-};
-
-std::string PublicDer(EVP_PKEY* key) {
-  unsigned char* der = nullptr;
-  const int size = i2d_PUBKEY(key, &der);
-  if (size <= 0) throw std::runtime_error("cannot write the public key");
-  std::string out(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
-  OPENSSL_free(der);
-  return out;
-}
-
-std::string Sign(EVP_PKEY* key, const std::string& message) {
-  std::unique_ptr<EVP_MD_CTX, ContextFree> ctx(EVP_MD_CTX_new());
-  std::size_t size = 0;
-  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
-      EVP_DigestSign(ctx.get(), nullptr, &size,
-                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1)
-    throw std::runtime_error("OpenSSL cannot sign");
-  std::string der(size, '\0');
-  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(der.data()), &size,
-                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1)
-    throw std::runtime_error("OpenSSL cannot sign");
-  der.resize(size);
-  return posix::RawFromDerSignature(der);
-}
-
 // Written beside and renamed, so a server never reads half a signature.
 void WriteAtomically(const fs::path& path, const std::string& bytes) {
   const fs::path temporary = path.string() + ".tmp";
@@ -113,7 +86,8 @@ struct Signer {
     if (!not_for.empty()) fields.emplace_back(trust::kNotForField, not_for);
     fields.emplace_back(trust::kKeyIdField, key_id);
     const std::string head = trust::EnvelopeHead(fields);
-    const std::string section = head + trust::EnvelopeValueLine(Sign(key, c.manifest.body + head));
+    const std::string section =
+        head + trust::EnvelopeValueLine(SignRaw(key, c.manifest.body + head));
     std::string file = SignatureFileText(public_der, code_page, section);
     const SignedAnswer check =
         AttachSignature(c.manifest.body, file, {c.name, not_for, code_page, now});
@@ -152,7 +126,7 @@ int SignRelease(const SignOptions& o, std::ostream& out, std::ostream& err) {
   const std::int64_t now = UtcNow();
   const std::optional<std::int64_t> until = ExpiryOf(o, now);  // before a passphrase is asked
   PrivateKey key = LoadSigningKey(o.key, o.passphrase);
-  Signer signer{key.get(), PublicDer(key.get()), "", {}, o.code_page, now};
+  Signer signer{key.get(), PublicDerOf(key.get()), "", {}, o.code_page, now};
   signer.key_id = trust::KeyId(signer.public_der, ServerCrypto());
   signer.shared.emplace_back(trust::kSignedField, trust::FormatUtcTime(now));
   if (until) signer.shared.emplace_back(trust::kExpiresField, trust::FormatUtcTime(*until));

@@ -9,6 +9,7 @@
 
 #include "server/manifest_signature.h"
 #include "server/openssl_keys.h"
+#include "server/signing_key.h"
 #include "trust/root.h"
 #include "trust/signed_manifest.h"
 #include "trust/timestamp.h"
@@ -75,8 +76,9 @@ std::optional<RootOptions> Parse(const std::vector<std::string>& args, std::stri
   }
   if (o.out.empty() || o.version.empty() || o.threshold.empty() || o.root_keys.empty() ||
       o.release_keys.empty() || o.expires.empty() || o.keys.empty())
-    error = "sign-root needs --out, --version, --threshold, --root-keys, --release-keys, "
-            "--expires and --key";
+    error =
+        "sign-root needs --out, --version, --threshold, --root-keys, --release-keys, "
+        "--expires and --key";
   if (!error.empty()) return std::nullopt;
   return o;
 }
@@ -111,10 +113,9 @@ std::string ReadText(const std::string& path) {
 std::string SignedRoot(const std::string& body, const std::vector<std::string>& key_paths) {
   std::string text = body;
   for (const std::string& path : key_paths) {
-    const OwnedKey key = LoadP256PrivateKey(path);
-    const std::string head =
-        trust::EnvelopeHead({{trust::kKeyIdField, trust::KeyId(PublicDerOf(key.get()),
-                                                               ServerCrypto())}});
+    const PrivateKey key = LoadSigningKey(path, PassphraseSource{});
+    const std::string head = trust::EnvelopeHead(
+        {{trust::kKeyIdField, trust::KeyId(PublicDerOf(key.get()), ServerCrypto())}});
     text += head;
     text += trust::EnvelopeValueLine(SignRaw(key.get(), body + head));
   }

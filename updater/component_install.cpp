@@ -12,17 +12,6 @@
 namespace mb::updater {
 namespace {
 
-// The nearest folder above `dir` (or `dir` itself) that is there: where a
-// folder that cannot be made would have been made.
-std::string ExistingAncestor(platform::FileSystem& fs, std::string dir) {
-  while (!dir.empty() && !fs.Exists(dir)) {
-    const std::size_t sep = dir.find_last_of("\\/");
-    if (sep == std::string::npos) break;
-    dir.resize(sep);
-  }
-  return dir;
-}
-
 const char* ReasonOf(platform::Access access) {
   if (access == platform::Access::kInUse) return kReasonInUse;
   if (access == platform::Access::kDenied) return kReasonDenied;
@@ -170,8 +159,8 @@ ComponentResult ComponentInstaller::Commit(InstallJournal& journal,
       const std::string target = journal.swaps[i].Target();
       const platform::AccessCheck check = p_.fs->CanReplace(target);
       RollBack(journal, i);
-      const bool held = check.access == platform::Access::kInUse ||
-                        check.access == platform::Access::kDenied;
+      const bool held =
+          check.access == platform::Access::kInUse || check.access == platform::Access::kDenied;
       return {false, held ? ReasonOf(check.access) : kReasonIo, target,
               held ? AccessWords(check) : e.what()};
     }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "server/export_files.h"
 #include "server/release_ini.h"
 
 namespace mb::server {
@@ -16,7 +17,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr mode_t kFolderMode = 0755;
-constexpr mode_t kFileMode = 0644;
 
 [[noreturn]] void Fail(const std::string& what, const fs::path& path) {
   throw std::runtime_error("cannot " + what + " " + path.string() + ": " + std::strerror(errno));
@@ -35,33 +35,6 @@ class Descriptor {
  private:
   int fd_;
 };
-
-void WriteWhole(int fd, const std::string& text, const fs::path& path) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) Fail("write", path);
-    done += static_cast<std::size_t>(n);
-  }
-  if (fsync(fd) != 0) Fail("write", path);
-}
-
-// A new file beside the state, renamed over it, and the folder synced.
-void Replace(const fs::path& root, const std::string& text) {
-  std::string temporary = (RolloutFolder(root) / ".rollout.ini.XXXXXX").string();
-  Descriptor fd(mkostemp(temporary.data(), O_CLOEXEC));
-  if (fd.Get() < 0) Fail("write in", RolloutFolder(root));
-  try {
-    if (fchmod(fd.Get(), kFileMode) != 0) Fail("set the mode of", temporary);
-    WriteWhole(fd.Get(), text, temporary);
-    if (rename(temporary.c_str(), RolloutFile(root).c_str()) != 0)
-      Fail("replace", RolloutFile(root));
-  } catch (...) {
-    unlink(temporary.c_str());
-    throw;
-  }
-}
 
 }  // namespace
 
@@ -106,8 +79,8 @@ RolloutState UpdateRolloutFile(const fs::path& root,
     throw std::runtime_error(read.problems.front() +
                              " (mend or remove the file; a rewrite would drop it)");
   change(read.state);
-  Replace(root, RolloutStateText(read.state));
-  if (fsync(lock.Get()) != 0) Fail("write in", folder);
+  // A new file beside the state, on disk before it is renamed over it.
+  ReplaceFile(RolloutFile(root), RolloutStateText(read.state), true);
   return read.state;
 }
 
