@@ -9,7 +9,10 @@
 #   watch (reports and downloads in the metrics); widen to 50 %; halt
 #   (--share 0); halt by itself (two agents whose install fails); roll back
 #   (1.0.5 published again); rotate a key (signed releases, agents trusting
-#   the old and the new key, then the new one only).
+#   the old and the new key, then the new one only); roll back a signed
+#   release (1.0.8 staged to half the fleet, 1.0.7 published again: refused
+#   until it is signed anew, then taken back by those that took 1.0.8,
+#   while the others never fail a run).
 # What the agents installed is read from their install records and files;
 # a failed run shows as a "Mailbeacon: cannot fetch" or "refused" line, or
 # an exit status other than the hand-off (0) and the run limit (5).
@@ -23,7 +26,7 @@ bin=$(cd "$bin" && pwd)
 check_name=operations
 # shellcheck source=../script_lib.sh
 source "$(dirname "$0")/../script_lib.sh"
-expect_checks 36
+expect_checks 43
 
 work=$(mktemp -d /tmp/mb-operations.XXXXXX)
 cleanup() {
@@ -47,6 +50,7 @@ express_release() {  # VERSION [ROLLOUT]
 express_release 1.0.5
 express_release 1.0.6 0  # published staged at 0: nobody takes it before it is staged
 express_release 1.0.7
+express_release 1.0.8 0  # the bad one, staged
 mkdir -p "$root/ORG/agent"
 printf 'N\r\nREPORTS=Y\r\n' >"$root/pause.txt"
 printf 'Release notes\r\n' >"$root/notice.txt"
@@ -79,7 +83,12 @@ publish() {  # RELEASE_DIR
 rollout() {  # OPTIONS...
   "$server" rollout --root "$root" --component ORG/express "$@" >>"$work/commands.log" 2>&1
 }
+# Each signing has a second of its own, as releases signed by hand do: a
+# different release signed in the same second as one accepted is refused.
+last_signed=0
 sign() {  # ROOT KEY
+  while (($(date +%s) <= last_signed)); do sleep 0.1; done
+  last_signed=$(date +%s)
   "$server" sign --root "$1" --key "$2" --codepage 1252 >>"$work/commands.log" 2>&1 || return 1
   kill -HUP "$server_pid"
 }
@@ -295,5 +304,33 @@ for a in "${agents[@]}"; do registry "$a" "$new_key" >"$work/agents/$a/registry.
 check "sign what is served with the new key only" sign "$root" "$work/new.pem"
 run_agents
 check "agents that trust only the new key fail no run" \
+  eval 'at 1.0.7 "${agents[@]}" && no_failed_run "${agents[@]}"'
+
+# --- 9. Roll back a signed release. 1.0.8, signed, staged to half: a and b
+# take it; c and d look at its manifest and leave it. The 1.0.7 signed
+# before it, published again, is a step back a and b refuse, and an
+# installed release c and d are up to date with; 1.0.7 signed anew is taken
+# back by a and b.
+cp -r "$root/ORG/express/." "$work/signed-1.0.7"  # as served: signed with the new key
+mkdir -p "$work/bad/ORG"
+cp -r "$releases/express-1.0.8" "$work/bad/ORG/express"
+check "sign 1.0.8, publish it at 0, stage it at 50 %" \
+  eval 'sign "$work/bad" "$work/new.pem" && publish "$work/bad/ORG/express" && rollout --share 50'
+run_agents
+check "a and b took 1.0.8; c and d did not, and failed no run" \
+  eval 'at 1.0.8 a b && at 1.0.7 c d && no_failed_run "${agents[@]}"'
+check "publish 1.0.7 as it was signed before 1.0.8" publish "$work/signed-1.0.7"
+run_agents
+check "a step back not signed anew: a and b refuse it and stay at 1.0.8" \
+  eval 'at 1.0.8 a b && grep -q "refused the Outlook Express plug-in: older than the release already accepted" \
+    "$work/agents/a/update/update_log.txt"'
+check "c and d, at 1.0.7 already, are up to date and fail no run" \
+  eval 'at 1.0.7 c d && no_failed_run c d'
+mkdir -p "$work/back/ORG"
+cp -r "$releases/express-1.0.7" "$work/back/ORG/express"
+check "sign 1.0.7 anew and publish it" \
+  eval 'sign "$work/back" "$work/new.pem" && publish "$work/back/ORG/express"'
+run_agents
+check "every agent is at 1.0.7 again, and no run failed" \
   eval 'at 1.0.7 "${agents[@]}" && no_failed_run "${agents[@]}"'
 finish_checks
