@@ -6,11 +6,14 @@
 // over the agent's files. (Windows Installer says so in
 // UPGRADINGPRODUCTCODE; Wine's does not, so the package asks itself.)
 //
-// ClearBlankSettings (immediate, first): a setting property that holds
-// only blanks (spaces, tabs, line breaks) is made empty, so it counts as not
+// CheckSettings (immediate, first): a setting property that holds only
+// blanks (spaces, tabs, line breaks) is made empty, so it counts as not
 // given: the package writes no value for it (an upgrade keeps the older
 // one). A TrustedKeys of " " would have kept the agent refusing every
 // release; the agent reads a value that names no key as a list gone wrong.
+// MB_REPORTS (0 or 1) and MB_ROLLOUT_SLOT (0 to 99) outside their values
+// fail the install: a pilot machine given slot 100 would otherwise draw a
+// slot of its own and stage like any other, and nobody would know.
 //
 // TrimUrl (immediate, on install): MB_URL without the "/" at its end. The
 // agent puts V_DIR right after URL, so "http://host/" would make every
@@ -155,15 +158,36 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
   return !a.empty() && _wcsicmp(a.c_str(), b.c_str()) == 0;
 }
 
+// A whole number from low to high, in decimal digits only.
+bool WholeNumberIn(const std::wstring& text, int low, int high) {
+  if (text.empty() || text.size() > 3) return false;
+  if (text.find_first_not_of(L"0123456789") != std::wstring::npos) return false;
+  const int value = std::stoi(text);
+  return value >= low && value <= high;
+}
+
 }  // namespace
 
-extern "C" __declspec(dllexport) UINT __stdcall ClearBlankSettings(MSIHANDLE install) {
+extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install) {
   for (const wchar_t* name : {L"MB_URL", L"MB_VDIR", L"MB_LANGUAGE", L"MB_INSTALLTYPE",
-                              L"MB_TRUSTED_KEYS", L"MB_TRUSTED_ROOT"}) {
+                              L"MB_TRUSTED_KEYS", L"MB_TRUSTED_ROOT", L"MB_REPORTS",
+                              L"MB_ROLLOUT_SLOT"}) {
     const std::wstring value = Property(install, name);
     if (value.empty() || value.find_first_not_of(L" \t\r\n") != std::wstring::npos) continue;
     MsiSetPropertyW(install, name, L"");
-    Log(install, std::wstring(L"ClearBlankSettings: ") + name + L" holds only blanks, not written");
+    Log(install, std::wstring(L"CheckSettings: ") + name + L" holds only blanks, not written");
+  }
+  struct Range {
+    const wchar_t* name;
+    int low, high;
+  };
+  for (const Range& r : {Range{L"MB_REPORTS", 0, 1}, Range{L"MB_ROLLOUT_SLOT", 0, 99}}) {
+    const std::wstring value = Property(install, r.name);
+    if (value.empty() || WholeNumberIn(value, r.low, r.high)) continue;
+    Log(install, std::wstring(L"CheckSettings: ") + r.name + L" is " + value + L", not " +
+                     std::to_wstring(r.low) + L" to " + std::to_wstring(r.high) +
+                     L": nothing installed");
+    return ERROR_INSTALL_FAILURE;
   }
   return ERROR_SUCCESS;
 }

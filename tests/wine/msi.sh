@@ -153,7 +153,8 @@ start_server() {
   printf 'add-in data\r\n' >"$rel/ORG/express/addin_data.txt"
   printf '[MailbeaconExpress.dll]\nTARGET_DIR=C:\\mbproduct\n[addin_data.txt]\nTARGET_DIR=.\\addin\n' \
     >"$rel/ORG/express/files.ini"
-  printf '[RELEASE]\r\nLAST_VERSION=1.0.5\r\n' >"$rel/ORG/express/release.ini"
+  # Staged to the slots 0 to 9: the pilot slot the package gave (7) takes it.
+  printf '[RELEASE]\r\nLAST_VERSION=1.0.5\r\nROLLOUT=10\r\n' >"$rel/ORG/express/release.ini"
   # The agent's release: a new updater, which the agent puts in place itself
   # (backing up the old one), and the newer agent, which the updater puts in
   # place after the agent has ended (backing it up too).
@@ -182,8 +183,8 @@ make_root() {
 }
 
 scenario_install() {
-  echo "--- silent install with the six settings"
-  expect_checks 11
+  echo "--- silent install with the eight settings"
+  expect_checks 13
   old_msi=${MB_MSI_PACKAGE:-$old_build/dist/Mailbeacon.msi} new_msi=$new_build/dist/Mailbeacon.msi
   check "package version is the project's ($old_version)" test "$(product_version "$old_msi")" = "$old_version"
   local appdata
@@ -194,7 +195,7 @@ scenario_install() {
   make_root
   msiexec /i "$(win_path "$old_msi")" MB_URL=http://127.0.0.1:0// MB_VDIR=/mailbeaconhome \
     MB_LANGUAGE=ENGLISH MB_INSTALLTYPE=Express MB_TRUSTED_KEYS="$release_key" \
-    MB_TRUSTED_ROOT="$trusted_root"
+    MB_TRUSTED_ROOT="$trusted_root" MB_REPORTS=0 MB_ROLLOUT_SLOT=7
   check "msiexec /i succeeds (status $msi_status)" test "$msi_status" -eq 0
   check "URL written without the \"/\" at its end" value_is URL http://127.0.0.1:0
   check "V_DIR written" value_is V_DIR /mailbeaconhome
@@ -202,6 +203,8 @@ scenario_install() {
   check "InstallType written" value_is InstallType Express
   check "TrustedKeys written" value_is TrustedKeys "$release_key"
   check "TrustedRoot written" value_is TrustedRoot "$trusted_root"
+  check "Reports written" value_is Reports 0
+  check "RolloutSlot written (a pilot machine)" value_is RolloutSlot 7
   check "agent installed with version $old_version" carries_version "$install_dir/Mailbeacon.exe" "$old_version"
   check "updater installed beside it with version $old_version" \
     carries_version "$install_dir/SwiftPatcher_Mailbeacon.exe" "$old_version"
@@ -227,7 +230,7 @@ scenario_signatures() {
 
 scenario_agent_run() {
   echo "--- the agent, started as the log-on entry starts it, updates against the server and hands off"
-  expect_checks 8
+  expect_checks 9
   start_server
   wine reg add "$key" /v URL /t REG_SZ /d "http://127.0.0.1:$port" /f >/dev/null
   local status=0 command program arguments=()
@@ -243,18 +246,19 @@ scenario_agent_run() {
   local upd=$install_dir/update
   check "agent ends after the hand-off (status $status)" test "$status" -eq 0
   check "it asked the server on loopback" contains "$work/access.log" "pause.aspx"
-  check "plug-in placed in its own folder" \
+  check "plug-in placed in its own folder (staged to the pilot slot)" \
     same_file "$work/release/ORG/express/MailbeaconExpress.dll" "$product_dir/MailbeaconExpress.dll"
   check "install record in the update folder" contains "$upd/install_version.ini" "2.0.1"
   check "updater replaced, old one kept as _old" test -f "$install_dir/SwiftPatcher_Mailbeacon.exe_old"
   check "agent replaced by the newer one" same_file "$newer_agent" "$install_dir/Mailbeacon.exe"
   check "old agent kept as _old" carries_version "$install_dir/Mailbeacon.exe_old" "$old_version"
   check "a file placed in a sub-folder of the install folder" test -f "$install_dir/addin/addin_data.txt"
+  check "the agent keeps the slot it was given" value_is RolloutSlot 7
 }
 
 scenario_upgrade() {
   echo "--- the newer package ($new_version) upgrades in place and keeps the settings"
-  expect_checks 14
+  expect_checks 16
   wine reg add "$key" /v URL /t REG_SZ /d http://127.0.0.1:0 /f >/dev/null
   check "newer package version ($new_version)" test "$(product_version "$new_msi")" = "$new_version"
   msiexec /i "$(win_path "$new_msi")" MB_LANGUAGE=KOREAN
@@ -270,6 +274,8 @@ scenario_upgrade() {
   check "InstallType kept" value_is InstallType Express
   check "TrustedKeys kept" value_is TrustedKeys "$release_key"
   check "TrustedRoot kept" value_is TrustedRoot "$trusted_root"
+  check "Reports kept" value_is Reports 0
+  check "RolloutSlot kept" value_is RolloutSlot 7
   check "Language given anew" value_is Language KOREAN
   check "update folder kept" contains "$install_dir/update/install_version.ini" "2.0.1"
   check "backups kept" test -f "$install_dir/Mailbeacon.exe_old"
@@ -312,16 +318,20 @@ scenario_given_folder() {
 
 scenario_one_setting() {
   echo "--- a first install with one setting writes only that one; an older package is refused; a rebuild replaces it"
-  expect_checks 17
+  expect_checks 20
+  msiexec /i "$(win_path "$new_msi")" MB_URL=http://127.0.0.1:0 MB_ROLLOUT_SLOT=100
+  check "an MB_ROLLOUT_SLOT above 99 fails the install (status $msi_status)" test "$msi_status" -ne 0
+  check "and installs nothing" test "$(registered_products)" -eq 0
   wine reg add "$key" /v InstallType /t REG_SZ /d outlook /f >/dev/null
   msiexec /i "$(win_path "$new_msi")" MB_URL=http://127.0.0.1:0 MB_AUTOSTART=0 MB_VDIR='  ' \
-    MB_TRUSTED_KEYS=' ' MB_TRUSTED_ROOT=' '
+    MB_TRUSTED_KEYS=' ' MB_TRUSTED_ROOT=' ' MB_REPORTS=' ' MB_ROLLOUT_SLOT=' '
   check "msiexec /i succeeds (status $msi_status)" test "$msi_status" -eq 0
   check "no log-on entry with MB_AUTOSTART=0" no_run_entry
   check "URL written" value_is URL http://127.0.0.1:0
   check "no V_DIR for blanks" value_missing V_DIR
   check "no TrustedKeys for a blank" value_missing TrustedKeys
   check "no TrustedRoot for a blank" value_missing TrustedRoot
+  check "no Reports, no RolloutSlot for blanks" eval 'value_missing Reports && value_missing RolloutSlot'
   check "no Language" value_missing Language
   check "the InstallType it found is left as it was" value_is InstallType outlook
   msiexec /i "$(win_path "$old_msi")"
