@@ -60,7 +60,8 @@ TEST(ServerCommandLine, RefusesWhatItCannotUse) {
 
 // --help and --version come from the command table, for every command and
 // before the command reads its options: a command that takes every
-// argument as an option with a value still answers them.
+// argument as an option with a value still answers them. --version given
+// with more is the command's own option (sign-root --version 1).
 TEST(ServerCommands, EveryCommandAnswersHelpAndTheProgramItsVersion) {
   std::vector<std::vector<std::string>> ran;
   auto recording = [&](const std::vector<std::string>& args, std::ostream&, std::ostream&) {
@@ -82,15 +83,17 @@ TEST(ServerCommands, EveryCommandAnswersHelpAndTheProgramItsVersion) {
       {{"sign", "--version"}, 0, "mailbeacon-server 9.8.7\n"},
       {{"sign", "--root", "x"}, 7, ""},
       {{"--root", "sign"}, 7, ""},
+      {{"later", "--version", "1"}, 7, ""},
   };
   for (const Case& c : cases) {
     std::ostringstream out, err;
     EXPECT_EQ(RunCommand(commands, "9.8.7", c.args, out, err), c.status) << c.args[0];
     EXPECT_EQ(out.str(), c.out) << c.args[0];
   }
-  ASSERT_EQ(ran.size(), 2u);  // only the two without --help or --version ran
+  ASSERT_EQ(ran.size(), 3u);  // only those without --help or a lone --version ran
   EXPECT_EQ(ran[0], (std::vector<std::string>{"--root", "x"}));
   EXPECT_EQ(ran[1], (std::vector<std::string>{"--root", "sign"}));
+  EXPECT_EQ(ran[2], (std::vector<std::string>{"--version", "1"}));
 }
 
 // The real program: each of its commands answers --help with its own usage.
