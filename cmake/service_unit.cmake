@@ -43,7 +43,11 @@ if(bindir MATCHES "^/(var/)?tmp(/|$)")
     unit "${unit}")
 endif()
 
-file(MAKE_DIRECTORY "${MB_UNIT_WORK}")
-file(WRITE "${MB_UNIT_WORK}/mailbeacon-server.service" "${unit}")
+# A folder of its own for each place installed to: two installs of one
+# build at once (the tests do) must not install each other's unit.
+string(MD5 place "$ENV{DESTDIR}|${CMAKE_INSTALL_PREFIX}")
+set(work "${MB_UNIT_WORK}/${place}")
+file(MAKE_DIRECTORY "${work}")
+file(WRITE "${work}/mailbeacon-server.service" "${unit}")
 file(INSTALL DESTINATION "${docdir}/server/deploy" TYPE FILE
-  FILES "${MB_UNIT_WORK}/mailbeacon-server.service")
+  FILES "${work}/mailbeacon-server.service")

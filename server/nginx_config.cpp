@@ -1,10 +1,6 @@
 #include "server/nginx_config.h"
 
 namespace mb::server {
-namespace {
-
-// The internal prefix an answer's file is read under; a --vdir cannot hold "@".
-const char kReleasePrefix[] = "/@mailbeacon-release";
 
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
@@ -16,6 +12,12 @@ std::string RegexEscaped(const std::string& s) {
   }
   return out;
 }
+
+namespace {
+
+// The internal prefix an answer's file is read under; a --vdir cannot hold "@".
+const char kReleasePrefix[] = "/@mailbeacon-release";
+
 
 // "^/+a/+b/+download/+": the path as sent, any run of "/" for one.
 std::string SlashTolerantPrefix(const std::string& vdir) {

@@ -45,4 +45,10 @@ std::string NginxConf(const ExportLayout& layout);
 // quotes, escapes, variables or arguments.
 bool FitsNginxConfig(const std::string& path);
 
+// A string in double quotes, as the configuration takes a path or pattern
+// (FitsNginxConfig keeps quotes out of it).
+std::string Quote(const std::string& s);
+// s matched literally in a regular expression.
+std::string RegexEscaped(const std::string& s);
+
 }  // namespace mb::server

@@ -5,17 +5,6 @@
 namespace mb::server {
 namespace {
 
-std::string Quote(const std::string& s) { return "\"" + s + "\""; }
-
-std::string RegexEscaped(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (std::string_view(".^$*+?()[]{}|\\").find(c) != std::string_view::npos) out += '\\';
-    out += c;
-  }
-  return out;
-}
-
 // Talks to the origin on kept connections, briefly: an origin that does
 // not answer must not hold the agents.
 const char* const kProxy =
