@@ -166,4 +166,18 @@ void OpenForNginx(const fs::path& dir) {
                     fs::perm_options::add, ec);
 }
 
+bool HasLine(const std::string& text, const std::string& line) {
+  return text.find("\n" + line + "\n") != std::string::npos || text.rfind(line + "\n", 0) == 0;
+}
+
+std::string ScrapeUntil(int metrics_port, const std::string& line) {
+  std::string text;
+  for (int i = 0; i < 250; ++i) {
+    text = RawRequest(metrics_port, "/metrics").body;
+    if (HasLine(text, line)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return text;
+}
+
 }  // namespace mb::test

@@ -27,6 +27,13 @@ RawAnswer RawRequest(int port, const std::string& target, const std::string& ext
 std::string RawExchange(int port, const std::string& bytes, int timeout_ms = 5000);
 RawAnswer ParseAnswer(const std::string& bytes);
 
+// True when the metrics text holds line as one whole line.
+bool HasLine(const std::string& text, const std::string& line);
+// The metrics port's text, asked again until it holds line (requests are
+// counted once their answer went out, a moment after the client has it);
+// the last text after 5 s.
+std::string ScrapeUntil(int metrics_port, const std::string& line);
+
 // A free TCP port on 127.0.0.1 (bound and released).
 int FreePort();
 // True once something accepts on 127.0.0.1:port, within timeout_ms.

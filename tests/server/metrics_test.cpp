@@ -9,8 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
 
 #include "helpers/http_probe.h"
 #include "helpers/temp_dir.h"
@@ -43,9 +41,7 @@ class HeldConnection {
   bool connected_ = false;
 };
 
-bool Has(const std::string& text, const std::string& line) {
-  return text.find("\n" + line + "\n") != std::string::npos || text.rfind(line + "\n", 0) == 0;
-}
+bool Has(const std::string& text, const std::string& line) { return test::HasLine(text, line); }
 
 TEST(MetricsText, EveryFamilyHasHelpAndTypeAndLabelsAreEscaped) {
   MetricsSample m;
@@ -149,16 +145,8 @@ class MetricsServer : public ::testing::Test {
     server_->Start();
   }
   std::string Scrape() { return test::RawRequest(server_->MetricsPort(), "/metrics").body; }
-  // Requests are counted once their answer went out, a moment after the
-  // client has it.
   std::string ScrapeUntil(const std::string& line) {
-    std::string text;
-    for (int i = 0; i < 250; ++i) {
-      text = Scrape();
-      if (Has(text, line)) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return text;
+    return test::ScrapeUntil(server_->MetricsPort(), line);
   }
   test::TempDir temp_;
   std::unique_ptr<Server> server_;

@@ -27,9 +27,7 @@ namespace {
 using test::ReadFile;
 using test::WriteFile;
 
-bool Has(const std::string& text, const std::string& line) {
-  return text.find("\n" + line + "\n") != std::string::npos || text.rfind(line + "\n", 0) == 0;
-}
+bool Has(const std::string& text, const std::string& line) { return test::HasLine(text, line); }
 
 TEST(ReportKey, OnlyFixedWordsAndPublishedReleasesBecomeLabels) {
   const KnownReleases known = {{"express", {"1.0.6", "1.0-\xEB\xA9\x94\xEC\x9D\xBC"}},
@@ -169,10 +167,7 @@ class ReportingServer : public ::testing::Test {
   }
   std::string Scrape() { return test::RawRequest(server_->MetricsPort(), "/metrics").body; }
   std::string ScrapeUntil(const std::string& line) {
-    std::string text;
-    for (int i = 0; i < 250 && !Has(text = Scrape(), line); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return text;
+    return test::ScrapeUntil(server_->MetricsPort(), line);
   }
   test::RawAnswer Get(const std::string& target, const std::string& method = "GET") {
     return test::RawRequest(server_->Port(), "/mbh/download/" + target, "", method);
