@@ -88,8 +88,8 @@ rollout() {  # OPTIONS...
 last_signed=0
 sign() {  # ROOT KEY
   while (($(date +%s) <= last_signed)); do sleep 0.1; done
-  last_signed=$(date +%s)
   "$server" sign --root "$1" --key "$2" --codepage 1252 >>"$work/commands.log" 2>&1 || return 1
+  last_signed=$(date +%s)  # once it ended: its signing time is no later
   kill -HUP "$server_pid"
 }
 # The server serves the express release VERSION (at once after SIGHUP; a
